@@ -1,0 +1,20 @@
+// Decoder for "-lh4-", "-lh5-" and "-lh6-" members: bit input, Huffman tables and
+// the block decoder. Compressed bytes come from archiveReader while
+// extractionState.packedRemaining allows; output goes to the caller's window buffer.
+#ifndef VORPANEX_DECODE_DECODER_H
+#define VORPANEX_DECODE_DECODER_H
+
+#include <stdint.h>
+
+// Prepares a new member: method is the fourth character of its method id.
+void BeginDecode(int method);
+
+// Produces the member's next count bytes (1 to 32768) at buffer[0..count-1]; buffer is
+// the 32768-byte window, the same for every call of a member.
+void DecodeChunk(uint32_t count, uint8_t* buffer);
+
+// Non-zero once the current member's data was found outside the format's limits;
+// the rest of the member then decodes as zero bytes.
+int DecodeSawBadData();
+
+#endif

@@ -1,0 +1,79 @@
+// The few Win32 calls and types that the archive and decode core uses.
+// On Windows builds this is <windows.h> itself; on host builds the same calls are
+// provided over POSIX with the contracts of the real kernel32 functions, so that a
+// unit test runs the very lines that run inside the stub.
+#ifndef VORPANEX_PLATFORM_PLATFORM_H
+#define VORPANEX_PLATFORM_PLATFORM_H
+
+#ifdef _WIN32
+
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
+#include <windows.h>
+
+// The stub walks member names in the system's ANSI code page.
+inline int PlatformIsLeadByte(unsigned char byte) { return IsDBCSLeadByte(byte) ? 1 : 0; }
+
+#else  // host
+
+#include <stdint.h>
+
+typedef int HFILE;
+typedef int BOOL;
+typedef unsigned char BYTE;
+typedef uint16_t WORD;
+typedef uint32_t DWORD;
+typedef unsigned int UINT;
+typedef int32_t LONG;
+typedef void* HANDLE;
+typedef void* HWND;
+typedef const char* LPCSTR;
+
+#define HFILE_ERROR ((HFILE)-1)
+#define OF_READ 0
+#define FILE_BEGIN 0
+#define FILE_CURRENT 1
+#define FILE_END 2
+#ifndef TRUE
+#define TRUE 1
+#define FALSE 0
+#endif
+#ifndef MAX_PATH
+#define MAX_PATH 260
+#endif
+
+struct FILETIME {
+    DWORD dwLowDateTime;
+    DWORD dwHighDateTime;
+};
+
+// Files through the old handle family. Handles are POSIX descriptors.
+HFILE _lopen(LPCSTR path, int mode);            // OF_READ only
+UINT _lread(HFILE file, void* buffer, UINT count);  // HFILE_ERROR as UINT on failure
+LONG _llseek(HFILE file, LONG offset, int origin);  // HFILE_ERROR on failure
+HFILE _lclose(HFILE file);                      // 0 on success, HFILE_ERROR on failure
+HFILE _lcreat(LPCSTR path, int attributes);     // creates or truncates; mode 0644
+UINT _lwrite(HFILE file, const char* buffer, UINT count);
+
+// File times: 100 ns units since 1601-01-01. "Local" file times are the local
+// wall-clock time expressed in the same units, as on Windows.
+BOOL DosDateTimeToFileTime(WORD dosDate, WORD dosTime, FILETIME* fileTime);
+BOOL LocalFileTimeToFileTime(const FILETIME* local, FILETIME* utc);
+BOOL SetFileTime(HANDLE file, const FILETIME* creation, const FILETIME* lastAccess,
+                 const FILETIME* lastWrite);
+
+// Double-byte lead bytes of the host's chosen ANSI code page: 932 (Shift_JIS) has
+// lead bytes 0x81-0x9F and 0xE0-0xFC; every other code page is single-byte.
+void PlatformSetCodePage(unsigned codePage);
+unsigned PlatformCodePage();
+int PlatformIsLeadByte(unsigned char byte);
+
+#endif  // _WIN32
+
+// An HFILE as the HANDLE that the file-time calls take.
+inline HANDLE HandleFromHfile(HFILE file) {
+    return reinterpret_cast<HANDLE>(static_cast<intptr_t>(file));
+}
+
+#endif

@@ -1,0 +1,167 @@
+// Host versions of the Win32 file and file-time calls over POSIX, same contracts.
+#ifndef _WIN32
+
+#include "platform/platform.h"
+
+#include <errno.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <time.h>
+#include <unistd.h>
+
+namespace {
+
+// Seconds between 1601-01-01 and 1970-01-01.
+const int64_t EPOCH_DIFFERENCE = 11644473600LL;
+const int64_t TICKS_PER_SECOND = 10000000LL;
+
+unsigned hostCodePage = 1252;
+
+int64_t FromFileTime(const FILETIME& time) {
+    return static_cast<int64_t>((static_cast<uint64_t>(time.dwHighDateTime) << 32) |
+                                time.dwLowDateTime);
+}
+
+void ToFileTime(int64_t ticks, FILETIME* time) {
+    time->dwLowDateTime = static_cast<DWORD>(static_cast<uint64_t>(ticks) & 0xFFFFFFFFu);
+    time->dwHighDateTime = static_cast<DWORD>(static_cast<uint64_t>(ticks) >> 32);
+}
+
+// Days from 1970-01-01 to the given civil date (proleptic Gregorian).
+int64_t DaysFromCivil(int64_t year, unsigned month, unsigned day) {
+    year -= month <= 2;
+    const int64_t era = (year >= 0 ? year : year - 399) / 400;
+    const unsigned yearOfEra = static_cast<unsigned>(year - era * 400);
+    const unsigned dayOfYear = (153 * (month + (month > 2 ? -3 : 9)) + 2) / 5 + day - 1;
+    const unsigned dayOfEra = yearOfEra * 365 + yearOfEra / 4 - yearOfEra / 100 + dayOfYear;
+    return era * 146097 + static_cast<int64_t>(dayOfEra) - 719468;
+}
+
+bool IsLeapYear(unsigned year) {
+    return (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
+}
+
+}  // namespace
+
+HFILE _lopen(LPCSTR path, int mode) {
+    if (mode != OF_READ) return HFILE_ERROR;
+    int fd;
+    do {
+        fd = open(path, O_RDONLY | O_CLOEXEC);
+    } while (fd < 0 && errno == EINTR);
+    return fd < 0 ? HFILE_ERROR : fd;
+}
+
+UINT _lread(HFILE file, void* buffer, UINT count) {
+    UINT total = 0;
+    while (total < count) {
+        ssize_t got = read(file, static_cast<char*>(buffer) + total, count - total);
+        if (got < 0) {
+            if (errno == EINTR) continue;
+            return static_cast<UINT>(HFILE_ERROR);
+        }
+        if (got == 0) break;
+        total += static_cast<UINT>(got);
+    }
+    return total;
+}
+
+LONG _llseek(HFILE file, LONG offset, int origin) {
+    int whence = origin == FILE_BEGIN ? SEEK_SET : origin == FILE_CURRENT ? SEEK_CUR : SEEK_END;
+    off_t result = lseek(file, offset, whence);
+    if (result < 0 || result > 0x7FFFFFFF) return HFILE_ERROR;
+    return static_cast<LONG>(result);
+}
+
+HFILE _lclose(HFILE file) { return close(file) == 0 ? 0 : HFILE_ERROR; }
+
+HFILE _lcreat(LPCSTR path, int attributes) {
+    if (attributes != 0) return HFILE_ERROR;
+    int fd;
+    do {
+        fd = open(path, O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    } while (fd < 0 && errno == EINTR);
+    return fd < 0 ? HFILE_ERROR : fd;
+}
+
+UINT _lwrite(HFILE file, const char* buffer, UINT count) {
+    UINT total = 0;
+    while (total < count) {
+        ssize_t put = write(file, buffer + total, count - total);
+        if (put < 0) {
+            if (errno == EINTR) continue;
+            return static_cast<UINT>(HFILE_ERROR);
+        }
+        total += static_cast<UINT>(put);
+    }
+    return total;
+}
+
+BOOL DosDateTimeToFileTime(WORD dosDate, WORD dosTime, FILETIME* fileTime) {
+    static const unsigned char daysInMonth[12] = {31, 28, 31, 30, 31, 30,
+                                                  31, 31, 30, 31, 30, 31};
+    const unsigned year = 1980u + (dosDate >> 9);
+    const unsigned month = (dosDate >> 5) & 15u;
+    const unsigned day = dosDate & 31u;
+    const unsigned hour = dosTime >> 11;
+    const unsigned minute = (dosTime >> 5) & 63u;
+    const unsigned second = (dosTime & 31u) * 2u;
+    if (month < 1 || month > 12 || day < 1) return FALSE;
+    unsigned monthDays = daysInMonth[month - 1];
+    if (month == 2 && IsLeapYear(year)) monthDays = 29;
+    if (day > monthDays || hour > 23 || minute > 59 || second > 59) return FALSE;
+    const int64_t seconds = DaysFromCivil(year, month, day) * 86400 + hour * 3600 +
+                            minute * 60 + second;
+    ToFileTime((seconds + EPOCH_DIFFERENCE) * TICKS_PER_SECOND, fileTime);
+    return TRUE;
+}
+
+BOOL LocalFileTimeToFileTime(const FILETIME* local, FILETIME* utc) {
+    const int64_t ticks = FromFileTime(*local);
+    const int64_t localSeconds = ticks / TICKS_PER_SECOND - EPOCH_DIFFERENCE;
+    const int64_t fraction = ticks % TICKS_PER_SECOND;
+    // The bias of that date (daylight saving included), so that a time written from a
+    // file's local mtime comes back as the same instant.
+    time_t guess = static_cast<time_t>(localSeconds);
+    struct tm fields;
+    if (gmtime_r(&guess, &fields) == nullptr) return FALSE;
+    fields.tm_isdst = -1;
+    const time_t instant = mktime(&fields);
+    if (instant == static_cast<time_t>(-1)) return FALSE;
+    ToFileTime((static_cast<int64_t>(instant) + EPOCH_DIFFERENCE) * TICKS_PER_SECOND + fraction,
+               utc);
+    return TRUE;
+}
+
+BOOL SetFileTime(HANDLE file, const FILETIME* creation, const FILETIME* lastAccess,
+                 const FILETIME* lastWrite) {
+    (void)creation;
+    struct timespec times[2];
+    times[0].tv_sec = 0;
+    times[0].tv_nsec = UTIME_OMIT;
+    times[1].tv_sec = 0;
+    times[1].tv_nsec = UTIME_OMIT;
+    if (lastAccess != nullptr) {
+        const int64_t ticks = FromFileTime(*lastAccess);
+        times[0].tv_sec = static_cast<time_t>(ticks / TICKS_PER_SECOND - EPOCH_DIFFERENCE);
+        times[0].tv_nsec = static_cast<long>(ticks % TICKS_PER_SECOND * 100);
+    }
+    if (lastWrite != nullptr) {
+        const int64_t ticks = FromFileTime(*lastWrite);
+        times[1].tv_sec = static_cast<time_t>(ticks / TICKS_PER_SECOND - EPOCH_DIFFERENCE);
+        times[1].tv_nsec = static_cast<long>(ticks % TICKS_PER_SECOND * 100);
+    }
+    const int fd = static_cast<int>(reinterpret_cast<intptr_t>(file));
+    return futimens(fd, times) == 0 ? TRUE : FALSE;
+}
+
+void PlatformSetCodePage(unsigned codePage) { hostCodePage = codePage; }
+
+unsigned PlatformCodePage() { return hostCodePage; }
+
+int PlatformIsLeadByte(unsigned char byte) {
+    if (hostCodePage != 932) return 0;
+    return (byte >= 0x81 && byte <= 0x9F) || (byte >= 0xE0 && byte <= 0xFC);
+}
+
+#endif  // !_WIN32
