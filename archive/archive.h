@@ -109,7 +109,8 @@ struct ExtractionState {
 };
 
 extern ExtractionState extractionState;
-extern int extractionFailure;  // an ExtractionFailure, set when a result is 0
+extern int extractionFailure;       // an ExtractionFailure, set when a result is 0
+extern uint32_t membersExtracted;   // members completed by the last extraction
 
 // CRC-16/ARC: reflected polynomial 0xA001, initial value 0, no final XOR.
 // Crc16Table is the classic one-byte table; the extra slices let a block be folded
@@ -135,9 +136,18 @@ int ExtractArchive(HWND window, const char* modulePath, const char* workDirector
 int ExtractArchiveAt(HWND window, const char* archivePath, const char* workDirectory,
                      uint32_t offset);
 int ExtractMember(HWND window, const char* workDirectory);
+// Skips the extended headers that follow the header in hand and takes their sizes
+// off packedRemaining. 0 when the file ends inside them.
+int SkipExtendedHeaders();
 int WriteChunk(const uint8_t* data, uint32_t count, HFILE file);
 
-// Appends one backslash unless the path already ends in a separator, then the name.
+// Appends one separator (a backslash on Windows, a slash on the host) unless the path
+// already ends in a backslash or slash, then the name. The result must fit the buffer.
+#ifdef _WIN32
+const char PATH_SEPARATOR = '\\';
+#else
+const char PATH_SEPARATOR = '/';
+#endif
 char* JoinPath(char* path, const char* name);
 
 // 1 when name can be a file name inside the work directory, read in the ANSI code

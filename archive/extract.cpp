@@ -3,6 +3,8 @@
 #include "archive/ui.h"
 #include "decode/decoder.h"
 
+uint32_t membersExtracted;
+
 namespace {
 
 // Whether the member's bytes go to files or are only decoded and checked.
@@ -49,7 +51,7 @@ bool IsDeviceName(const char* name) {
 char* JoinPath(char* path, const char* name) {
     size_t length = strlen(path);
     if (length == 0 || (path[length - 1] != '\\' && path[length - 1] != '/')) {
-        path[length++] = '\\';
+        path[length++] = PATH_SEPARATOR;
         path[length] = 0;
     }
     strcpy(path + length, name);
@@ -76,6 +78,24 @@ int IsSafeMemberName(const char* name) {
     return 1;
 }
 
+int SkipExtendedHeaders() {
+    ExtractionState& state = extractionState;
+    uint32_t size = GetHeaderField(state.headerSize - 2, 2);
+    while (size != 0) {
+        state.packedRemaining -= size;
+        // A size of 1 wraps the count and runs the skip to the end of the data.
+        for (uint32_t skip = size - 2; skip != 0; --skip) {
+            archiveReader.ReadByte();
+            if (archiveReader.atEnd) return 0;
+        }
+        const uint32_t low = archiveReader.ReadByte();
+        const uint32_t high = archiveReader.ReadByte();
+        if (archiveReader.atEnd) return 0;
+        size = low + 256 * high;
+    }
+    return 1;
+}
+
 int WriteChunk(const uint8_t* data, uint32_t count, HFILE file) {
     if (!verifyOnly) {
         UINT written = _lwrite(file, reinterpret_cast<const char*>(data), count);
@@ -96,19 +116,7 @@ int ExtractMember(HWND window, const char* workDirectory) {
     const char* name = reinterpret_cast<const char*>(header + 20);
     if (!IsSafeMemberName(name)) return Fail(FAILURE_NAME);
 
-    // Extended headers: skipped, their sizes taken off the packed size.
-    uint32_t size = GetHeaderField(state.headerSize - 2, 2);
-    while (size != 0) {
-        state.packedRemaining -= size;
-        for (uint32_t skip = size - 2; skip != 0; --skip) {
-            archiveReader.ReadByte();
-            if (archiveReader.atEnd) return Fail(FAILURE_TRUNCATED);
-        }
-        const uint32_t low = archiveReader.ReadByte();
-        const uint32_t high = archiveReader.ReadByte();
-        if (archiveReader.atEnd) return Fail(FAILURE_TRUNCATED);
-        size = low + 256 * high;
-    }
+    if (!SkipExtendedHeaders()) return Fail(FAILURE_TRUNCATED);
 
     char text[OUTPUT_PATH_SIZE];
     if (!verifyOnly) {
@@ -176,6 +184,7 @@ int ExtractMember(HWND window, const char* workDirectory) {
 int ExtractArchiveAt(HWND window, const char* archivePath, const char* workDirectory,
                      uint32_t offset) {
     extractionFailure = FAILURE_NONE;
+    membersExtracted = 0;
     verifyOnly = workDirectory == nullptr;
     if (!archiveReader.Open(archivePath)) return Fail(FAILURE_OPEN);
     const LONG length = _llseek(archiveReader.handle, 0, FILE_END);
@@ -193,6 +202,7 @@ int ExtractArchiveAt(HWND window, const char* archivePath, const char* workDirec
             archiveReader.Close();
             return 0;
         }
+        ++membersExtracted;
     }
     archiveReader.Close();
     return 1;

@@ -1,0 +1,51 @@
+# The two commands of the README, and the steps behind them.
+#   make demo   build everything and run a real setup under Wine
+#   make test   build both targets and run every test (this is what CI runs)
+JOBS ?= $(shell nproc)
+FUZZ_SECONDS ?= 60
+CI_FUZZ_SECONDS ?= 45
+
+.PHONY: all deps build build-win32 build-host test test-host test-win32 test-sanitize \
+        test-fuzz demo bench fuzz clean
+
+all: build
+
+deps:
+	@scripts/install-deps.sh
+
+# The Windows build comes first: the host tool embeds its stub.
+build-win32: deps
+	cmake --preset win32 >/dev/null
+	cmake --build build/win32 -j $(JOBS)
+
+build-host: deps build-win32
+	cmake --preset host -DVORPANEX_STUB_FILE=$(CURDIR)/build/win32/VORPANEX.exe >/dev/null
+	cmake --build build/host -j $(JOBS)
+
+build: build-host
+
+test-host: build-host
+	ctest --test-dir build/host --output-on-failure -j $(JOBS)
+
+test-win32: build-win32 build-host
+	ctest --test-dir build/win32 --output-on-failure
+
+test-sanitize: deps
+	@if [ -x scripts/sanitize.sh ]; then scripts/sanitize.sh; fi
+
+test-fuzz: deps
+	@if [ -x scripts/fuzz.sh ]; then FUZZ_SECONDS=$(CI_FUZZ_SECONDS) scripts/fuzz.sh; fi
+
+test: test-host test-win32 test-sanitize test-fuzz
+
+demo: build
+	scripts/demo.sh
+
+bench: build
+	@for script in bench/run-*.sh; do [ -x "$$script" ] && "$$script"; done; true
+
+fuzz: deps
+	FUZZ_SECONDS=$(FUZZ_SECONDS) scripts/fuzz.sh
+
+clean:
+	rm -rf build

@@ -1,0 +1,21 @@
+// Terminal output of the tool: a progress bar on standard error when it is a TTY,
+// nothing otherwise.
+#ifndef VORPANEX_TOOLS_TERMINAL_H
+#define VORPANEX_TOOLS_TERMINAL_H
+
+#include <stdint.h>
+
+// Draws "label [#####-----]  45%" over the current line; throttled, so it may be
+// called for every chunk. Does nothing when standard error is not a TTY.
+void ProgressBar(const char* label, uint64_t done, uint64_t total);
+
+// Clears the bar's line, if one was drawn, before ordinary output.
+void ProgressDone();
+
+// Seconds since an arbitrary start, monotonic.
+double NowSeconds();
+
+// "12.3 MB/s" style speed of bytes over seconds into text.
+void FormatSpeed(char* text, unsigned size, uint64_t bytes, double seconds);
+
+#endif
