@@ -1,0 +1,384 @@
+// Block decoder: block headers and code lengths, and DecodeChunk's symbol loop.
+#include "decode/block.h"
+
+#include <string.h>
+
+#include "archive/archive.h"
+#include "decode/bits.h"
+
+BlockDecoder blockDecoder;
+
+const HuffmanTable symbolCode = {SYMBOL_COUNT, blockDecoder.symbolLengths, SYMBOL_TABLE_BITS,
+                                 blockDecoder.symbolTable};
+const HuffmanTable lengthCode = {LENGTH_CODE_SYMBOLS, blockDecoder.auxLengths, AUX_TABLE_BITS,
+                                 blockDecoder.auxTable};
+
+namespace {
+
+const uint32_t WINDOW_MASK = WINDOW_SIZE - 1;
+const int MAX_MATCH = 256;
+const int MATCH_BASE = 253;       // a match symbol minus this is its length
+const int MAX_DISTANCE_CODES = 16;
+const int MAX_LENGTH_ESCAPE = MAX_CODE_LENGTH - 7;
+
+static_assert((WINDOW_SIZE & WINDOW_MASK) == 0, "positions wrap by masking");
+static_assert(1u << (MAX_DISTANCE_CODES - 1) == WINDOW_SIZE,
+              "the largest distance value, plus one, is the window size");
+static_assert(MAX_MATCH <= static_cast<int>(WINDOW_SIZE), "a match fits the window");
+static_assert(SYMBOL_COUNT == 256 + MAX_MATCH - 2, "literals and match lengths 3..256");
+static_assert(MAX_AUX_COUNT >= LENGTH_CODE_SYMBOLS && MAX_AUX_COUNT >= MAX_DISTANCE_CODES,
+              "every counted length fits auxLengths");
+static_assert(3 + 3 <= MAX_AUX_COUNT, "the zero run after the third length fits auxLengths");
+static_assert(2 * LENGTH_CODE_SYMBOLS - 1 <= SYMBOL_COUNT,
+              "the small codes' nodes stay below the literal/length code's first node");
+static_assert(sizeof(blockDecoder.symbolTable) / sizeof(uint16_t) == 1u << SYMBOL_TABLE_BITS,
+              "symbolTable has 2^12 entries");
+static_assert(sizeof(blockDecoder.auxTable) / sizeof(uint16_t) == 1u << AUX_TABLE_BITS,
+              "auxTable has 2^8 entries");
+
+void FillLookup(uint16_t* lookup, int tableBits, uint32_t symbol) {
+    for (uint32_t i = 0; i < (1u << tableBits); ++i) lookup[i] = static_cast<uint16_t>(symbol);
+}
+
+// One length of a length list: 3 bits, and for 7 a run of one-bits closed by a zero.
+// Returns the length, or -1 for a run longer than a 16-bit code allows.
+int ReadLengthField() {
+    const uint32_t value = bitReader.bitBuffer >> 29;
+    if (value < 7) {
+        FillBits(3);
+        return static_cast<int>(value);
+    }
+    int ones = 0;
+    uint32_t mask = 1u << 28;
+    while ((bitReader.bitBuffer & mask) != 0) {
+        if (++ones > MAX_LENGTH_ESCAPE) return -1;
+        mask >>= 1;
+    }
+    FillBits(3 + ones + 1);
+    return 7 + ones;
+}
+
+// Copies n match bytes from window position source to position p (p + n stays within
+// the buffer; the source may wrap). Byte for byte the same as copying one at a time in
+// increasing order, so overlapping matches repeat the bytes just written.
+inline void CopyMatch(uint8_t* buffer, uint32_t p, uint32_t source, uint32_t n) {
+    uint8_t* out = buffer + p;
+    if (source + n <= WINDOW_SIZE) {
+        if (source + n <= p || p + n <= source) {
+            memcpy(out, buffer + source, n);
+            return;
+        }
+        const uint32_t distance = p - source;  // source < p here: the ranges overlap
+        const uint8_t* in = buffer + source;
+        if (distance == 1) {
+            memset(out, *in, n);
+            return;
+        }
+        if (distance >= 8) {
+            // Each 8-byte step reads only bytes written at least 8 positions back.
+            uint32_t i = 0;
+            for (; i + 8 <= n; i += 8) memcpy(out + i, in + i, 8);
+            for (; i < n; ++i) out[i] = in[i];
+            return;
+        }
+        for (uint32_t i = 0; i < n; ++i) out[i] = in[i];
+        return;
+    }
+    for (uint32_t i = 0; i < n; ++i) out[i] = buffer[(source + i) & WINDOW_MASK];
+}
+
+// The bit input held in registers for the symbol loop. acc holds the next `have`
+// stream bits from bit 63 down (bits below may hold further stream bits). Bytes are
+// taken from the reader's buffer ahead of need and given back by Store, which leaves
+// bitReader, archiveReader and packedRemaining exactly as FillBits would have.
+struct FastInput {
+    uint64_t acc;
+    uint32_t have;
+    const uint8_t* in;     // next byte to take from the reader's buffer
+    const uint8_t* start;  // where `in` stood when the reader was last brought up to date
+    const uint8_t* end;    // end of the bytes that may be taken from the buffer
+
+    void OpenRange() {
+        const ArchiveReader& reader = archiveReader;
+        uint32_t usable = reader.available - reader.position;
+        if (usable > extractionState.packedRemaining) usable = extractionState.packedRemaining;
+        start = reader.buffer + reader.position;
+        in = start;
+        end = start + usable;
+    }
+
+    void Load() {
+        const BitReader& br = bitReader;
+        acc = static_cast<uint64_t>(br.bitBuffer) << 32;
+        if (br.spareBits > 0) {
+            const uint32_t spare = br.spareByte & ((1u << br.spareBits) - 1);
+            acc |= static_cast<uint64_t>(spare) << (32 - br.spareBits);
+        }
+        have = 32 + static_cast<uint32_t>(br.spareBits);
+        OpenRange();
+    }
+
+    void Commit() {
+        const uint32_t taken = static_cast<uint32_t>(in - start);
+        archiveReader.position += taken;
+        archiveReader.consumedBytes += taken;
+        extractionState.packedRemaining -= taken;
+        start = in;
+    }
+
+    // Brings `have` to at least 32, and further when the buffer allows.
+    void Refill() {
+        if (end - in >= 8) {
+            uint64_t next;
+            memcpy(&next, in, 8);
+            acc |= __builtin_bswap64(next) >> have;
+            const uint32_t taken = (63 - have) >> 3;
+            in += taken;
+            have += taken << 3;
+            return;
+        }
+        while (have <= 56 && in < end) {
+            acc |= static_cast<uint64_t>(*in++) << (56 - have);
+            have += 8;
+        }
+        if (have < 32) RefillFromReader();
+    }
+
+    // The buffer's usable bytes are used up: take bytes one at a time as FillBits does
+    // (refilling the reader, or zero bytes past the member's end).
+    void RefillFromReader() {
+        Commit();
+        while (have < 32) {
+            acc |= static_cast<uint64_t>(TakePackedByte()) << (56 - have);
+            have += 8;
+        }
+        OpenRange();
+    }
+
+    void Consume(uint32_t n) {
+        acc <<= n;
+        have -= n;
+    }
+
+    void Store() {
+        if (have < 32) Refill();
+        const uint32_t extra = (have - 32) >> 3;
+        in -= extra;
+        have -= extra << 3;
+        Commit();
+        const int spare = static_cast<int>(have - 32);
+        bitReader.bitBuffer = static_cast<uint32_t>(acc >> 32);
+        bitReader.spareBits = spare;
+        bitReader.spareByte = static_cast<uint32_t>(acc >> (32 - spare)) & 0xFF;
+    }
+};
+
+}  // namespace
+
+HuffmanTable DistanceCode() {
+    HuffmanTable table = {blockDecoder.distanceCodeCount, blockDecoder.auxLengths,
+                          AUX_TABLE_BITS, blockDecoder.auxTable};
+    return table;
+}
+
+void BeginDecode(int method) {
+    BlockDecoder& d = blockDecoder;
+    InitBits();
+    d.blockRemaining = 0;
+    d.distanceCodeCount = method == '6' ? 16 : 14;
+    d.distanceCountBits = method == '6' ? 5 : 4;
+    d.copyRemaining = 0;
+    d.copySource = 0;
+    d.badData = 0;
+}
+
+int DecodeSawBadData() { return blockDecoder.badData != 0 ? 1 : 0; }
+
+int ReadAuxLengths(int symbols, int countBits, int specialIndex) {
+    BlockDecoder& d = blockDecoder;
+    const int n = static_cast<int>(GetBits(countBits));
+    if (n == 0) {
+        const uint32_t symbol = GetBits(countBits);
+        if (symbol >= static_cast<uint32_t>(symbols)) return 0;
+        memset(d.auxLengths, 0, static_cast<size_t>(symbols));
+        FillLookup(d.auxTable, AUX_TABLE_BITS, symbol);
+        return 1;
+    }
+    int i = 0;
+    while (i < n) {
+        const int length = ReadLengthField();
+        if (length < 0) return 0;
+        d.auxLengths[i++] = static_cast<uint8_t>(length);
+        if (i == specialIndex) {
+            const int zeros = static_cast<int>(GetBits(2));
+            memset(d.auxLengths + i, 0, static_cast<size_t>(zeros));
+            i += zeros;
+        }
+    }
+    if (i < symbols) memset(d.auxLengths + i, 0, static_cast<size_t>(symbols - i));
+    return BuildTable(symbols, d.auxLengths, AUX_TABLE_BITS, d.auxTable);
+}
+
+int ReadSymbolLengths() {
+    BlockDecoder& d = blockDecoder;
+    const int n = static_cast<int>(GetBits(9));
+    if (n == 0) {
+        const uint32_t symbol = GetBits(9);
+        if (symbol >= static_cast<uint32_t>(SYMBOL_COUNT)) return 0;
+        memset(d.symbolLengths, 0, sizeof d.symbolLengths);
+        FillLookup(d.symbolTable, SYMBOL_TABLE_BITS, symbol);
+        return 1;
+    }
+    if (n > SYMBOL_COUNT) return 0;
+    int i = 0;
+    while (i < n) {
+        const int c = DecodeCode(lengthCode);
+        if (c >= 3) {
+            d.symbolLengths[i++] = static_cast<uint8_t>(c - 2);
+            continue;
+        }
+        int zeros = 1;
+        if (c == 1) zeros = static_cast<int>(GetBits(4)) + 3;
+        if (c == 2) zeros = static_cast<int>(GetBits(9)) + 20;
+        if (zeros > SYMBOL_COUNT - i) return 0;
+        memset(d.symbolLengths + i, 0, static_cast<size_t>(zeros));
+        i += zeros;
+    }
+    if (i < SYMBOL_COUNT) memset(d.symbolLengths + i, 0, static_cast<size_t>(SYMBOL_COUNT - i));
+    return BuildTable(SYMBOL_COUNT, d.symbolLengths, SYMBOL_TABLE_BITS, d.symbolTable);
+}
+
+int OpenBlock() {
+    BlockDecoder& d = blockDecoder;
+    d.blockRemaining = GetBits(16);
+    if (!ReadAuxLengths(LENGTH_CODE_SYMBOLS, 5, 3) || !ReadSymbolLengths() ||
+        !ReadAuxLengths(d.distanceCodeCount, d.distanceCountBits, NO_SPECIAL_INDEX)) {
+        d.badData = 1;
+        return 0;
+    }
+    return 1;
+}
+
+int ReadSymbol() {
+    BlockDecoder& d = blockDecoder;
+    if (d.badData) return 0;
+    if (d.blockRemaining == 0 && !OpenBlock()) return 0;
+    --d.blockRemaining;
+    return DecodeCode(symbolCode);
+}
+
+uint32_t ReadDistance() {
+    const uint32_t c = static_cast<uint32_t>(DecodeCode(DistanceCode()));
+    if (c < 2) return c;
+    return (1u << (c - 1)) + GetBits(static_cast<int>(c - 1));
+}
+
+void DecodeChunkBytewise(uint32_t count, uint8_t* buffer) {
+    BlockDecoder& d = blockDecoder;
+    uint32_t p = 0;
+    for (;;) {
+        while (d.copyRemaining > 0) {
+            buffer[p++] = buffer[d.copySource];
+            d.copySource = (d.copySource + 1) & WINDOW_MASK;
+            --d.copyRemaining;
+            if (p == count) return;
+        }
+        const int c = ReadSymbol();
+        if (d.badData) {
+            memset(buffer + p, 0, count - p);
+            d.copyRemaining = 0;
+            return;
+        }
+        if (c <= 255) {
+            buffer[p++] = static_cast<uint8_t>(c);
+            if (p == count) return;
+            continue;
+        }
+        d.copyRemaining = c - MATCH_BASE;
+        const uint32_t distance = ReadDistance();
+        d.copySource = (p - distance - 1) & WINDOW_MASK;
+    }
+}
+
+void DecodeChunk(uint32_t count, uint8_t* buffer) {
+    BlockDecoder& d = blockDecoder;
+    if (d.badData) {
+        memset(buffer, 0, count);
+        return;
+    }
+    uint32_t p = 0;
+    if (d.copyRemaining > 0) {
+        const uint32_t pending = static_cast<uint32_t>(d.copyRemaining);
+        const uint32_t n = pending < count ? pending : count;
+        CopyMatch(buffer, 0, d.copySource, n);
+        p = n;
+        d.copyRemaining -= static_cast<int32_t>(n);
+        d.copySource = (d.copySource + n) & WINDOW_MASK;
+        if (p == count) return;
+    }
+
+    FastInput bits;
+    bits.Load();
+    uint32_t blockRemaining = d.blockRemaining;
+    const uint32_t distanceCodeCount = static_cast<uint32_t>(d.distanceCodeCount);
+    for (;;) {
+        if (blockRemaining == 0) {
+            bits.Store();
+            if (!OpenBlock()) {
+                memset(buffer + p, 0, count - p);
+                return;
+            }
+            blockRemaining = d.blockRemaining;
+            bits.Load();
+        }
+        --blockRemaining;
+
+        if (bits.have < 32) bits.Refill();
+        uint32_t c = d.symbolTable[bits.acc >> (64 - SYMBOL_TABLE_BITS)];
+        if (c >= static_cast<uint32_t>(SYMBOL_COUNT)) {
+            uint64_t mask = uint64_t(1) << (63 - SYMBOL_TABLE_BITS);
+            do {
+                c = (bits.acc & mask) != 0 ? oneChild[c] : zeroChild[c];
+                mask >>= 1;
+            } while (c >= static_cast<uint32_t>(SYMBOL_COUNT));
+        }
+        bits.Consume(d.symbolLengths[c]);
+        if (c <= 255) {
+            buffer[p++] = static_cast<uint8_t>(c);
+            if (p == count) break;
+            continue;
+        }
+
+        const uint32_t length = c - MATCH_BASE;
+        if (bits.have < 32) bits.Refill();
+        uint32_t code = d.auxTable[bits.acc >> (64 - AUX_TABLE_BITS)];
+        if (code >= distanceCodeCount) {
+            uint64_t mask = uint64_t(1) << (63 - AUX_TABLE_BITS);
+            do {
+                code = (bits.acc & mask) != 0 ? oneChild[code] : zeroChild[code];
+                mask >>= 1;
+            } while (code >= distanceCodeCount);
+        }
+        bits.Consume(d.auxLengths[code]);
+        uint32_t distance = code;
+        if (code >= 2) {
+            const uint32_t extra = code - 1;
+            distance = (1u << extra) + static_cast<uint32_t>(bits.acc >> (64 - extra));
+            bits.Consume(extra);
+        }
+
+        const uint32_t source = (p - distance - 1) & WINDOW_MASK;
+        const uint32_t room = count - p;
+        if (length > room) {
+            CopyMatch(buffer, p, source, room);
+            d.copyRemaining = static_cast<int32_t>(length - room);
+            d.copySource = (source + room) & WINDOW_MASK;
+            break;
+        }
+        CopyMatch(buffer, p, source, length);
+        p += length;
+        if (p == count) break;
+    }
+    d.blockRemaining = blockRemaining;
+    bits.Store();
+}

@@ -1,0 +1,74 @@
+// Block decoder for "-lh4-", "-lh5-" and "-lh6-": LZSS over a 32 KiB window with
+// static Huffman codes sent anew in every block.
+//
+// Format notes
+//   A member is a sequence of blocks, no end marker, no byte alignment inside it.
+//   Block: size (16 bits, the number of literal/length symbols; 0 means 2^32 - 1
+//   symbols, i.e. the block's codes last to the member's end); the length code's
+//   lengths (5-bit count, zero-run field of 2 bits after the third length); the
+//   literal/length code's lengths (9-bit count, coded with the length code); the
+//   distance code's lengths (4-bit count for -lh4-/-lh5-, 5-bit for -lh6-); then the
+//   symbols. A count of 0 is followed by one symbol of count width: a one-symbol code
+//   whose symbol takes no bits.
+//   Length in a length list: 3 bits v; v = 7 continues with k one-bits and a zero-bit,
+//   length 7 + k (at most 16).
+//   Length-code symbols: 0 one zero length; 1 a run of 3..18 zeros (4 bits + 3);
+//   2 a run of 20..531 zeros (9 bits + 20); 3..18 the length symbol - 2.
+//   Literal/length symbols: 0..255 literal bytes, 256..509 matches of symbol - 253
+//   bytes. Distance symbol c: value c for c < 2, else 2^(c-1) + (c - 1) more bits; the
+//   match copies from value + 1 bytes back.
+#ifndef VORPANEX_DECODE_BLOCK_H
+#define VORPANEX_DECODE_BLOCK_H
+
+#include <stdint.h>
+
+#include "decode/decoder.h"
+#include "decode/tables.h"
+
+const int LENGTH_CODE_SYMBOLS = 19;
+const int MAX_AUX_COUNT = 31;  // the largest 5-bit count
+const int SYMBOL_TABLE_BITS = 12;
+const int AUX_TABLE_BITS = 8;
+const int NO_SPECIAL_INDEX = -1;
+
+struct BlockDecoder {
+    int distanceCodeCount;
+    int distanceCountBits;
+    uint32_t blockRemaining;
+    int32_t copyRemaining;
+    uint32_t copySource;
+    uint8_t symbolLengths[SYMBOL_COUNT];
+    uint16_t symbolTable[1 << SYMBOL_TABLE_BITS];
+    uint8_t auxLengths[MAX_AUX_COUNT];
+    uint16_t auxTable[1 << AUX_TABLE_BITS];
+    // Set once the member's data went outside the format's limits; from then on the
+    // member decodes as zero bytes. Cleared by BeginDecode.
+    int badData;
+};
+
+extern BlockDecoder blockDecoder;
+
+// The three codes over the decoder's arrays.
+extern const HuffmanTable symbolCode;
+extern const HuffmanTable lengthCode;
+HuffmanTable DistanceCode();
+
+// Next literal/length symbol (0..509), opening a block first when needed. Returns 0
+// with badData set when the block's code lengths were outside the limits.
+int ReadSymbol();
+// Next distance value (0..32767).
+uint32_t ReadDistance();
+// Reads the lengths of the length code or the distance code and builds auxTable.
+// specialIndex is 3 for the length code, NO_SPECIAL_INDEX for the distance code.
+// Returns 1, or 0 for lengths outside the limits.
+int ReadAuxLengths(int symbols, int countBits, int specialIndex);
+// Reads the literal/length code's lengths and builds symbolTable. Returns 1 or 0.
+int ReadSymbolLengths();
+// Reads a block's size and its three codes. Returns 1 or 0 (then badData is set).
+int OpenBlock();
+
+// The same output as DecodeChunk, one symbol and one byte at a time through the
+// operations above; slower, kept as the reference the fast path is tested against.
+void DecodeChunkBytewise(uint32_t count, uint8_t* buffer);
+
+#endif

@@ -1,0 +1,88 @@
+// Huffman decoding tables: BuildTable and the table-and-tree decode of one symbol.
+#include "decode/tables.h"
+
+#include "decode/bits.h"
+
+uint16_t zeroChild[TREE_SIZE];
+uint16_t oneChild[TREE_SIZE];
+
+static_assert(TREE_SIZE == 1019, "a complete code of n symbols has n - 1 inner nodes");
+static_assert(TREE_SIZE - 1 <= 0xFFFF, "node numbers fit a look-up entry");
+
+int BuildTable(int symbolCount, const uint8_t* lengths, int tableBits, uint16_t* lookup) {
+    // Count the code space the lengths ask for before handing any of it out: a set
+    // that does not fill 2^16 left-aligned code values exactly is refused here, which
+    // also bounds every fill below and the number of nodes created.
+    uint32_t count[MAX_CODE_LENGTH + 1] = {};
+    for (int s = 0; s < symbolCount; ++s) {
+        if (lengths[s] > MAX_CODE_LENGTH) return 0;
+        ++count[lengths[s]];
+    }
+    uint32_t space = 0;
+    for (int length = 1; length <= MAX_CODE_LENGTH; ++length) {
+        space += count[length] << (MAX_CODE_LENGTH - length);
+    }
+    if (space != 1u << MAX_CODE_LENGTH) return 0;
+
+    // First code and step per length: look-up indexes for lengths up to tableBits,
+    // left-aligned 16-bit codes for the longer ones.
+    const int shift = MAX_CODE_LENGTH - tableBits;
+    uint32_t first[MAX_CODE_LENGTH + 2];
+    uint32_t step[MAX_CODE_LENGTH + 1];
+    first[1] = 0;
+    for (int length = 1; length <= MAX_CODE_LENGTH; ++length) {
+        first[length + 1] = first[length] + (count[length] << (MAX_CODE_LENGTH - length));
+    }
+    for (int length = 1; length <= tableBits; ++length) {
+        first[length] >>= shift;
+        step[length] = 1u << (tableBits - length);
+    }
+    for (int length = tableBits + 1; length <= MAX_CODE_LENGTH; ++length) {
+        step[length] = 1u << (MAX_CODE_LENGTH - length);
+    }
+
+    const uint32_t tableSize = 1u << tableBits;
+    const uint32_t shortEnd = (first[tableBits + 1] >> shift) & (tableSize - 1);
+    if (shortEnd != 0) {
+        for (uint32_t i = shortEnd; i < tableSize; ++i) lookup[i] = 0;
+    }
+
+    uint32_t nextNode = static_cast<uint32_t>(symbolCount);
+    const uint32_t treeBit = 1u << (15 - tableBits);
+    for (int s = 0; s < symbolCount; ++s) {
+        const int length = lengths[s];
+        if (length == 0) continue;
+        uint32_t code = first[length];
+        const uint32_t next = code + step[length];
+        if (length <= tableBits) {
+            for (uint32_t i = code; i < next; ++i) lookup[i] = static_cast<uint16_t>(s);
+        } else {
+            uint16_t* slot = &lookup[code >> shift];
+            for (int bit = length - tableBits; bit > 0; --bit) {
+                if (*slot == 0) {
+                    // Complete codes create at most symbolCount - 1 nodes.
+                    zeroChild[nextNode] = 0;
+                    oneChild[nextNode] = 0;
+                    *slot = static_cast<uint16_t>(nextNode++);
+                }
+                slot = (code & treeBit) != 0 ? &oneChild[*slot] : &zeroChild[*slot];
+                code <<= 1;
+            }
+            *slot = static_cast<uint16_t>(s);
+        }
+        first[length] = next;
+    }
+    return 1;
+}
+
+int DecodeCode(const HuffmanTable& table) {
+    const uint32_t buffer = bitReader.bitBuffer;
+    uint32_t symbol = table.lookup[buffer >> (32 - table.tableBits)];
+    uint32_t mask = 1u << (31 - table.tableBits);
+    while (symbol >= static_cast<uint32_t>(table.symbolCount)) {
+        symbol = (buffer & mask) != 0 ? oneChild[symbol] : zeroChild[symbol];
+        mask >>= 1;
+    }
+    FillBits(table.lengths[symbol]);
+    return static_cast<int>(symbol);
+}

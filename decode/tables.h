@@ -1,0 +1,43 @@
+// Huffman decoding tables: canonical codes from code lengths, one look-up array per
+// code and shared tree arrays for the codes longer than the look-up width.
+//
+// Format notes
+//   A code is sent as one length per symbol (0: unused, 1..16: bits). Codes are
+//   canonical: by increasing length, then increasing symbol, each code starting where
+//   the previous one ends, the first at 0. A valid set is complete: the sum of 2^-L
+//   over the used symbols is exactly 1.
+//   A look-up entry below symbolCount is a symbol whose code is a prefix of the entry's
+//   index; an entry of symbolCount or more is a tree node. Nodes are numbered from
+//   symbolCount up, so the length and distance codes (19, 14 or 16 symbols) use nodes
+//   below 37 and the literal/length code (510 symbols) nodes 510 to 1018: rebuilding
+//   the small codes never disturbs the large one.
+#ifndef VORPANEX_DECODE_TABLES_H
+#define VORPANEX_DECODE_TABLES_H
+
+#include <stdint.h>
+
+const int MAX_CODE_LENGTH = 16;
+const int SYMBOL_COUNT = 510;  // the largest code: literal/length
+const int TREE_SIZE = 2 * SYMBOL_COUNT - 1;
+
+struct HuffmanTable {
+    int symbolCount;
+    const uint8_t* lengths;
+    int tableBits;
+    uint16_t* lookup;
+};
+
+// Successors of each tree node for a 0 bit and a 1 bit, shared by every table.
+extern uint16_t zeroChild[TREE_SIZE];
+extern uint16_t oneChild[TREE_SIZE];
+
+// Fills lookup (2^tableBits entries) and the tree from lengths[0..symbolCount-1].
+// Returns 1, or 0 without touching lookup or the tree when the lengths do not form a
+// complete prefix code (a length above 16, over-full, incomplete, or no code at all).
+int BuildTable(int symbolCount, const uint8_t* lengths, int tableBits, uint16_t* lookup);
+
+// Returns the next symbol of the stream and takes its code's bits. The table must
+// have been built successfully (or filled with one symbol of length 0).
+int DecodeCode(const HuffmanTable& table);
+
+#endif
