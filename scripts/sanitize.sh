@@ -1,0 +1,20 @@
+#!/usr/bin/env bash
+# Builds the host tests with AddressSanitizer and UndefinedBehaviorSanitizer (the
+# `sanitize` preset) and runs them: the unit tests and the replay of the fuzz corpora.
+#
+#   SANITIZE_BUILD_DIR  build directory (default: build/sanitize, the preset's own)
+#   JOBS                parallel build and test jobs (default: 2)
+set -euo pipefail
+
+root=$(cd "$(dirname "$0")/.." && pwd)
+build=${SANITIZE_BUILD_DIR:-$root/build/sanitize}
+jobs=${JOBS:-2}
+
+# Any report is a failure; leaks count too.
+export ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=1:abort_on_error=1:strict_string_checks=1}
+export UBSAN_OPTIONS=${UBSAN_OPTIONS:-halt_on_error=1:print_stacktrace=1}
+
+cd "$root"
+cmake --preset sanitize -B "$build" >/dev/null
+cmake --build "$build" -j "$jobs"
+ctest --test-dir "$build" -j "$jobs" --output-on-failure

@@ -1,0 +1,48 @@
+// Fuzz target: arbitrary bytes as one member's packed data, decoded chunk by chunk.
+//
+// Input layout
+//   byte 0      method: '4', '5' or '6' chosen by the byte modulo 3
+//   bytes 1-3   original size, little-endian, low 22 bits (at most 4 MiB - 1)
+//   bytes 4-    the packed data; its length is the packed size
+#include <stddef.h>
+#include <stdint.h>
+#include <string.h>
+
+#include <string>
+
+#include "archive/archive.h"
+#include "decode/decoder.h"
+#include "fuzz_support.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    if (size < 4) return 0;
+    static const char METHODS[] = {'4', '5', '6'};
+    const int method = METHODS[data[0] % 3];
+    uint32_t originalSize =
+        (data[1] | (static_cast<uint32_t>(data[2]) << 8) | (static_cast<uint32_t>(data[3]) << 16)) &
+        0x3FFFFFu;
+    const uint32_t packedSize = static_cast<uint32_t>(size - 4);
+
+    static const std::string path = ScratchRoot() + "/member.bin";
+    WriteWholeFile(path, data + 4, packedSize);
+    if (!archiveReader.Open(path.c_str())) FuzzFailure("cannot open", path);
+
+    // The window keeps earlier members' bytes; clear it so that a run depends on its
+    // input alone.
+    memset(extractionState.windowBuffer, 0, sizeof extractionState.windowBuffer);
+    extractionState.packedRemaining = packedSize;
+    BeginDecode(method);
+    while (originalSize != 0) {
+        const uint32_t count = originalSize < WINDOW_SIZE ? originalSize : WINDOW_SIZE;
+        DecodeChunk(count, extractionState.windowBuffer);
+        originalSize -= count;
+        // The bit input takes bytes only while the packed size allows, so it can never
+        // run into the end of a file that holds exactly the packed data.
+        if (archiveReader.atEnd) FuzzFailure("decoder read past its packed data");
+        if (archiveReader.consumedBytes + extractionState.packedRemaining != packedSize) {
+            FuzzFailure("bytes taken and packed size disagree");
+        }
+    }
+    archiveReader.Close();
+    return 0;
+}

@@ -1,0 +1,42 @@
+// Shared pieces of the fuzz targets: a silent UI seam with a work budget, a private
+// scratch directory, and the checks that every target makes after a run.
+#ifndef VORPANEX_TESTS_FUZZ_SUPPORT_H
+#define VORPANEX_TESTS_FUZZ_SUPPORT_H
+
+#include <stddef.h>
+#include <stdint.h>
+
+#include <string>
+#include <vector>
+
+// Every extraction pumps once per member and once per chunk of at most 32768 bytes. The
+// silent UI presses Cancel after this many pumps, so that one input costs at most a few
+// megabytes of output however large the sizes its headers declare; the core's own
+// Cancel path ends the run.
+const int FUZZ_PUMP_BUDGET = 160;
+
+// Called by the silent UI each time the core shows a member's status line, after the
+// member's header was read and its extended headers skipped. Null: nothing to check.
+extern void (*fuzzMemberHook)();
+
+// Resets the pump count and the Cancel flag before a run.
+void ResetSilentUi();
+int SilentUiPumps();
+
+// A directory of this process's own under the temporary directory, made on first use
+// and removed at exit. Every path a target uses lies inside it.
+const std::string& ScratchRoot();
+
+// Writes the bytes to the file, replacing it. Aborts on failure.
+void WriteWholeFile(const std::string& path, const uint8_t* data, size_t size);
+
+// The names in a directory, sorted, without "." and "..".
+std::vector<std::string> ListDirectory(const std::string& path);
+
+// Removes a directory and everything below it. Aborts on failure.
+void RemoveTree(const std::string& path);
+
+// Reports a broken invariant and aborts, so that the fuzzer keeps the input.
+[[noreturn]] void FuzzFailure(const char* what, const std::string& detail = std::string());
+
+#endif

@@ -1,0 +1,129 @@
+#!/usr/bin/env python3
+"""Writes the seed corpora of the fuzz targets into tests/fuzz/corpus/.
+
+Seeds: the interoperability archives, members cut out of them for the decoder target,
+small hand-built archives and streams, and (when a built tool is given with --tool)
+the packer's output for a few small files in both compressing methods. Run it again
+after changing it; the files it writes are committed.
+"""
+import argparse
+import os
+import shutil
+import struct
+import subprocess
+import tempfile
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+FIXTURES = os.path.normpath(os.path.join(HERE, '..', '..', '..', 'shared', 'fixtures'))
+
+
+def crc16(data):
+    crc = 0
+    for byte in data:
+        crc ^= byte
+        for _ in range(8):
+            crc = (crc >> 1) ^ 0xA001 if crc & 1 else crc >> 1
+    return crc
+
+
+def member(name, packed, original_size, crc, method=b'-lh0-', extended=()):
+    """A level-1 member: header with its sum, extended headers, packed data."""
+    ext = b''
+    for i, content in enumerate(extended):
+        nxt = len(extended[i + 1]) + 2 if i + 1 < len(extended) else 0
+        ext += content + struct.pack('<H', nxt)
+    first_ext = len(extended[0]) + 2 if extended else 0
+    body = (method + struct.pack('<IIHH', len(ext) + len(packed), original_size, 0x7000, 0x5B88)
+            + bytes([0x20, 1, len(name)]) + name + struct.pack('<H', crc) + b'M'
+            + struct.pack('<H', first_ext))
+    return bytes([len(body), sum(body) & 0xFF]) + body + ext + packed
+
+
+def stored(name, data, **kw):
+    return member(name, data, len(data), crc16(data), **kw)
+
+
+def walk(archive):
+    """(method, original size, packed data) of each member of a well-formed archive."""
+    pos = 0
+    while pos < len(archive) and archive[pos] != 0:
+        size = archive[pos]
+        body = archive[pos + 2:pos + 2 + size]
+        packed_size, original_size = struct.unpack_from('<II', body, 5)
+        ext = struct.unpack_from('<H', body, size - 2)[0]
+        pos += 2 + size
+        end = pos + packed_size
+        while ext:
+            pos += ext
+            ext = struct.unpack_from('<H', archive, pos - 2)[0]
+        yield body[:5], original_size, archive[pos:end]
+        pos = end
+
+
+def decoder_seed(method, original_size, packed):
+    selector = {b'4': 0, b'5': 1, b'6': 2}[method]
+    size = min(original_size, 0x3FFFFF)
+    return bytes([selector]) + struct.pack('<I', size)[:3] + packed
+
+
+def write(directory, name, data):
+    os.makedirs(directory, exist_ok=True)
+    with open(os.path.join(directory, name), 'wb') as f:
+        f.write(data)
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
+    parser.add_argument('--tool', help='built vorpanex tool, for seeds from its packer')
+    args = parser.parse_args()
+    corpus = os.path.join(HERE, 'corpus')
+    archives = {}
+
+    for name in sorted(os.listdir(FIXTURES)):
+        if name.endswith('.lzh'):
+            with open(os.path.join(FIXTURES, name), 'rb') as f:
+                archives[name] = f.read()
+
+    # The worked example of the block format: one block, three one-symbol codes, 'A'.
+    worked = bytes.fromhex('00010000041000')
+    archives['empty.lzh'] = b''
+    archives['end-marker.lzh'] = b'\0'
+    archives['stored-two.lzh'] = stored(b'A.TXT', b'hello\n') + stored(b'B.TXT', b'') + b'\0'
+    archives['stored-extended.lzh'] = stored(
+        b'EXT.TXT', b'extended headers', extended=(b'\x01NAME', b'\x40' + bytes(4))) + b'\0'
+    archives['lh5-worked.lzh'] = member(b'A.TXT', worked, 1, crc16(b'A'), b'-lh5-') + b'\0'
+    archives['lh6-worked.lzh'] = member(b'A.TXT', bytes.fromhex('0001000004100000'), 1,
+                                        crc16(b'A'), b'-lh6-') + b'\0'
+    archives['no-end-marker.lzh'] = stored(b'LAST.TXT', b'no end marker')
+
+    if args.tool:
+        with tempfile.TemporaryDirectory() as work:
+            files = {'SMALL.TXT': b'small text, small text, small text\n' * 20,
+                     'ONE.BIN': b'x', 'ZERO.BIN': bytes(3000),
+                     'SETUP.EXE': bytes(range(256)) * 8}
+            for fname, data in files.items():
+                with open(os.path.join(work, fname), 'wb') as f:
+                    f.write(data)
+            for method in ('lh5', 'lh6'):
+                out = os.path.join(work, method + '.lzh')
+                subprocess.run([args.tool, 'pack', '--bare', '--method', method, '-o', out]
+                               + sorted(os.path.join(work, n) for n in files), check=True)
+                with open(out, 'rb') as f:
+                    archives['packer-' + method + '.lzh'] = f.read()
+
+    for target in ('headers', 'extract'):
+        shutil.rmtree(os.path.join(corpus, target), ignore_errors=True)
+        for name, data in archives.items():
+            write(os.path.join(corpus, target), name, data)
+
+    decoder_dir = os.path.join(corpus, 'decoder')
+    shutil.rmtree(decoder_dir, ignore_errors=True)
+    for name, data in archives.items():
+        for index, (method_id, original_size, packed) in enumerate(walk(data)):
+            if method_id[3:4] in (b'4', b'5', b'6'):
+                seed = decoder_seed(method_id[3:4], original_size, packed)
+                write(decoder_dir, '%s-%d' % (name.replace('.lzh', ''), index), seed)
+
+
+if __name__ == '__main__':
+    main()
