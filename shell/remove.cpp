@@ -1,0 +1,105 @@
+// Removal of the work directory: depth first, links removed as links, read-only files
+// made writable; what cannot be removed in time is left to the next restart.
+#include <string.h>
+
+#include "archive/archive.h"
+#include "archive/ui.h"
+#include "shell/shell.h"
+
+namespace {
+
+int IsDotEntry(const char* name) {
+    return lstrcmpA(name, ".") == 0 || lstrcmpA(name, "..") == 0;
+}
+
+// directory joined with name into path (MAX_PATH); 0 when it does not fit.
+int FormPath(char* path, const char* directory, const char* name) {
+    if (strlen(directory) + 1 + strlen(name) + 1 > MAX_PATH) return 0;
+    strcpy(path, directory);
+    JoinPath(path, name);
+    return 1;
+}
+
+void ClearReadOnly(const char* path, DWORD attributes) {
+    attributes &= ~static_cast<DWORD>(FILE_ATTRIBUTE_READONLY);
+    SetFileAttributesA(path, attributes == 0 ? FILE_ATTRIBUTE_NORMAL : attributes);
+}
+
+int DeleteEntry(const char* path, DWORD attributes) {
+    const int isDirectory = (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+    int removed = isDirectory ? RemoveDirectoryA(path) : DeleteFileA(path);
+    if (!removed && (attributes & FILE_ATTRIBUTE_READONLY) != 0) {
+        ClearReadOnly(path, attributes);
+        removed = isDirectory ? RemoveDirectoryA(path) : DeleteFileA(path);
+    }
+    return removed;
+}
+
+}  // namespace
+
+int RemoveTree(const char* directory) {
+    if (directory == nullptr || directory[0] == 0) return 0;
+    char pattern[MAX_PATH];
+    char child[MAX_PATH];
+    WIN32_FIND_DATAA found;
+    if (!FormPath(pattern, directory, "*.*")) return 0;
+    HANDLE search = FindFirstFileA(pattern, &found);
+    if (search != INVALID_HANDLE_VALUE) {
+        do {
+            if (IsDotEntry(found.cFileName)) continue;
+            if (!FormPath(child, directory, found.cFileName)) continue;
+            const DWORD attributes = found.dwFileAttributes;
+            // A junction or symbolic link goes as a link; what it points to is not ours.
+            if ((attributes & FILE_ATTRIBUTE_DIRECTORY) != 0 &&
+                (attributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0) {
+                RemoveTree(child);
+            } else {
+                DeleteEntry(child, attributes);
+            }
+        } while (FindNextFileA(search, &found));
+        FindClose(search);
+    }
+    if (RemoveDirectoryA(directory)) return 1;
+    const DWORD attributes = GetFileAttributesA(directory);
+    if (attributes == INVALID_FILE_ATTRIBUTES) return 0;
+    return DeleteEntry(directory, attributes);
+}
+
+void ScheduleTreeRemoval(const char* directory) {
+    if (directory == nullptr || directory[0] == 0) return;
+    char pattern[MAX_PATH];
+    char child[MAX_PATH];
+    WIN32_FIND_DATAA found;
+    if (!FormPath(pattern, directory, "*.*")) return;
+    HANDLE search = FindFirstFileA(pattern, &found);
+    if (search != INVALID_HANDLE_VALUE) {
+        do {
+            if (IsDotEntry(found.cFileName)) continue;
+            if (!FormPath(child, directory, found.cFileName)) continue;
+            if ((found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0 &&
+                (found.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0) {
+                ScheduleTreeRemoval(child);
+            } else {
+                MoveFileExA(child, nullptr, MOVEFILE_DELAY_UNTIL_REBOOT);
+            }
+        } while (FindNextFileA(search, &found));
+        FindClose(search);
+    }
+    // Registered after its contents, so it is empty by the time its turn comes.
+    // Needs administrator rights; without them the rest simply stays.
+    MoveFileExA(directory, nullptr, MOVEFILE_DELAY_UNTIL_REBOOT);
+}
+
+int RemoveWorkDirectory(const char* directory) {
+    if (directory == nullptr || directory[0] == 0) return 0;
+    const DWORD start = GetTickCount();
+    while (!RemoveTree(directory)) {
+        if (GetTickCount() - start >= REMOVAL_TIME_LIMIT_MS) {
+            ScheduleTreeRemoval(directory);
+            return 0;
+        }
+        Sleep(REMOVAL_RETRY_PAUSE_MS);
+        PumpOneMessage();
+    }
+    return 1;
+}
