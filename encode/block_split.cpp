@@ -1,0 +1,136 @@
+// Block splitting: start from short runs of tokens and merge neighbours while one
+// block with shared codes costs less than two with codes of their own.
+#include <math.h>
+#include <string.h>
+
+#include <queue>
+#include <vector>
+
+#include "encode/encoder_internal.h"
+
+namespace {
+
+const size_t SEGMENT_TOKENS = 2048;
+const int HISTOGRAM_SIZE = LITERAL_LENGTH_SYMBOLS + 16;
+// Rough price of a block's header besides its code lengths, and of one code length.
+const double BLOCK_OVERHEAD_BITS = 40.0;
+const double BITS_PER_USED_SYMBOL = 4.0;
+
+struct Segment {
+    uint32_t histogram[HISTOGRAM_SIZE];
+    size_t begin, end;       // token range
+    double cost;
+    int previous, next;      // neighbours in the list, -1 at the ends
+    uint32_t version;        // bumped whenever the segment changes
+    bool alive;
+};
+
+// x log2 x for every count a block can have.
+const std::vector<double>& XLogTable() {
+    static const std::vector<double> table = [] {
+        std::vector<double> values(MAX_BLOCK_SYMBOLS + 1);
+        values[0] = 0;
+        for (size_t i = 1; i < values.size(); ++i) values[i] = i * log2(static_cast<double>(i));
+        return values;
+    }();
+    return table;
+}
+
+double PartCost(const uint32_t* histogram, int count, const std::vector<double>& xlog) {
+    uint32_t total = 0;
+    int used = 0;
+    double sum = 0;
+    for (int s = 0; s < count; ++s) {
+        const uint32_t f = histogram[s];
+        if (f == 0) continue;
+        total += f;
+        ++used;
+        sum += xlog[f];
+    }
+    if (used <= 1) return 0;
+    return xlog[total] - sum + used * BITS_PER_USED_SYMBOL;
+}
+
+double Cost(const uint32_t* histogram) {
+    const std::vector<double>& xlog = XLogTable();
+    return BLOCK_OVERHEAD_BITS + PartCost(histogram, LITERAL_LENGTH_SYMBOLS, xlog) +
+           PartCost(histogram + LITERAL_LENGTH_SYMBOLS, 16, xlog);
+}
+
+struct Candidate {
+    double saving;
+    int left;
+    uint32_t leftVersion, rightVersion;
+    bool operator<(const Candidate& other) const {
+        if (saving != other.saving) return saving < other.saving;
+        return left > other.left;  // ties: leftmost first, for reproducible output
+    }
+};
+
+}  // namespace
+
+std::vector<size_t> SplitBlocks(const Token* tokens, size_t count,
+                                const MethodParameters& parameters, uint32_t maxSymbols) {
+    (void)parameters;
+    std::vector<size_t> ends;
+    if (count == 0) return ends;
+    if (maxSymbols == 0 || maxSymbols > MAX_BLOCK_SYMBOLS) maxSymbols = MAX_BLOCK_SYMBOLS;
+    const size_t segmentTokens = maxSymbols < SEGMENT_TOKENS ? maxSymbols : SEGMENT_TOKENS;
+
+    std::vector<Segment> segments;
+    segments.reserve(count / segmentTokens + 1);
+    for (size_t begin = 0; begin < count; begin += segmentTokens) {
+        segments.emplace_back();
+        Segment& segment = segments.back();
+        memset(segment.histogram, 0, sizeof segment.histogram);
+        segment.begin = begin;
+        segment.end = begin + segmentTokens < count ? begin + segmentTokens : count;
+        for (size_t i = segment.begin; i < segment.end; ++i) {
+            ++segment.histogram[tokens[i].symbol];
+            if (tokens[i].symbol > 255) {
+                ++segment.histogram[LITERAL_LENGTH_SYMBOLS + DistanceCode(tokens[i].distance)];
+            }
+        }
+        segment.cost = Cost(segment.histogram);
+        segment.previous = static_cast<int>(segments.size()) - 2;
+        segment.next = -1;
+        segment.version = 0;
+        segment.alive = true;
+        if (segment.previous >= 0) segments[segment.previous].next = segment.previous + 1;
+    }
+
+    std::priority_queue<Candidate> queue;
+    uint32_t merged[HISTOGRAM_SIZE];
+    auto consider = [&](int left) {
+        const int right = segments[left].next;
+        if (right < 0) return;
+        const Segment& a = segments[left];
+        const Segment& b = segments[right];
+        if ((a.end - a.begin) + (b.end - b.begin) > maxSymbols) return;
+        for (int s = 0; s < HISTOGRAM_SIZE; ++s) merged[s] = a.histogram[s] + b.histogram[s];
+        const double saving = a.cost + b.cost - Cost(merged);
+        if (saving > 0) queue.push({saving, left, a.version, b.version});
+    };
+    for (size_t i = 0; i + 1 < segments.size(); ++i) consider(static_cast<int>(i));
+
+    while (!queue.empty()) {
+        const Candidate candidate = queue.top();
+        queue.pop();
+        Segment& a = segments[candidate.left];
+        if (!a.alive || a.version != candidate.leftVersion || a.next < 0) continue;
+        Segment& b = segments[a.next];
+        if (b.version != candidate.rightVersion) continue;
+        for (int s = 0; s < HISTOGRAM_SIZE; ++s) a.histogram[s] += b.histogram[s];
+        a.end = b.end;
+        a.cost = Cost(a.histogram);
+        a.next = b.next;
+        if (b.next >= 0) segments[b.next].previous = candidate.left;
+        b.alive = false;
+        ++a.version;
+        if (a.previous >= 0) consider(a.previous);
+        consider(candidate.left);
+    }
+
+    for (int i = 0; i >= 0; i = segments[i].next) ends.push_back(segments[i].end);
+    return ends;
+}

@@ -1,0 +1,71 @@
+// The packer's compressor: "-lh5-" and "-lh6-" streams, and level-1 archive members.
+//
+// Format notes (the stream the block decoder reads, bits most significant first)
+//   A member's data is a sequence of blocks; no alignment between them, zero bits pad
+//   the last byte. One block:
+//     16 bits  number of literal/length symbols in the block (1..65535)
+//     length code (19 symbols): 5-bit count n, then n lengths; after the third one a
+//              2-bit count of further zero lengths. n = 0: 5 more bits, the one symbol.
+//     literal/length code (510 symbols): 9-bit count n, then n lengths coded with the
+//              length code: 0 one zero, 1 + 4 bits zero run 3..18, 2 + 9 bits zero run
+//              20..531, 3..18 length 1..16. n = 0: 9 more bits, the one symbol.
+//     distance code (14 symbols for lh5, 16 for lh6): 4- or 5-bit count n and n
+//              lengths, no zero run. n = 0: the one symbol in as many bits.
+//     the symbols: 0..255 literal bytes, 256..509 a match of length symbol - 253
+//              (3..256), followed by a distance code c and, for c >= 2, c - 1 extra
+//              bits: the value 2^(c-1) + extra; the match starts value + 1 bytes back.
+//   A length in a length list is 3 bits v (0..6), or 7 followed by k one-bits and a
+//   zero-bit for 7 + k. Codes are canonical: by increasing length, then by symbol.
+#ifndef VORPANEX_ENCODE_ENCODER_H
+#define VORPANEX_ENCODE_ENCODER_H
+
+#include <stddef.h>
+#include <stdint.h>
+
+#include <string>
+#include <vector>
+
+const int MIN_MATCH = 3;
+const int MAX_MATCH = 256;
+const int LITERAL_LENGTH_SYMBOLS = 510;
+const int LENGTH_CODE_SYMBOLS = 19;
+const int MAX_CODE_LENGTH = 16;
+const uint32_t MAX_BLOCK_SYMBOLS = 65535;
+
+// Called now and then with the number of input bytes handled so far.
+typedef void (*EncodeProgress)(void* context, uint64_t done);
+
+struct EncodeOptions {
+    char method = '6';               // '5' or '6'
+    bool best = false;               // optimal parsing instead of lazy matching
+    uint32_t maxBlockSymbols = 0;    // test hook: 0 lets the encoder choose
+    EncodeProgress progress = nullptr;
+    void* progressContext = nullptr;
+};
+
+// Compresses size bytes into a complete stream for the method.
+std::vector<uint8_t> CompressStream(const uint8_t* data, size_t size,
+                                    const EncodeOptions& options);
+
+// CRC-16/ARC of the bytes, continuing from crc.
+uint16_t Crc16(const uint8_t* data, size_t size, uint16_t crc = 0);
+
+// One member ready to be written: header and data.
+struct PackedMember {
+    char method;                     // '0', '5' or '6'
+    uint32_t originalSize;
+    uint16_t crc;
+    std::vector<uint8_t> data;       // the packed bytes
+};
+
+// Compresses a member with the chosen method ('0', '5' or '6'), falling back to
+// "-lh0-" when compression does not make it smaller (unless allowFallback is false).
+PackedMember PackMember(const uint8_t* data, size_t size, const EncodeOptions& options,
+                        char method, bool allowFallback = true);
+
+// The level-1 header of a member whose name is given in the archive's code page
+// (1 to 230 bytes): headerSize = 25 + L, sum, CRC-16, OS id 'M', attribute 0x20.
+std::vector<uint8_t> BuildMemberHeader(const std::string& name, const PackedMember& member,
+                                       uint16_t dosTime, uint16_t dosDate);
+
+#endif

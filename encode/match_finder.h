@@ -1,0 +1,126 @@
+// Hash-chain match finder over the whole input, limited to the method's window.
+#ifndef VORPANEX_ENCODE_MATCH_FINDER_H
+#define VORPANEX_ENCODE_MATCH_FINDER_H
+
+#include <stdint.h>
+#include <string.h>
+
+#include <vector>
+
+#include "encode/encoder_internal.h"
+
+struct Match {
+    uint32_t length;
+    uint32_t distance;  // distance value: bytes back minus one
+};
+
+class MatchFinder {
+public:
+    static const int HASH_BITS = 16;
+    static const uint32_t NIL = 0xFFFFFFFFu;
+    static const uint32_t CHAIN_MASK = 0xFFFF;  // covers twice the largest window
+
+    MatchFinder(const uint8_t* data, size_t size, uint32_t windowSize)
+        : data(data), size(size), windowSize(windowSize), head(1u << HASH_BITS, NIL),
+          previous(CHAIN_MASK + 1, NIL) {}
+
+    // Adds position to its chain (positions with fewer than 3 bytes left are skipped).
+    void Insert(size_t position) {
+        if (position + MIN_MATCH > size) return;
+        const uint32_t hash = Hash(position);
+        previous[position & CHAIN_MASK] = head[hash];
+        head[hash] = static_cast<uint32_t>(position);
+    }
+
+    // Longest match at position among at most maxChain candidates, stopping early at
+    // niceLength; then inserts position. Length 0 when none of at least 3 bytes.
+    Match FindLongest(size_t position, int maxChain, uint32_t niceLength) {
+        Match best = {0, 0};
+        if (position + MIN_MATCH > size) return best;
+        const uint32_t hash = Hash(position);
+        uint32_t candidate = head[hash];
+        previous[position & CHAIN_MASK] = candidate;
+        head[hash] = static_cast<uint32_t>(position);
+        const uint32_t limit = Limit(position);
+        uint32_t bestLength = MIN_MATCH - 1;
+        const uint8_t* here = data + position;
+        while (candidate != NIL && position - candidate <= windowSize && maxChain-- > 0) {
+            const uint8_t* there = data + candidate;
+            if (there[bestLength] == here[bestLength] && there[0] == here[0]) {
+                const uint32_t length = CommonLength(here, there, limit);
+                if (length > bestLength) {
+                    bestLength = length;
+                    best.length = length;
+                    best.distance = static_cast<uint32_t>(position - candidate - 1);
+                    if (length >= niceLength || length == limit) break;
+                }
+            }
+            const uint32_t next = previous[candidate & CHAIN_MASK];
+            if (next == NIL || next >= candidate) break;
+            candidate = next;
+        }
+        return best;
+    }
+
+    // Every improvement in length at position, shortest first (each with the nearest
+    // distance that reaches it); then inserts position. Returns the count.
+    int FindAll(size_t position, int maxChain, Match* out) {
+        int count = 0;
+        if (position + MIN_MATCH > size) return 0;
+        const uint32_t hash = Hash(position);
+        uint32_t candidate = head[hash];
+        previous[position & CHAIN_MASK] = candidate;
+        head[hash] = static_cast<uint32_t>(position);
+        const uint32_t limit = Limit(position);
+        uint32_t bestLength = MIN_MATCH - 1;
+        const uint8_t* here = data + position;
+        while (candidate != NIL && position - candidate <= windowSize && maxChain-- > 0) {
+            const uint8_t* there = data + candidate;
+            if (there[bestLength] == here[bestLength] && there[0] == here[0]) {
+                const uint32_t length = CommonLength(here, there, limit);
+                if (length > bestLength) {
+                    bestLength = length;
+                    out[count++] = {length, static_cast<uint32_t>(position - candidate - 1)};
+                    if (length == limit) break;
+                }
+            }
+            const uint32_t next = previous[candidate & CHAIN_MASK];
+            if (next == NIL || next >= candidate) break;
+            candidate = next;
+        }
+        return count;
+    }
+
+private:
+    uint32_t Hash(size_t position) const {
+        const uint32_t value = data[position] | (data[position + 1] << 8) |
+                               (data[position + 2] << 16);
+        return (value * 2654435761u) >> (32 - HASH_BITS);
+    }
+
+    uint32_t Limit(size_t position) const {
+        const size_t left = size - position;
+        return left < static_cast<size_t>(MAX_MATCH) ? static_cast<uint32_t>(left) : MAX_MATCH;
+    }
+
+    static uint32_t CommonLength(const uint8_t* a, const uint8_t* b, uint32_t limit) {
+        uint32_t length = 0;
+        while (length + 8 <= limit) {
+            uint64_t x, y;
+            memcpy(&x, a + length, 8);
+            memcpy(&y, b + length, 8);
+            if (x != y) return length + (__builtin_ctzll(x ^ y) >> 3);
+            length += 8;
+        }
+        while (length < limit && a[length] == b[length]) ++length;
+        return length;
+    }
+
+    const uint8_t* data;
+    size_t size;
+    uint32_t windowSize;
+    std::vector<uint32_t> head;
+    std::vector<uint32_t> previous;
+};
+
+#endif

@@ -1,0 +1,95 @@
+// A member from its bytes: the compressed stream, the stored fallback, and its
+// level-1 header.
+#include "encode/encoder.h"
+#include "encode/encoder_internal.h"
+
+std::vector<uint8_t> CompressStream(const uint8_t* data, size_t size,
+                                    const EncodeOptions& options) {
+    const MethodParameters parameters = ParametersFor(options.method);
+    std::vector<Token> tokens;
+    const ParseProgress progress = {options.progress, options.progressContext};
+    if (options.best) {
+        OptimalParse(data, size, parameters, tokens, progress);
+    } else {
+        LazyParse(data, size, parameters, tokens, progress);
+    }
+    const std::vector<size_t> ends =
+        SplitBlocks(tokens.data(), tokens.size(), parameters, options.maxBlockSymbols);
+    BitWriter out;
+    out.bytes.reserve(size / 2 + 64);
+    size_t begin = 0;
+    for (size_t end : ends) {
+        WriteBlock(out, tokens.data() + begin, end - begin, parameters);
+        begin = end;
+    }
+    out.Flush();
+    if (options.progress != nullptr) options.progress(options.progressContext, size);
+    return std::move(out.bytes);
+}
+
+uint16_t Crc16(const uint8_t* data, size_t size, uint16_t crc) {
+    static const std::vector<uint16_t> table = [] {
+        std::vector<uint16_t> values(256);
+        for (uint32_t i = 0; i < 256; ++i) {
+            uint32_t value = i;
+            for (int bit = 0; bit < 8; ++bit) value = (value & 1) ? (value >> 1) ^ 0xA001 : value >> 1;
+            values[i] = static_cast<uint16_t>(value);
+        }
+        return values;
+    }();
+    for (size_t i = 0; i < size; ++i) {
+        crc = static_cast<uint16_t>(table[(crc ^ data[i]) & 0xFF] ^ (crc >> 8));
+    }
+    return crc;
+}
+
+PackedMember PackMember(const uint8_t* data, size_t size, const EncodeOptions& options,
+                        char method, bool allowFallback) {
+    PackedMember member;
+    member.originalSize = static_cast<uint32_t>(size);
+    member.crc = Crc16(data, size);
+    if (method == '5' || method == '6') {
+        EncodeOptions methodOptions = options;
+        methodOptions.method = method;
+        member.data = CompressStream(data, size, methodOptions);
+        member.method = method;
+        if (!allowFallback || member.data.size() < size) return member;
+    }
+    member.method = '0';
+    member.data.assign(data, data + size);
+    return member;
+}
+
+std::vector<uint8_t> BuildMemberHeader(const std::string& name, const PackedMember& member,
+                                       uint16_t dosTime, uint16_t dosDate) {
+    const size_t nameLength = name.size();
+    std::vector<uint8_t> header;
+    header.reserve(27 + nameLength);
+    auto put16 = [&](uint32_t value) {
+        header.push_back(static_cast<uint8_t>(value));
+        header.push_back(static_cast<uint8_t>(value >> 8));
+    };
+    auto put32 = [&](uint32_t value) {
+        put16(value & 0xFFFF);
+        put16(value >> 16);
+    };
+    header.push_back(static_cast<uint8_t>(25 + nameLength));
+    header.push_back(0);  // sum, below
+    const char method[] = {'-', 'l', 'h', member.method, '-'};
+    header.insert(header.end(), method, method + 5);
+    put32(static_cast<uint32_t>(member.data.size()));
+    put32(member.originalSize);
+    put16(dosTime);
+    put16(dosDate);
+    header.push_back(0x20);  // attribute: archive
+    header.push_back(1);     // level
+    header.push_back(static_cast<uint8_t>(nameLength));
+    header.insert(header.end(), name.begin(), name.end());
+    put16(member.crc);
+    header.push_back('M');
+    put16(0);  // no extended header
+    uint32_t sum = 0;
+    for (size_t i = 2; i < header.size(); ++i) sum += header[i];
+    header[1] = static_cast<uint8_t>(sum);
+    return header;
+}
