@@ -1,0 +1,118 @@
+// Compressed-stream builder for the decoder tests: bit writer, canonical codes, and a
+// block writer with fixed complete codes.
+#include "support/stream_builder.h"
+
+#include "support/archive_builder.h"
+
+void StreamWriter::Put(uint32_t value, int bits) {
+    for (int bit = bits - 1; bit >= 0; --bit) {
+        if (bitCount % 8 == 0) bytes.push_back(0);
+        if ((value >> bit) & 1) bytes.back() |= static_cast<uint8_t>(0x80 >> (bitCount % 8));
+        ++bitCount;
+    }
+}
+
+void StreamWriter::PutLength(int length) {
+    if (length < 7) {
+        Put(static_cast<uint32_t>(length), 3);
+        return;
+    }
+    PutEscape(length - 7);
+}
+
+void StreamWriter::PutEscape(int ones) {
+    Put(7, 3);
+    for (int i = 0; i < ones; ++i) Put(1, 1);
+    Put(0, 1);
+}
+
+Bytes StreamWriter::Finish() const { return bytes; }
+
+std::vector<uint32_t> CanonicalCodes(const std::vector<int>& lengths) {
+    std::vector<uint32_t> codes(lengths.size(), 0);
+    uint32_t code = 0;
+    for (int length = 1; length <= 16; ++length) {
+        for (size_t s = 0; s < lengths.size(); ++s) {
+            if (lengths[s] == length) codes[s] = code++;
+        }
+        code <<= 1;
+    }
+    return codes;
+}
+
+namespace {
+
+std::vector<int> FixedSymbolLengths() {
+    std::vector<int> lengths(510, 9);
+    lengths[0] = lengths[1] = 8;
+    return lengths;
+}
+
+std::vector<int> FixedDistanceLengths(int method) {
+    if (method == '6') return std::vector<int>(16, 4);
+    std::vector<int> lengths(14, 4);
+    lengths[0] = lengths[1] = 3;
+    return lengths;
+}
+
+}  // namespace
+
+void WriteFixedBlock(StreamWriter* w, int method, const std::vector<Token>& tokens) {
+    const std::vector<int> symbolLengths = FixedSymbolLengths();
+    const std::vector<int> distanceLengths = FixedDistanceLengths(method);
+    const std::vector<uint32_t> symbolCodes = CanonicalCodes(symbolLengths);
+    const std::vector<uint32_t> distanceCodes = CanonicalCodes(distanceLengths);
+
+    w->Put(static_cast<uint32_t>(tokens.size()), 16);  // block size
+    // Length code: 12 lengths; symbols 10 and 11 get 1 bit each (codes 0 and 1).
+    w->Put(12, 5);
+    for (int i = 0; i < 3; ++i) w->PutLength(0);
+    w->Put(3, 2);  // zero run after the third length: entries 3, 4, 5
+    for (int i = 6; i < 10; ++i) w->PutLength(0);
+    w->PutLength(1);  // symbol 10: length 8
+    w->PutLength(1);  // symbol 11: length 9
+    // Literal/length code: 510 lengths of 8 or 9, as length-code symbols 10 and 11.
+    w->Put(510, 9);
+    for (int length : symbolLengths) w->Put(length == 8 ? 0 : 1, 1);
+    // Distance code: every symbol, count field 4 or 5 bits wide.
+    w->Put(static_cast<uint32_t>(distanceLengths.size()), method == '6' ? 5 : 4);
+    for (int length : distanceLengths) w->PutLength(length);
+
+    for (const Token& token : tokens) {
+        const int symbol = token.literal >= 0 ? token.literal : token.length + 253;
+        w->Put(symbolCodes[symbol], symbolLengths[symbol]);
+        if (token.literal >= 0) continue;
+        int code = 0;
+        while ((token.distance >> code) != 0) ++code;  // bit length: 0 for 0, 1 for 1
+        w->Put(distanceCodes[code], distanceLengths[code]);
+        if (code >= 2) w->Put(token.distance - (1u << (code - 1)), code - 1);
+    }
+}
+
+Bytes ExpandTokens(const std::vector<Token>& tokens, const Bytes& window) {
+    Bytes history = window;  // the 32768 bytes before the stream's first byte
+    history.resize(32768, 0);
+    const size_t base = history.size();
+    for (const Token& token : tokens) {
+        if (token.literal >= 0) {
+            history.push_back(static_cast<uint8_t>(token.literal));
+            continue;
+        }
+        for (int i = 0; i < token.length; ++i) {
+            history.push_back(history[history.size() - token.distance - 1]);
+        }
+    }
+    return Bytes(history.begin() + static_cast<long>(base), history.end());
+}
+
+std::string WritePackedArchive(const std::string& method, const Bytes& packed,
+                               const Bytes& original) {
+    MemberSpec member;
+    member.method = method;
+    member.data = packed;
+    member.originalSize = static_cast<uint32_t>(original.size());
+    member.originalSizeSet = true;
+    member.crc = ReferenceCrc16(original);
+    member.crcSet = true;
+    return WriteTempFile(BuildArchive({BuildMember(member)}));
+}
