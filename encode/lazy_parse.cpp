@@ -5,10 +5,10 @@
 
 namespace {
 
-const int MAX_CHAIN = 48;
+const int MAX_CHAIN = 128;
 const int GOOD_LENGTH = 16;      // past this, search a quarter of the chain
-const uint32_t NICE_LENGTH = 96; // stop searching at a match this long
-const uint32_t LAZY_LENGTH = 48; // no lazy step after a match this long
+const uint32_t NICE_LENGTH = 128; // stop searching at a match this long
+const uint32_t LAZY_LENGTH = 64; // no lazy step after a match this long
 const uint32_t FAR_THREE = 4096; // a 3-byte match further back costs more than literals
 
 void EmitLiteral(std::vector<Token>& tokens, uint8_t byte) { tokens.push_back({byte, 0}); }

@@ -1,0 +1,173 @@
+// The pack verb from its command line: the written setup, reproducibility, names,
+// and the errors that must stop it without leaving anything at OUT.
+#include <gtest/gtest.h>
+#include <dirent.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "archive/archive.h"
+#include "support.h"
+#include "tools/commands.h"
+#include "tools/pack.h"
+
+namespace {
+
+struct Payload {
+    TemporaryDirectory directory;
+    std::string in;
+    Payload() : in(directory.Join("in")) {
+        mkdir(in.c_str(), 0755);
+        WriteFile(in + "/SETUP.EXE", TextBytes(5000, 1));
+        WriteFile(in + "/data.bin", RandomBytes(3000, 2));
+        WriteFile(in + "/readme.txt", TextBytes(70000, 3));
+        WriteFile(directory.Join("stub.bin"), std::vector<uint8_t>(1000, 'S'));
+    }
+};
+
+bool Exists(const std::string& path) { return access(path.c_str(), F_OK) == 0; }
+
+// Nothing but OUT's own entries (or none) in its directory.
+int EntriesIn(const std::string& path) {
+    int count = 0;
+    DIR* directory = opendir(path.c_str());
+    while (struct dirent* entry = readdir(directory)) {
+        if (entry->d_name[0] != '.') ++count;
+    }
+    closedir(directory);
+    return count;
+}
+
+TEST(PackCommand, WritesStubPaddingArchiveAndEndMarker) {
+    Payload payload;
+    const std::string out = payload.directory.Join("setup.exe");
+    ASSERT_EQ(EXIT_OK, RunPack({"--stub", payload.directory.Join("stub.bin"), "--mtime",
+                                "2001-02-03 04:05:06", "-o", out, payload.in}));
+    const std::vector<uint8_t> setup = ReadFile(out);
+    ASSERT_GT(setup.size(), ARCHIVE_OFFSET + 10);
+    EXPECT_EQ('S', setup[999]);
+    EXPECT_EQ(0, setup[1000]);
+    EXPECT_EQ(0, setup[ARCHIVE_OFFSET - 1]);
+    EXPECT_EQ(0, setup.back());
+    // Members in name order, with the fixed time.
+    EXPECT_EQ(0, memcmp(&setup[ARCHIVE_OFFSET + 22], "SETUP.EXE", 9));
+    EXPECT_EQ(0x20A3, setup[ARCHIVE_OFFSET + 15] | setup[ARCHIVE_OFFSET + 16] << 8);  // 04:05:06
+    EXPECT_EQ(0x2A43, setup[ARCHIVE_OFFSET + 17] | setup[ARCHIVE_OFFSET + 18] << 8);  // 2001-02-03
+    const std::string extracted = payload.directory.Join("x");
+    mkdir(extracted.c_str(), 0755);
+    ASSERT_EQ(1, ExtractArchive(nullptr, out.c_str(), extracted.c_str()));
+    for (const char* name : {"SETUP.EXE", "data.bin", "readme.txt"}) {
+        EXPECT_TRUE(ReadFile(payload.in + "/" + name) == ReadFile(extracted + "/" + name))
+            << name;
+    }
+}
+
+TEST(PackCommand, SameInputsGiveTheSameBytes) {
+    Payload payload;
+    const std::string first = payload.directory.Join("one.lzh");
+    const std::string second = payload.directory.Join("two.lzh");
+    for (const std::vector<std::string>& method : {std::vector<std::string>{"-m", "lh5"},
+                                                   std::vector<std::string>{"--best"}}) {
+        std::vector<std::string> arguments = {"--archive-only", "-o", first, payload.in};
+        arguments.insert(arguments.begin(), method.begin(), method.end());
+        ASSERT_EQ(EXIT_OK, RunPack(arguments));
+        arguments[arguments.size() - 2] = second;
+        arguments.insert(arguments.begin(), {"-j", "1"});
+        ASSERT_EQ(EXIT_OK, RunPack(arguments));
+        EXPECT_TRUE(ReadFile(first) == ReadFile(second));
+    }
+    // Files given one by one keep the order given.
+    ASSERT_EQ(EXIT_OK, RunPack({"--archive-only", "-m", "lh0", "-o", first,
+                                payload.in + "/readme.txt", payload.in + "/SETUP.EXE"}));
+    const std::vector<uint8_t> archive = ReadFile(first);
+    EXPECT_EQ(0, memcmp(&archive[22], "readme.txt", 10));
+    EXPECT_EQ('0', archive[5]);
+}
+
+TEST(PackCommand, RefusesBadInputsAndLeavesNothing) {
+    struct Case {
+        const char* what;
+        std::function<void(const std::string& in)> prepare;
+        std::vector<std::string> extra;
+        int status;
+    } cases[] = {
+        {"subdirectory", [](const std::string& in) { mkdir((in + "/sub").c_str(), 0755); }, {}, 1},
+        {"names differing in case",
+         [](const std::string& in) { WriteFile(in + "/DATA.BIN", {1}); }, {}, 1},
+        {"device name", [](const std::string& in) { WriteFile(in + "/con.txt", {1}); }, {}, 1},
+        {"colon in name", [](const std::string& in) { WriteFile(in + "/a:b", {1}); }, {}, 1},
+        {"trailing dot", [](const std::string& in) { WriteFile(in + "/end.", {1}); }, {}, 1},
+        {"non-ASCII without --codepage",
+         [](const std::string& in) { WriteFile(in + "/caf\xC3\xA9.txt", {1}); }, {}, 1},
+        {"no setup program",
+         [](const std::string& in) { unlink((in + "/SETUP.EXE").c_str()); }, {}, 1},
+        {"name too long",
+         [](const std::string& in) { WriteFile(in + "/" + std::string(231, 'n'), {1}); }, {}, 1},
+        {"unknown option", [](const std::string&) {}, {"--fast"}, 2},
+        {"unknown method", [](const std::string&) {}, {"-m", "lh4"}, 2},
+    };
+    for (const Case& c : cases) {
+        Payload payload;
+        c.prepare(payload.in);
+        const std::string out = payload.directory.Join("setup.exe");
+        std::vector<std::string> arguments = {"--stub", payload.directory.Join("stub.bin"),
+                                              "-o", out, payload.in};
+        arguments.insert(arguments.begin(), c.extra.begin(), c.extra.end());
+        EXPECT_EQ(c.status, RunPack(arguments)) << c.what;
+        EXPECT_FALSE(Exists(out)) << c.what;
+        EXPECT_EQ(2, EntriesIn(payload.directory.Path())) << c.what;  // in/ and stub.bin
+    }
+}
+
+TEST(PackCommand, UnwritableOutputLeavesNoTemporaryFile) {
+    Payload payload;
+    // OUT is a directory: the temporary file is written, the rename fails.
+    const std::string out = payload.directory.Join("taken");
+    mkdir(out.c_str(), 0755);
+    EXPECT_EQ(1, RunPack({"--archive-only", "-o", out, payload.in}));
+    EXPECT_EQ(3, EntriesIn(payload.directory.Path()));
+    EXPECT_EQ(1, RunPack({"--archive-only", "-o", payload.directory.Join("no/such/dir/x.exe"),
+                          payload.in}));
+    EXPECT_EQ(1, RunPack({"-o", payload.directory.Join("x.exe"), payload.in}))
+        << "built without a stub, and neither --stub nor --archive-only";
+    EXPECT_EQ(3, EntriesIn(payload.directory.Path()));
+}
+
+TEST(PackCommand, NoSetupAndCodePages) {
+    Payload payload;
+    unlink((payload.in + "/SETUP.EXE").c_str());
+    WriteFile(payload.in + "/caf\xC3\xA9\xE2\x82\xAC.txt", {1, 2, 3});
+    const std::string out = payload.directory.Join("a.lzh");
+    ASSERT_EQ(EXIT_OK, RunPack({"--archive-only", "--no-setup", "--codepage", "1252", "-o", out,
+                                payload.in}));
+    const std::vector<uint8_t> archive = ReadFile(out);
+    EXPECT_EQ(0, memcmp(&archive[22], "caf\xE9\x80.txt", 9));
+}
+
+TEST(MemberNames, Conversion) {
+    std::string name, error;
+    EXPECT_TRUE(ConvertMemberName("SETUP.EXE", 0, name, error));
+    EXPECT_EQ("SETUP.EXE", name);
+    EXPECT_FALSE(ConvertMemberName("\xC3\xA9", 0, name, error));
+    EXPECT_NE(std::string::npos, error.find("--codepage"));
+    EXPECT_TRUE(ConvertMemberName("\xE2\x80\x9Cq\xE2\x80\x9D", 1252, name, error));
+    EXPECT_EQ("\x93q\x94", name);
+    EXPECT_FALSE(ConvertMemberName("\xE6\x97\xA5", 1252, name, error));  // no kanji in 1252
+    EXPECT_TRUE(ConvertMemberName("\xE6\x97\xA5\xE6\x9C\xAC.txt", 932, name, error));  // 日本
+    EXPECT_EQ("\x93\xFA\x96\x7B.txt", name);
+    EXPECT_TRUE(ConvertMemberName("\xE8\xA1\xA8", 932, name, error));  // 表: trail byte 0x5C
+    EXPECT_EQ("\x95\x5C", name);
+    EXPECT_FALSE(ConvertMemberName("\xC3", 1252, name, error));  // cut UTF-8
+    EXPECT_FALSE(ConvertMemberName(std::string(231, 'x'), 0, name, error));
+    EXPECT_TRUE(ConvertMemberName(std::string(230, 'x'), 0, name, error));
+}
+
+TEST(MemberNames, CaseFolding) {
+    EXPECT_EQ(FoldMemberName("Setup.exe", 0), FoldMemberName("SETUP.EXE", 0));
+    EXPECT_EQ(FoldMemberName("caf\xE9", 1252), FoldMemberName("CAF\xC9", 1252));
+    EXPECT_EQ(FoldMemberName("\x9A", 1252), FoldMemberName("\x8A", 1252));
+    // The trail byte 0x61 ('a') of a double-byte character is not a letter.
+    EXPECT_NE(FoldMemberName("\x83\x61", 932), FoldMemberName("\x83\x41", 932));
+    EXPECT_EQ(FoldMemberName("\x83\x61x", 932), FoldMemberName("\x83\x61X", 932));
+}
+
+}  // namespace
