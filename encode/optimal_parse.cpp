@@ -1,7 +1,200 @@
-// The --best parser: shortest path over the match graph, priced by code lengths.
+// The --best parser: the cheapest path through every literal and match at every
+// position, priced by the code lengths of the blocks that the previous pass made;
+// a few passes per stretch of input, keeping the smallest.
+#include <string.h>
+
+#include <vector>
+
 #include "encode/encoder_internal.h"
+#include "encode/match_finder.h"
+
+namespace {
+
+const size_t SEGMENT_BYTES = 1u << 20;  // input parsed as one graph
+const int MAX_CHAIN = 192;
+const uint32_t SKIP_LENGTH = 128;       // a match this long is taken whole
+const int PASSES = 4;                   // the first with fixed prices
+const uint32_t INFINITE = 0xFFFFFFFFu;
+
+struct StoredMatch {
+    uint16_t length;
+    uint16_t distance;
+};
+
+// Bit prices of one block's codes.
+struct Prices {
+    uint32_t symbol[LITERAL_LENGTH_SYMBOLS];
+    uint32_t distance[16];  // code length plus extra bits
+};
+
+void FixedPrices(Prices& prices, const MethodParameters& parameters) {
+    for (int s = 0; s < 256; ++s) prices.symbol[s] = 8;
+    for (int s = 256; s < LITERAL_LENGTH_SYMBOLS; ++s) prices.symbol[s] = s < 256 + 16 ? 7 : 10;
+    for (int c = 0; c < parameters.distanceCodes; ++c) {
+        prices.distance[c] = 4 + (c >= 2 ? c - 1 : 0);
+    }
+}
+
+uint32_t PriceOfUnused(const uint8_t* lengths, int count) {
+    int longest = 0;
+    for (int s = 0; s < count; ++s) longest = lengths[s] > longest ? lengths[s] : longest;
+    return longest + 1 < MAX_CODE_LENGTH ? longest + 1 : MAX_CODE_LENGTH;
+}
+
+void BlockPrices(const Token* tokens, size_t count, const MethodParameters& parameters,
+                 Prices& prices) {
+    uint32_t symbolFrequencies[LITERAL_LENGTH_SYMBOLS] = {};
+    uint32_t distanceFrequencies[16] = {};
+    for (size_t i = 0; i < count; ++i) {
+        ++symbolFrequencies[tokens[i].symbol];
+        if (tokens[i].symbol > 255) ++distanceFrequencies[DistanceCode(tokens[i].distance)];
+    }
+    uint8_t symbolLengths[LITERAL_LENGTH_SYMBOLS];
+    uint8_t distanceLengths[16];
+    BuildCodeLengths(symbolFrequencies, LITERAL_LENGTH_SYMBOLS, MAX_CODE_LENGTH, symbolLengths);
+    BuildCodeLengths(distanceFrequencies, parameters.distanceCodes, MAX_CODE_LENGTH,
+                     distanceLengths);
+    const uint32_t unusedSymbol = PriceOfUnused(symbolLengths, LITERAL_LENGTH_SYMBOLS);
+    const uint32_t unusedDistance = PriceOfUnused(distanceLengths, parameters.distanceCodes);
+    for (int s = 0; s < LITERAL_LENGTH_SYMBOLS; ++s) {
+        prices.symbol[s] = symbolLengths[s] != 0 ? symbolLengths[s] : unusedSymbol;
+    }
+    for (int c = 0; c < parameters.distanceCodes; ++c) {
+        prices.distance[c] = (distanceLengths[c] != 0 ? distanceLengths[c] : unusedDistance) +
+                             (c >= 2 ? c - 1 : 0);
+    }
+}
+
+// One stretch of input with every position's matches.
+struct Graph {
+    size_t begin, end;
+    std::vector<uint32_t> first;      // index into matches, per position, plus one
+    std::vector<StoredMatch> matches;
+};
+
+void FindMatches(MatchFinder& finder, Graph& graph) {
+    const size_t count = graph.end - graph.begin;
+    graph.first.assign(count + 1, 0);
+    graph.matches.clear();
+    Match found[MAX_MATCH];
+    size_t skipUntil = graph.begin;
+    for (size_t position = graph.begin; position < graph.end; ++position) {
+        graph.first[position - graph.begin] = static_cast<uint32_t>(graph.matches.size());
+        if (position < skipUntil) {
+            finder.Insert(position);
+            continue;
+        }
+        const int n = finder.FindAll(position, MAX_CHAIN, found);
+        for (int k = 0; k < n; ++k) {
+            graph.matches.push_back({static_cast<uint16_t>(found[k].length),
+                                     static_cast<uint16_t>(found[k].distance)});
+        }
+        if (n > 0 && found[n - 1].length >= SKIP_LENGTH) {
+            skipUntil = position + found[n - 1].length;
+        }
+    }
+    graph.first[count] = static_cast<uint32_t>(graph.matches.size());
+}
+
+// Cheapest tokens for the graph; pricesAt gives the prices in force at a position.
+void ShortestPath(const uint8_t* data, const Graph& graph, const std::vector<Prices>& prices,
+                  const std::vector<size_t>& blockStarts, std::vector<Token>& out) {
+    const size_t count = graph.end - graph.begin;
+    std::vector<uint32_t> cost(count + 1, INFINITE);
+    std::vector<Token> arrival(count + 1);  // the token that reaches each position
+    cost[0] = 0;
+    size_t block = 0;
+    for (size_t i = 0; i < count; ++i) {
+        while (block + 1 < blockStarts.size() && blockStarts[block + 1] <= graph.begin + i) ++block;
+        const Prices& price = prices[block];
+        const uint32_t here = cost[i];
+        const uint8_t byte = data[graph.begin + i];
+        if (here + price.symbol[byte] < cost[i + 1]) {
+            cost[i + 1] = here + price.symbol[byte];
+            arrival[i + 1] = {byte, 0};
+        }
+        const size_t left = count - i;
+        uint32_t length = MIN_MATCH;
+        for (uint32_t k = graph.first[i]; k < graph.first[i + 1]; ++k) {
+            const StoredMatch& match = graph.matches[k];
+            const uint32_t distancePrice = price.distance[DistanceCode(match.distance)];
+            const uint32_t last = match.length < left ? match.length : static_cast<uint32_t>(left);
+            for (; length <= last; ++length) {
+                const uint32_t total = here + distancePrice + price.symbol[length + 253];
+                if (total < cost[i + length]) {
+                    cost[i + length] = total;
+                    arrival[i + length] = {static_cast<uint16_t>(length + 253), match.distance};
+                }
+            }
+        }
+    }
+    // Walk back from the end.
+    std::vector<Token> reversed;
+    for (size_t i = count; i > 0;) {
+        const Token token = arrival[i];
+        reversed.push_back(token);
+        i -= token.symbol > 255 ? token.symbol - 253 : 1;
+    }
+    out.assign(reversed.rbegin(), reversed.rend());
+}
+
+uint64_t TokensBits(const std::vector<Token>& tokens, const MethodParameters& parameters,
+                    std::vector<size_t>& ends) {
+    ends = SplitBlocks(tokens.data(), tokens.size(), parameters, 0);
+    uint64_t bits = 0;
+    size_t begin = 0;
+    for (size_t end : ends) {
+        bits += BlockBits(tokens.data() + begin, end - begin, parameters);
+        begin = end;
+    }
+    return bits;
+}
+
+}  // namespace
 
 void OptimalParse(const uint8_t* data, size_t size, const MethodParameters& parameters,
                   std::vector<Token>& tokens, const ParseProgress& progress) {
-    LazyParse(data, size, parameters, tokens, progress);
+    MatchFinder finder(data, size, parameters.windowSize);
+    Graph graph;
+    std::vector<Token> candidate, best;
+    std::vector<Prices> prices;
+    std::vector<size_t> blockStarts, ends;
+    for (size_t begin = 0; begin < size; begin += SEGMENT_BYTES) {
+        graph.begin = begin;
+        graph.end = begin + SEGMENT_BYTES < size ? begin + SEGMENT_BYTES : size;
+        FindMatches(finder, graph);
+
+        prices.assign(1, Prices());
+        FixedPrices(prices[0], parameters);
+        blockStarts.assign(1, begin);
+        uint64_t bestBits = ~0ull;
+        for (int pass = 0; pass < PASSES; ++pass) {
+            ShortestPath(data, graph, prices, blockStarts, candidate);
+            const uint64_t bits = TokensBits(candidate, parameters, ends);
+            const bool improved = bits < bestBits;
+            if (improved) {
+                bestBits = bits;
+                best.swap(candidate);
+            } else if (pass > 1) {
+                break;
+            }
+            if (pass + 1 == PASSES) break;
+            // Prices for the next pass from the blocks of the best parse so far.
+            if (!improved) ends = SplitBlocks(best.data(), best.size(), parameters, 0);
+            prices.clear();
+            blockStarts.clear();
+            size_t first = 0, position = begin;
+            for (size_t end : ends) {
+                prices.emplace_back();
+                BlockPrices(best.data() + first, end - first, parameters, prices.back());
+                blockStarts.push_back(position);
+                for (size_t k = first; k < end; ++k) {
+                    position += best[k].symbol > 255 ? best[k].symbol - 253 : 1;
+                }
+                first = end;
+            }
+        }
+        tokens.insert(tokens.end(), best.begin(), best.end());
+        if (progress.callback != nullptr) progress.callback(progress.context, graph.end);
+    }
 }
