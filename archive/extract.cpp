@@ -153,6 +153,9 @@ int ExtractMember(HWND window, const char* workDirectory) {
             }
         } else {
             DecodeChunk(count, state.windowBuffer);
+            // The bit input asked for a byte beyond the end of the file: the member is cut
+            // short. Stop now rather than decode the rest of its declared size from zeros.
+            if (archiveReader.atEnd) return FailClosing(FAILURE_TRUNCATED);
         }
         if (!WriteChunk(state.windowBuffer, count, state.outputFile)) {
             return FailClosing(FAILURE_WRITE);
@@ -171,10 +174,10 @@ int ExtractMember(HWND window, const char* workDirectory) {
         _lclose(state.outputFile);
     }
 
+    // A compressed member whose data the file could not supply is truncated, even when
+    // the bytes lost held only padding and the CRC-16 matches.
+    if (method != '0' && archiveReader.atEnd) return Fail(FAILURE_TRUNCATED);
     if (state.runningCrc != state.storedCrc) {
-        // A compressed member whose data the file could not supply is truncated, not
-        // merely damaged; say which.
-        if (method != '0' && archiveReader.atEnd) return Fail(FAILURE_TRUNCATED);
         if (method != '0' && DecodeSawBadData()) return Fail(FAILURE_BAD_DATA);
         return Fail(FAILURE_CRC);
     }
