@@ -57,35 +57,53 @@ std::vector<int> FixedDistanceLengths(int method) {
 
 }  // namespace
 
-void WriteFixedBlock(StreamWriter* w, int method, const std::vector<Token>& tokens) {
-    const std::vector<int> symbolLengths = FixedSymbolLengths();
-    const std::vector<int> distanceLengths = FixedDistanceLengths(method);
-    const std::vector<uint32_t> symbolCodes = CanonicalCodes(symbolLengths);
-    const std::vector<uint32_t> distanceCodes = CanonicalCodes(distanceLengths);
-
-    w->Put(static_cast<uint32_t>(tokens.size()), 16);  // block size
-    // Length code: 12 lengths; symbols 10 and 11 get 1 bit each (codes 0 and 1).
-    w->Put(12, 5);
+void PutFixedLengthCode(StreamWriter* w) {
+    w->Put(12, 5);  // 12 lengths
     for (int i = 0; i < 3; ++i) w->PutLength(0);
     w->Put(3, 2);  // zero run after the third length: entries 3, 4, 5
     for (int i = 6; i < 10; ++i) w->PutLength(0);
-    w->PutLength(1);  // symbol 10: length 8
-    w->PutLength(1);  // symbol 11: length 9
-    // Literal/length code: 510 lengths of 8 or 9, as length-code symbols 10 and 11.
-    w->Put(510, 9);
-    for (int length : symbolLengths) w->Put(length == 8 ? 0 : 1, 1);
-    // Distance code: every symbol, count field 4 or 5 bits wide.
-    w->Put(static_cast<uint32_t>(distanceLengths.size()), method == '6' ? 5 : 4);
-    for (int length : distanceLengths) w->PutLength(length);
+    w->PutLength(1);  // symbol 10 (length 8): code 0
+    w->PutLength(1);  // symbol 11 (length 9): code 1
+}
 
+void PutFixedSymbolLengths(StreamWriter* w) {
+    w->Put(510, 9);  // 510 lengths, each as length-code symbol 10 or 11
+    for (int length : FixedSymbolLengths()) w->Put(length == 8 ? 0 : 1, 1);
+}
+
+void PutFixedDistanceLengths(StreamWriter* w, int method) {
+    const std::vector<int> lengths = FixedDistanceLengths(method);
+    w->Put(static_cast<uint32_t>(lengths.size()), method == '6' ? 5 : 4);
+    for (int length : lengths) w->PutLength(length);
+}
+
+void PutFixedSymbol(StreamWriter* w, int symbol) {
+    static const std::vector<int> lengths = FixedSymbolLengths();
+    static const std::vector<uint32_t> codes = CanonicalCodes(lengths);
+    w->Put(codes[static_cast<size_t>(symbol)], lengths[static_cast<size_t>(symbol)]);
+}
+
+void PutFixedDistance(StreamWriter* w, int method, uint32_t value) {
+    const std::vector<int> lengths = FixedDistanceLengths(method);
+    const std::vector<uint32_t> codes = CanonicalCodes(lengths);
+    int code = 0;
+    while ((value >> code) != 0) ++code;  // bit length: 0 for 0, 1 for 1
+    w->Put(codes[static_cast<size_t>(code)], lengths[static_cast<size_t>(code)]);
+    if (code >= 2) w->Put(value - (1u << (code - 1)), code - 1);
+}
+
+void WriteFixedBlock(StreamWriter* w, int method, const std::vector<Token>& tokens) {
+    w->Put(static_cast<uint32_t>(tokens.size()), 16);  // block size
+    PutFixedLengthCode(w);
+    PutFixedSymbolLengths(w);
+    PutFixedDistanceLengths(w, method);
     for (const Token& token : tokens) {
-        const int symbol = token.literal >= 0 ? token.literal : token.length + 253;
-        w->Put(symbolCodes[symbol], symbolLengths[symbol]);
-        if (token.literal >= 0) continue;
-        int code = 0;
-        while ((token.distance >> code) != 0) ++code;  // bit length: 0 for 0, 1 for 1
-        w->Put(distanceCodes[code], distanceLengths[code]);
-        if (code >= 2) w->Put(token.distance - (1u << (code - 1)), code - 1);
+        if (token.literal >= 0) {
+            PutFixedSymbol(w, token.literal);
+            continue;
+        }
+        PutFixedSymbol(w, token.length + 253);
+        PutFixedDistance(w, method, token.distance);
     }
 }
 

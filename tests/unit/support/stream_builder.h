@@ -38,6 +38,16 @@ struct Token {
 inline Token Literal(int byte) { return Token{byte, 0, 0}; }
 inline Token Match(int length, uint32_t distance) { return Token{-1, length, distance}; }
 
+// Pieces of the fixed codes, for hand-written blocks. The length code gives symbols 10
+// and 11 one bit each; the literal/length code gives symbols 0 and 1 eight bits and
+// the others nine; the distance code gives -lh4-/-lh5- symbols 0 and 1 three bits and
+// the others four, and all 16 -lh6- symbols four bits.
+void PutFixedLengthCode(StreamWriter* w);
+void PutFixedSymbolLengths(StreamWriter* w);
+void PutFixedDistanceLengths(StreamWriter* w, int method);
+void PutFixedSymbol(StreamWriter* w, int symbol);
+void PutFixedDistance(StreamWriter* w, int method, uint32_t value);  // code and extra bits
+
 // Writes one block coding `tokens` with fixed complete codes: every literal/length
 // symbol has a code (2 of 8 bits, 508 of 9), sent through a length code of symbols 10
 // and 11, and every distance symbol has one (3 or 4 bits). method is '4', '5' or '6'.
