@@ -1,0 +1,147 @@
+// Decoding speed: test (decode and CRC-16, nothing written) and extraction to a
+// temporary directory, in MB/s of output, for each archive given.
+#include <dirent.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <string>
+
+#include "archive/archive.h"
+#include "archive/ui.h"
+
+// A silent user interface: the bench has no window and never cancels.
+volatile int CancelRequested;
+int PumpOneMessage() { return 0; }
+void ShowStatusLine(HWND, const char*) {}
+void ShowProgress(HWND, unsigned) {}
+
+namespace {
+
+struct Totals {
+    uint64_t original = 0;
+    uint64_t packed = 0;
+    unsigned members = 0;
+    unsigned compressed = 0;
+};
+
+// Walks the member headers (level 1, sizes little-endian) to sum the output bytes.
+bool ReadTotals(const char* path, uint32_t offset, Totals* totals) {
+    FILE* file = fopen(path, "rb");
+    if (file == nullptr) return false;
+    bool ok = fseek(file, offset, SEEK_SET) == 0;
+    while (ok) {
+        unsigned char header[2 + 255];
+        if (fread(header, 1, 1, file) != 1 || header[0] == 0) break;
+        const unsigned size = header[0];
+        ok = fread(header + 1, 1, size + 1, file) == size + 1 && size >= 22;
+        if (!ok) break;
+        auto field = [&](int at) {
+            return static_cast<uint32_t>(header[at]) | header[at + 1] << 8 |
+                   header[at + 2] << 16 | static_cast<uint32_t>(header[at + 3]) << 24;
+        };
+        const uint32_t packed = field(7);
+        totals->packed += packed;
+        totals->original += field(11);
+        ++totals->members;
+        if (header[5] != '0') ++totals->compressed;
+        ok = fseek(file, packed, SEEK_CUR) == 0;
+    }
+    fclose(file);
+    return ok;
+}
+
+double Seconds(std::chrono::steady_clock::time_point start) {
+    return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+}
+
+void RemoveDirectory(const std::string& directory) {
+    DIR* dir = opendir(directory.c_str());
+    if (dir == nullptr) return;
+    while (dirent* entry = readdir(dir)) {
+        if (strcmp(entry->d_name, ".") == 0 || strcmp(entry->d_name, "..") == 0) continue;
+        unlink((directory + "/" + entry->d_name).c_str());
+    }
+    closedir(dir);
+    rmdir(directory.c_str());
+}
+
+// Best time of `repeats` runs of the extraction (directory null: test only).
+double BestTime(const char* path, uint32_t offset, bool write, int repeats, bool* ok) {
+    double best = 1e30;
+    for (int i = 0; i < repeats; ++i) {
+        std::string directory;
+        if (write) {
+            char pattern[] = "/tmp/bench_decode.XXXXXX";
+            if (mkdtemp(pattern) == nullptr) {
+                *ok = false;
+                return 0;
+            }
+            directory = pattern;
+        }
+        const auto start = std::chrono::steady_clock::now();
+        const int result =
+            ExtractArchiveAt(nullptr, path, write ? directory.c_str() : nullptr, offset);
+        const double seconds = Seconds(start);
+        if (write) RemoveDirectory(directory);
+        if (result != 1) {
+            *ok = false;
+            fprintf(stderr, "bench_decode: %s: extraction failed (reason %d)\n", path,
+                    extractionFailure);
+            return 0;
+        }
+        if (seconds < best) best = seconds;
+    }
+    return best;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    int repeats = 5;
+    uint32_t offset = 0;
+    int first = 1;
+    for (; first < argc && argv[first][0] == '-'; ++first) {
+        if (strcmp(argv[first], "--repeats") == 0 && first + 1 < argc) {
+            repeats = atoi(argv[++first]);
+        } else if (strcmp(argv[first], "--offset") == 0 && first + 1 < argc) {
+            offset = static_cast<uint32_t>(strtoul(argv[++first], nullptr, 0));
+        } else {
+            first = argc + 1;
+        }
+    }
+    if (first >= argc || repeats < 1) {
+        fprintf(stderr,
+                "usage: bench_decode [--repeats N] [--offset BYTES] ARCHIVE...\n"
+                "Times test (decode + CRC-16, no files) and extraction to a temporary\n"
+                "directory of each archive; prints MB/s of output (10^6 bytes), best of N.\n");
+        return 2;
+    }
+    printf("%-28s %8s %12s %12s %10s %10s\n", "archive", "members", "output", "packed",
+           "test MB/s", "extr MB/s");
+    int status = 0;
+    for (int i = first; i < argc; ++i) {
+        Totals totals;
+        if (!ReadTotals(argv[i], offset, &totals)) {
+            fprintf(stderr, "bench_decode: %s: cannot read its headers\n", argv[i]);
+            status = 1;
+            continue;
+        }
+        bool ok = true;
+        const double test = BestTime(argv[i], offset, false, repeats, &ok);
+        const double extract = ok ? BestTime(argv[i], offset, true, repeats, &ok) : 0;
+        if (!ok) {
+            status = 1;
+            continue;
+        }
+        const char* name = strrchr(argv[i], '/') ? strrchr(argv[i], '/') + 1 : argv[i];
+        printf("%-28s %8u %12llu %12llu %10.1f %10.1f\n", name, totals.members,
+               static_cast<unsigned long long>(totals.original),
+               static_cast<unsigned long long>(totals.packed), totals.original / test / 1e6,
+               totals.original / extract / 1e6);
+    }
+    return status;
+}
