@@ -2,8 +2,11 @@
 //
 // Input layout
 //   byte 0      method: '4', '5' or '6' chosen by the byte modulo 3
-//   bytes 1-3   original size, little-endian, low 22 bits (at most 4 MiB - 1)
+//   bytes 1-3   original size, little-endian, low 21 bits (at most 2 MiB - 1)
 //   bytes 4-    the packed data; its length is the packed size
+// Once every packed bit has been taken the stream is zero bits without end; one more
+// chunk of that is decoded and the rest of the original size is skipped, which keeps a
+// run short without leaving a path of the decoder unexercised.
 #include <stddef.h>
 #include <stdint.h>
 #include <string.h>
@@ -11,8 +14,19 @@
 #include <string>
 
 #include "archive/archive.h"
+#include "decode/bits.h"
 #include "decode/decoder.h"
 #include "fuzz_support.h"
+
+namespace {
+
+bool OnlyZeroBitsLeft() {
+    const BitReader& bits = bitReader;
+    const uint32_t spare = bits.spareByte & ((1u << bits.spareBits) - 1);
+    return extractionState.packedRemaining == 0 && bits.bitBuffer == 0 && spare == 0;
+}
+
+}  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (size < 4) return 0;
@@ -20,7 +34,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const int method = METHODS[data[0] % 3];
     uint32_t originalSize =
         (data[1] | (static_cast<uint32_t>(data[2]) << 8) | (static_cast<uint32_t>(data[3]) << 16)) &
-        0x3FFFFFu;
+        0x1FFFFFu;
     const uint32_t packedSize = static_cast<uint32_t>(size - 4);
 
     static const std::string path = ScratchRoot() + "/member.bin";
@@ -32,7 +46,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     memset(extractionState.windowBuffer, 0, sizeof extractionState.windowBuffer);
     extractionState.packedRemaining = packedSize;
     BeginDecode(method);
-    while (originalSize != 0) {
+    int chunksOnZeroBits = 0;
+    while (originalSize != 0 && chunksOnZeroBits < 2) {
         const uint32_t count = originalSize < WINDOW_SIZE ? originalSize : WINDOW_SIZE;
         DecodeChunk(count, extractionState.windowBuffer);
         originalSize -= count;
@@ -42,6 +57,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         if (archiveReader.consumedBytes + extractionState.packedRemaining != packedSize) {
             FuzzFailure("bytes taken and packed size disagree");
         }
+        if (OnlyZeroBitsLeft()) ++chunksOnZeroBits;
     }
     archiveReader.Close();
     return 0;

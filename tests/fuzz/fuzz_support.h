@@ -10,10 +10,10 @@
 #include <vector>
 
 // Every extraction pumps once per member and once per chunk of at most 32768 bytes. The
-// silent UI presses Cancel after this many pumps, so that one input costs at most a few
-// megabytes of output however large the sizes its headers declare; the core's own
+// silent UI presses Cancel after this many pumps, so that one input costs at most about
+// a megabyte of output however large the sizes its headers declare; the core's own
 // Cancel path ends the run.
-const int FUZZ_PUMP_BUDGET = 160;
+const int FUZZ_PUMP_BUDGET = 40;
 
 // Called by the silent UI each time the core shows a member's status line, after the
 // member's header was read and its extended headers skipped. Null: nothing to check.

@@ -62,7 +62,7 @@ def walk(archive):
 
 def decoder_seed(method, original_size, packed):
     selector = {b'4': 0, b'5': 1, b'6': 2}[method]
-    size = min(original_size, 0x3FFFFF)
+    size = min(original_size, 0x1FFFFF)
     return bytes([selector]) + struct.pack('<I', size)[:3] + packed
 
 
