@@ -10,10 +10,10 @@
 
 namespace {
 
-const size_t SEGMENT_TOKENS = 2048;
+const size_t SEGMENT_TOKENS = 256;
 const int HISTOGRAM_SIZE = LITERAL_LENGTH_SYMBOLS + 16;
 // Rough price of a block's header besides its code lengths, and of one code length.
-const double BLOCK_OVERHEAD_BITS = 40.0;
+const double BLOCK_OVERHEAD_BITS = 150.0;
 const double BITS_PER_USED_SYMBOL = 4.0;
 
 struct Segment {
@@ -51,7 +51,7 @@ double PartCost(const uint32_t* histogram, int count, const std::vector<double>&
     return xlog[total] - sum + used * BITS_PER_USED_SYMBOL;
 }
 
-double Cost(const uint32_t* histogram) {
+double EstimatedCost(const uint32_t* histogram) {
     const std::vector<double>& xlog = XLogTable();
     return BLOCK_OVERHEAD_BITS + PartCost(histogram, LITERAL_LENGTH_SYMBOLS, xlog) +
            PartCost(histogram + LITERAL_LENGTH_SYMBOLS, 16, xlog);
@@ -70,8 +70,13 @@ struct Candidate {
 }  // namespace
 
 std::vector<size_t> SplitBlocks(const Token* tokens, size_t count,
-                                const MethodParameters& parameters, uint32_t maxSymbols) {
-    (void)parameters;
+                                const MethodParameters& parameters, uint32_t maxSymbols,
+                                bool exact) {
+    auto Cost = [&](const uint32_t* histogram) {
+        if (!exact) return EstimatedCost(histogram);
+        return static_cast<double>(HistogramBits(
+            histogram, histogram + LITERAL_LENGTH_SYMBOLS, parameters));
+    };
     std::vector<size_t> ends;
     if (count == 0) return ends;
     if (maxSymbols == 0 || maxSymbols > MAX_BLOCK_SYMBOLS) maxSymbols = MAX_BLOCK_SYMBOLS;

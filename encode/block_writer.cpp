@@ -52,14 +52,7 @@ struct BlockCodes {
     int singleLength;
 };
 
-void PrepareCodes(const Token* tokens, size_t count, const MethodParameters& parameters,
-                  BlockCodes& codes) {
-    memset(codes.symbolFrequencies, 0, sizeof codes.symbolFrequencies);
-    memset(codes.distanceFrequencies, 0, sizeof codes.distanceFrequencies);
-    for (size_t i = 0; i < count; ++i) {
-        ++codes.symbolFrequencies[tokens[i].symbol];
-        if (tokens[i].symbol > 255) ++codes.distanceFrequencies[DistanceCode(tokens[i].distance)];
-    }
+void PrepareCodesFromFrequencies(const MethodParameters& parameters, BlockCodes& codes) {
     codes.singleSymbol = SingleSymbol(codes.symbolFrequencies, LITERAL_LENGTH_SYMBOLS);
     codes.singleDistance = SingleSymbol(codes.distanceFrequencies, parameters.distanceCodes);
     BuildCodeLengths(codes.symbolFrequencies, LITERAL_LENGTH_SYMBOLS, MAX_CODE_LENGTH,
@@ -76,6 +69,17 @@ void PrepareCodes(const Token* tokens, size_t count, const MethodParameters& par
     codes.singleLength = SingleSymbol(codes.lengthFrequencies, LENGTH_CODE_SYMBOLS);
     BuildCodeLengths(codes.lengthFrequencies, LENGTH_CODE_SYMBOLS, MAX_CODE_LENGTH,
                      codes.lengthLengths);
+}
+
+void PrepareCodes(const Token* tokens, size_t count, const MethodParameters& parameters,
+                  BlockCodes& codes) {
+    memset(codes.symbolFrequencies, 0, sizeof codes.symbolFrequencies);
+    memset(codes.distanceFrequencies, 0, sizeof codes.distanceFrequencies);
+    for (size_t i = 0; i < count; ++i) {
+        ++codes.symbolFrequencies[tokens[i].symbol];
+        if (tokens[i].symbol > 255) ++codes.distanceFrequencies[DistanceCode(tokens[i].distance)];
+    }
+    PrepareCodesFromFrequencies(parameters, codes);
 }
 
 uint64_t AuxListBits(const uint8_t* lengths, int count, int countBits, int specialIndex) {
@@ -113,6 +117,21 @@ uint64_t HeaderBits(const BlockCodes& codes, const MethodParameters& parameters)
     } else {
         bits += AuxListBits(codes.distanceLengths, parameters.distanceCodes,
                             parameters.distanceCountBits, -1);
+    }
+    return bits;
+}
+
+uint64_t CodedBits(const BlockCodes& codes, const MethodParameters& parameters) {
+    uint64_t bits = HeaderBits(codes, parameters);
+    if (codes.singleSymbol < 0) {
+        for (int s = 0; s < LITERAL_LENGTH_SYMBOLS; ++s) {
+            bits += static_cast<uint64_t>(codes.symbolFrequencies[s]) * codes.symbolLengths[s];
+        }
+    }
+    if (codes.singleDistance < 0) {
+        for (int c = 0; c < parameters.distanceCodes; ++c) {
+            bits += static_cast<uint64_t>(codes.distanceFrequencies[c]) * codes.distanceLengths[c];
+        }
     }
     return bits;
 }
@@ -165,6 +184,17 @@ std::vector<LengthItem> LengthListItems(const uint8_t* lengths) {
         }
     }
     return items;
+}
+
+uint64_t HistogramBits(const uint32_t* symbolFrequencies, const uint32_t* distanceFrequencies,
+                       const MethodParameters& parameters) {
+    BlockCodes codes;
+    memcpy(codes.symbolFrequencies, symbolFrequencies, sizeof codes.symbolFrequencies);
+    memset(codes.distanceFrequencies, 0, sizeof codes.distanceFrequencies);
+    memcpy(codes.distanceFrequencies, distanceFrequencies,
+           parameters.distanceCodes * sizeof(uint32_t));
+    PrepareCodesFromFrequencies(parameters, codes);
+    return CodedBits(codes, parameters);
 }
 
 uint64_t BlockBits(const Token* tokens, size_t count, const MethodParameters& parameters) {

@@ -79,6 +79,9 @@ void WriteBlock(BitWriter& out, const Token* tokens, size_t count,
                 const MethodParameters& parameters);
 // Exact size in bits that WriteBlock would give.
 uint64_t BlockBits(const Token* tokens, size_t count, const MethodParameters& parameters);
+// The same from the block's frequencies, less the distances' extra bits.
+uint64_t HistogramBits(const uint32_t* symbolFrequencies, const uint32_t* distanceFrequencies,
+                       const MethodParameters& parameters);
 
 // Parsers: input to tokens.
 struct ParseProgress {
@@ -90,8 +93,10 @@ void LazyParse(const uint8_t* data, size_t size, const MethodParameters& paramet
 void OptimalParse(const uint8_t* data, size_t size, const MethodParameters& parameters,
                   std::vector<Token>& tokens, const ParseProgress& progress);
 
-// Chooses block boundaries: returns the token index at which each block ends.
+// Chooses block boundaries: returns the token index at which each block ends. exact
+// prices blocks by their real codes (slower) instead of by their entropy.
 std::vector<size_t> SplitBlocks(const Token* tokens, size_t count,
-                                const MethodParameters& parameters, uint32_t maxSymbols);
+                                const MethodParameters& parameters, uint32_t maxSymbols,
+                                bool exact = false);
 
 #endif

@@ -14,7 +14,8 @@ std::vector<uint8_t> CompressStream(const uint8_t* data, size_t size,
         LazyParse(data, size, parameters, tokens, progress);
     }
     const std::vector<size_t> ends =
-        SplitBlocks(tokens.data(), tokens.size(), parameters, options.maxBlockSymbols);
+        SplitBlocks(tokens.data(), tokens.size(), parameters, options.maxBlockSymbols,
+                    options.best);
     BitWriter out;
     out.bytes.reserve(size / 2 + 64);
     size_t begin = 0;

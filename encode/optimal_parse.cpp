@@ -13,7 +13,7 @@ namespace {
 const size_t SEGMENT_BYTES = 1u << 20;  // input parsed as one graph
 const int MAX_CHAIN = 192;
 const uint32_t SKIP_LENGTH = 128;       // a match this long is taken whole
-const int PASSES = 4;                   // the first with fixed prices
+const int PASSES = 6;                   // the first with fixed prices
 const uint32_t INFINITE = 0xFFFFFFFFu;
 
 struct StoredMatch {
@@ -172,11 +172,9 @@ void OptimalParse(const uint8_t* data, size_t size, const MethodParameters& para
             ShortestPath(data, graph, prices, blockStarts, candidate);
             const uint64_t bits = TokensBits(candidate, parameters, ends);
             const bool improved = bits < bestBits;
-            if (improved) {
+                if (improved) {
                 bestBits = bits;
                 best.swap(candidate);
-            } else if (pass > 1) {
-                break;
             }
             if (pass + 1 == PASSES) break;
             // Prices for the next pass from the blocks of the best parse so far.
