@@ -17,8 +17,8 @@ struct Match {
 class MatchFinder {
 public:
     static const int HASH_BITS = 16;
-    static const uint32_t NIL = 0xFFFFFFFFu;
-    static const uint32_t CHAIN_MASK = 0xFFFF;  // covers twice the largest window
+    static constexpr uint32_t NIL = 0xFFFFFFFFu;
+    static constexpr uint32_t CHAIN_MASK = 0xFFFF;  // covers twice the largest window
 
     MatchFinder(const uint8_t* data, size_t size, uint32_t windowSize)
         : data(data), size(size), windowSize(windowSize), head(1u << HASH_BITS, NIL),
