@@ -36,8 +36,9 @@ static_assert(sizeof(blockDecoder.symbolTable) / sizeof(uint16_t) == 1u << SYMBO
 static_assert(sizeof(blockDecoder.auxTable) / sizeof(uint16_t) == 1u << AUX_TABLE_BITS,
               "auxTable has 2^8 entries");
 
-void FillLookup(uint16_t* lookup, int tableBits, uint32_t symbol) {
+void FillLookup(uint16_t* lookup, uint32_t* packed, int tableBits, uint32_t symbol) {
     for (uint32_t i = 0; i < (1u << tableBits); ++i) lookup[i] = static_cast<uint16_t>(symbol);
+    for (uint32_t i = 0; i < (1u << tableBits); ++i) packed[i] = symbol;  // length 0
 }
 
 // One length of a length list: 3 bits, and for 7 a run of one-bits closed by a zero.
@@ -58,33 +59,54 @@ int ReadLengthField() {
     return 7 + ones;
 }
 
+inline void Copy4(uint8_t* out, const uint8_t* in) { memcpy(out, in, 4); }
+inline void Copy8(uint8_t* out, const uint8_t* in) { memcpy(out, in, 8); }
+
+// n bytes between ranges that do not overlap; short ones with two overlapping moves
+// that write nothing outside [out, out + n).
+inline void CopyDisjoint(uint8_t* out, const uint8_t* in, uint32_t n) {
+    if (n > 16) {
+        memcpy(out, in, n);
+    } else if (n >= 8) {
+        Copy8(out, in);
+        Copy8(out + n - 8, in + n - 8);
+    } else if (n >= 4) {
+        Copy4(out, in);
+        Copy4(out + n - 4, in + n - 4);
+    } else {
+        for (uint32_t i = 0; i < n; ++i) out[i] = in[i];
+    }
+}
+
 // Copies n match bytes from window position source to position p (p + n stays within
 // the buffer; the source may wrap). Byte for byte the same as copying one at a time in
 // increasing order, so overlapping matches repeat the bytes just written.
-inline void CopyMatch(uint8_t* buffer, uint32_t p, uint32_t source, uint32_t n) {
+inline __attribute__((always_inline)) void CopyMatch(uint8_t* buffer, uint32_t p, uint32_t source, uint32_t n) {
     uint8_t* out = buffer + p;
-    if (source + n <= WINDOW_SIZE) {
-        if (source + n <= p || p + n <= source) {
-            memcpy(out, buffer + source, n);
-            return;
-        }
-        const uint32_t distance = p - source;  // source < p here: the ranges overlap
-        const uint8_t* in = buffer + source;
-        if (distance == 1) {
-            memset(out, *in, n);
-            return;
-        }
-        if (distance >= 8) {
-            // Each 8-byte step reads only bytes written at least 8 positions back.
-            uint32_t i = 0;
-            for (; i + 8 <= n; i += 8) memcpy(out + i, in + i, 8);
-            for (; i < n; ++i) out[i] = in[i];
-            return;
-        }
-        for (uint32_t i = 0; i < n; ++i) out[i] = in[i];
+    if (source + n > WINDOW_SIZE) {
+        for (uint32_t i = 0; i < n; ++i) out[i] = buffer[(source + i) & WINDOW_MASK];
         return;
     }
-    for (uint32_t i = 0; i < n; ++i) out[i] = buffer[(source + i) & WINDOW_MASK];
+    const uint8_t* in = buffer + source;
+    if (source > p) {
+        // Bytes of the previous round of the window, ahead of the writes: each is read
+        // before it is overwritten, as with memmove.
+        memmove(out, in, n);
+        return;
+    }
+    const uint32_t distance = p - source;
+    if (distance >= n) {
+        CopyDisjoint(out, in, n);
+    } else if (distance == 1) {
+        memset(out, *in, n);
+    } else if (distance >= 8) {
+        // Each 8-byte step reads only bytes written at least 8 positions back.
+        uint32_t i = 0;
+        for (; i + 8 <= n; i += 8) Copy8(out + i, in + i);
+        for (; i < n; ++i) out[i] = in[i];
+    } else {
+        for (uint32_t i = 0; i < n; ++i) out[i] = in[i];
+    }
 }
 
 // The bit input held in registers for the symbol loop. acc holds the next `have`
@@ -94,17 +116,16 @@ inline void CopyMatch(uint8_t* buffer, uint32_t p, uint32_t source, uint32_t n) 
 struct FastInput {
     uint64_t acc;
     uint32_t have;
-    const uint8_t* in;     // next byte to take from the reader's buffer
-    const uint8_t* start;  // where `in` stood when the reader was last brought up to date
-    const uint8_t* end;    // end of the bytes that may be taken from the buffer
+    const uint8_t* in;   // next byte to take from the reader's buffer; the reader's
+                         // position still stands where `in` stood at the last Commit
+    const uint8_t* end;  // end of the bytes that may be taken from the buffer
 
     void OpenRange() {
         const ArchiveReader& reader = archiveReader;
         uint32_t usable = reader.available - reader.position;
         if (usable > extractionState.packedRemaining) usable = extractionState.packedRemaining;
-        start = reader.buffer + reader.position;
-        in = start;
-        end = start + usable;
+        in = reader.buffer + reader.position;
+        end = in + usable;
     }
 
     void Load() {
@@ -119,15 +140,17 @@ struct FastInput {
     }
 
     void Commit() {
-        const uint32_t taken = static_cast<uint32_t>(in - start);
+        const uint32_t taken =
+            static_cast<uint32_t>(in - (archiveReader.buffer + archiveReader.position));
         archiveReader.position += taken;
         archiveReader.consumedBytes += taken;
         extractionState.packedRemaining -= taken;
-        start = in;
     }
 
-    // Brings `have` to at least 32, and further when the buffer allows.
-    void Refill() {
+    // Brings `have` to at least 32, and further when the buffer allows. The common
+    // case, 8 usable bytes in the buffer, stays inline; the rest goes by value through
+    // RefillSlowly so that the record never has its address taken and stays in registers.
+    inline __attribute__((always_inline)) void Refill() {
         if (end - in >= 8) {
             uint64_t next;
             memcpy(&next, in, 8);
@@ -137,22 +160,24 @@ struct FastInput {
             have += taken << 3;
             return;
         }
-        while (have <= 56 && in < end) {
-            acc |= static_cast<uint64_t>(*in++) << (56 - have);
-            have += 8;
-        }
-        if (have < 32) RefillFromReader();
+        *this = RefillSlowly(*this);
     }
 
-    // The buffer's usable bytes are used up: take bytes one at a time as FillBits does
-    // (refilling the reader, or zero bytes past the member's end).
-    void RefillFromReader() {
-        Commit();
-        while (have < 32) {
-            acc |= static_cast<uint64_t>(TakePackedByte()) << (56 - have);
-            have += 8;
+    static __attribute__((noinline)) FastInput RefillSlowly(FastInput f) {
+        while (f.have <= 56 && f.in < f.end) {
+            f.acc |= static_cast<uint64_t>(*f.in++) << (56 - f.have);
+            f.have += 8;
         }
-        OpenRange();
+        if (f.have >= 32) return f;
+        // The buffer's usable bytes are used up: take bytes one at a time as FillBits
+        // does (refilling the reader, or zero bytes past the member's end).
+        f.Commit();
+        while (f.have < 32) {
+            f.acc |= static_cast<uint64_t>(TakePackedByte()) << (56 - f.have);
+            f.have += 8;
+        }
+        f.OpenRange();
+        return f;
     }
 
     void Consume(uint32_t n) {
@@ -201,7 +226,7 @@ int ReadAuxLengths(int symbols, int countBits, int specialIndex) {
         const uint32_t symbol = GetBits(countBits);
         if (symbol >= static_cast<uint32_t>(symbols)) return 0;
         memset(d.auxLengths, 0, static_cast<size_t>(symbols));
-        FillLookup(d.auxTable, AUX_TABLE_BITS, symbol);
+        FillLookup(d.auxTable, d.distancePacked, AUX_TABLE_BITS, symbol);
         return 1;
     }
     int i = 0;
@@ -216,7 +241,8 @@ int ReadAuxLengths(int symbols, int countBits, int specialIndex) {
         }
     }
     if (i < symbols) memset(d.auxLengths + i, 0, static_cast<size_t>(symbols - i));
-    return BuildTable(symbols, d.auxLengths, AUX_TABLE_BITS, d.auxTable);
+    // The packed copy is wanted for the distance code only, but costs little for both.
+    return BuildPackedTable(symbols, d.auxLengths, AUX_TABLE_BITS, d.auxTable, d.distancePacked);
 }
 
 int ReadSymbolLengths() {
@@ -226,7 +252,7 @@ int ReadSymbolLengths() {
         const uint32_t symbol = GetBits(9);
         if (symbol >= static_cast<uint32_t>(SYMBOL_COUNT)) return 0;
         memset(d.symbolLengths, 0, sizeof d.symbolLengths);
-        FillLookup(d.symbolTable, SYMBOL_TABLE_BITS, symbol);
+        FillLookup(d.symbolTable, d.symbolPacked, SYMBOL_TABLE_BITS, symbol);
         return 1;
     }
     if (n > SYMBOL_COUNT) return 0;
@@ -245,7 +271,8 @@ int ReadSymbolLengths() {
         i += zeros;
     }
     if (i < SYMBOL_COUNT) memset(d.symbolLengths + i, 0, static_cast<size_t>(SYMBOL_COUNT - i));
-    return BuildTable(SYMBOL_COUNT, d.symbolLengths, SYMBOL_TABLE_BITS, d.symbolTable);
+    return BuildPackedTable(SYMBOL_COUNT, d.symbolLengths, SYMBOL_TABLE_BITS, d.symbolTable,
+                            d.symbolPacked);
 }
 
 int OpenBlock() {
@@ -334,15 +361,18 @@ void DecodeChunk(uint32_t count, uint8_t* buffer) {
         --blockRemaining;
 
         if (bits.have < 32) bits.Refill();
-        uint32_t c = d.symbolTable[bits.acc >> (64 - SYMBOL_TABLE_BITS)];
-        if (c >= static_cast<uint32_t>(SYMBOL_COUNT)) {
+        const uint32_t entry = d.symbolPacked[bits.acc >> (64 - SYMBOL_TABLE_BITS)];
+        uint32_t c = entry & 0xFFFF;
+        if ((entry & PACKED_NODE) == 0) {
+            bits.Consume(entry >> 16);
+        } else {
             uint64_t mask = uint64_t(1) << (63 - SYMBOL_TABLE_BITS);
             do {
                 c = (bits.acc & mask) != 0 ? oneChild[c] : zeroChild[c];
                 mask >>= 1;
             } while (c >= static_cast<uint32_t>(SYMBOL_COUNT));
+            bits.Consume(d.symbolLengths[c]);
         }
-        bits.Consume(d.symbolLengths[c]);
         if (c <= 255) {
             buffer[p++] = static_cast<uint8_t>(c);
             if (p == count) break;
@@ -351,15 +381,18 @@ void DecodeChunk(uint32_t count, uint8_t* buffer) {
 
         const uint32_t length = c - MATCH_BASE;
         if (bits.have < 32) bits.Refill();
-        uint32_t code = d.auxTable[bits.acc >> (64 - AUX_TABLE_BITS)];
-        if (code >= distanceCodeCount) {
+        const uint32_t distanceEntry = d.distancePacked[bits.acc >> (64 - AUX_TABLE_BITS)];
+        uint32_t code = distanceEntry & 0xFFFF;
+        if ((distanceEntry & PACKED_NODE) == 0) {
+            bits.Consume(distanceEntry >> 16);
+        } else {
             uint64_t mask = uint64_t(1) << (63 - AUX_TABLE_BITS);
             do {
                 code = (bits.acc & mask) != 0 ? oneChild[code] : zeroChild[code];
                 mask >>= 1;
             } while (code >= distanceCodeCount);
+            bits.Consume(d.auxLengths[code]);
         }
-        bits.Consume(d.auxLengths[code]);
         uint32_t distance = code;
         if (code >= 2) {
             const uint32_t extra = code - 1;

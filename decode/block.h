@@ -41,6 +41,11 @@ struct BlockDecoder {
     uint16_t symbolTable[1 << SYMBOL_TABLE_BITS];
     uint8_t auxLengths[MAX_AUX_COUNT];
     uint16_t auxTable[1 << AUX_TABLE_BITS];
+    // The literal/length and distance look-ups again, each entry with its code length
+    // in bits 16..20 (or PACKED_NODE and a node number), built with the block's codes
+    // so that DecodeChunk resolves a short code with one load.
+    uint32_t symbolPacked[1 << SYMBOL_TABLE_BITS];
+    uint32_t distancePacked[1 << AUX_TABLE_BITS];
     // Set once the member's data went outside the format's limits; from then on the
     // member decodes as zero bytes. Cleared by BeginDecode.
     int badData;

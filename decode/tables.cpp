@@ -9,7 +9,8 @@ uint16_t oneChild[TREE_SIZE];
 static_assert(TREE_SIZE == 1019, "a complete code of n symbols has n - 1 inner nodes");
 static_assert(TREE_SIZE - 1 <= 0xFFFF, "node numbers fit a look-up entry");
 
-int BuildTable(int symbolCount, const uint8_t* lengths, int tableBits, uint16_t* lookup) {
+int BuildPackedTable(int symbolCount, const uint8_t* lengths, int tableBits, uint16_t* lookup,
+                     uint32_t* packed) {
     // Count the code space the lengths ask for before handing any of it out: a set
     // that does not fill 2^16 left-aligned code values exactly is refused here, which
     // also bounds every fill below and the number of nodes created.
@@ -45,6 +46,9 @@ int BuildTable(int symbolCount, const uint8_t* lengths, int tableBits, uint16_t*
     const uint32_t shortEnd = (first[tableBits + 1] >> shift) & (tableSize - 1);
     if (shortEnd != 0) {
         for (uint32_t i = shortEnd; i < tableSize; ++i) lookup[i] = 0;
+        if (packed != nullptr) {
+            for (uint32_t i = shortEnd; i < tableSize; ++i) packed[i] = 0;
+        }
     }
 
     uint32_t nextNode = static_cast<uint32_t>(symbolCount);
@@ -56,8 +60,14 @@ int BuildTable(int symbolCount, const uint8_t* lengths, int tableBits, uint16_t*
         const uint32_t next = code + step[length];
         if (length <= tableBits) {
             for (uint32_t i = code; i < next; ++i) lookup[i] = static_cast<uint16_t>(s);
+            if (packed != nullptr) {
+                const uint32_t entry = static_cast<uint32_t>(s) | static_cast<uint32_t>(length) << 16;
+                for (uint32_t i = code; i < next; ++i) packed[i] = entry;
+            }
         } else {
-            uint16_t* slot = &lookup[code >> shift];
+            const uint32_t index = code >> shift;
+            uint16_t* slot = &lookup[index];
+            if (*slot == 0 && packed != nullptr) packed[index] = nextNode | PACKED_NODE;
             for (int bit = length - tableBits; bit > 0; --bit) {
                 if (*slot == 0) {
                     // Complete codes create at most symbolCount - 1 nodes.
@@ -73,6 +83,10 @@ int BuildTable(int symbolCount, const uint8_t* lengths, int tableBits, uint16_t*
         first[length] = next;
     }
     return 1;
+}
+
+int BuildTable(int symbolCount, const uint8_t* lengths, int tableBits, uint16_t* lookup) {
+    return BuildPackedTable(symbolCount, lengths, tableBits, lookup, nullptr);
 }
 
 int DecodeCode(const HuffmanTable& table) {

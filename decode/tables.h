@@ -36,6 +36,15 @@ extern uint16_t oneChild[TREE_SIZE];
 // complete prefix code (a length above 16, over-full, incomplete, or no code at all).
 int BuildTable(int symbolCount, const uint8_t* lengths, int tableBits, uint16_t* lookup);
 
+// Entry of a packed look-up: a symbol with its code length in bits 16..20, or a node
+// number with PACKED_NODE set.
+const uint32_t PACKED_NODE = 0x80000000u;
+
+// BuildTable that also fills `packed` (2^tableBits entries) with the same entries in
+// packed form, for decoding loops that want the symbol and its length in one load.
+int BuildPackedTable(int symbolCount, const uint8_t* lengths, int tableBits, uint16_t* lookup,
+                     uint32_t* packed);
+
 // Returns the next symbol of the stream and takes its code's bits. The table must
 // have been built successfully (or filled with one symbol of length 0).
 int DecodeCode(const HuffmanTable& table);
