@@ -67,6 +67,59 @@ struct Candidate {
     }
 };
 
+// Exact bits of tokens [begin, end) as one block, less the distances' extra bits.
+double RangeBits(const Token* tokens, size_t begin, size_t end,
+                 const MethodParameters& parameters) {
+    uint32_t histogram[HISTOGRAM_SIZE] = {};
+    for (size_t i = begin; i < end; ++i) {
+        ++histogram[tokens[i].symbol];
+        if (tokens[i].symbol > 255) {
+            ++histogram[LITERAL_LENGTH_SYMBOLS + DistanceCode(tokens[i].distance)];
+        }
+    }
+    return static_cast<double>(
+        HistogramBits(histogram, histogram + LITERAL_LENGTH_SYMBOLS, parameters));
+}
+
+// Moves each boundary to where the two blocks beside it cost least, and drops it when
+// one block costs less than two.
+void RefineBoundaries(const Token* tokens, const MethodParameters& parameters,
+                      uint32_t maxSymbols, std::vector<size_t>& ends) {
+    static const long SHIFTS[] = {-2048, -1024, -512, -256, -128, -64, -32,
+                                  32,    64,    128,  256,  512,  1024, 2048};
+    for (size_t k = 0; k + 1 < ends.size(); ++k) {
+        const size_t begin = k == 0 ? 0 : ends[k - 1];
+        const size_t end = ends[k + 1];
+        if (end - begin <= maxSymbols) {
+            const double apart = RangeBits(tokens, begin, ends[k], parameters) +
+                                 RangeBits(tokens, ends[k], end, parameters);
+            if (RangeBits(tokens, begin, end, parameters) < apart) {
+                ends.erase(ends.begin() + static_cast<long>(k));
+                if (k > 0) --k;
+                continue;
+            }
+        }
+        size_t bestSplit = ends[k];
+        double bestBits = RangeBits(tokens, begin, bestSplit, parameters) +
+                          RangeBits(tokens, bestSplit, end, parameters);
+        for (long shift : SHIFTS) {
+            const long split = static_cast<long>(ends[k]) + shift;
+            if (split <= static_cast<long>(begin) || split >= static_cast<long>(end)) continue;
+            if (static_cast<size_t>(split) - begin > maxSymbols ||
+                end - static_cast<size_t>(split) > maxSymbols) {
+                continue;
+            }
+            const double bits = RangeBits(tokens, begin, static_cast<size_t>(split), parameters) +
+                                RangeBits(tokens, static_cast<size_t>(split), end, parameters);
+            if (bits < bestBits) {
+                bestBits = bits;
+                bestSplit = static_cast<size_t>(split);
+            }
+        }
+        ends[k] = bestSplit;
+    }
+}
+
 }  // namespace
 
 std::vector<size_t> SplitBlocks(const Token* tokens, size_t count,
@@ -137,5 +190,6 @@ std::vector<size_t> SplitBlocks(const Token* tokens, size_t count,
     }
 
     for (int i = 0; i >= 0; i = segments[i].next) ends.push_back(segments[i].end);
+    if (exact) RefineBoundaries(tokens, parameters, maxSymbols, ends);
     return ends;
 }

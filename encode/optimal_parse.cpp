@@ -11,7 +11,7 @@
 namespace {
 
 const size_t SEGMENT_BYTES = 1u << 20;  // input parsed as one graph
-const int MAX_CHAIN = 192;
+const int MAX_CHAIN = 512;
 const uint32_t SKIP_LENGTH = 128;       // a match this long is taken whole
 const int PASSES = 6;                   // the first with fixed prices
 const uint32_t INFINITE = 0xFFFFFFFFu;
