@@ -106,7 +106,7 @@ def main():
                     f.write(data)
             for method in ('lh5', 'lh6'):
                 out = os.path.join(work, method + '.lzh')
-                subprocess.run([args.tool, 'pack', '--bare', '--method', method, '-o', out]
+                subprocess.run([args.tool, 'pack', '--archive-only', '-m', method, '-o', out]
                                + sorted(os.path.join(work, n) for n in files), check=True)
                 with open(out, 'rb') as f:
                     archives['packer-' + method + '.lzh'] = f.read()

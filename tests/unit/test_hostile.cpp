@@ -69,22 +69,24 @@ void Snapshot(const std::string& root, const std::string& relative,
 struct Sandbox {
     std::string root;
     std::string archive;
+    std::string leaf;  // the work directory's own name
     std::string work;
 
-    Sandbox(const Bytes& bytes, bool longWorkDirectory) {
+    Sandbox(const Bytes& bytes, bool longWorkDirectory)
+        : leaf(longWorkDirectory ? std::string(120, 'W') : std::string("work")) {
         root = MakeTempDir();
         archive = JoinTestPath(root, "archive.lzh");
         WriteFileBytes(archive, bytes);
         WriteFileBytes(JoinTestPath(root, "outside.txt"), TextBytes("outside\n"));
-        work = MakeWorkDirectory(longWorkDirectory);
+        work = MakeWorkDirectory();
     }
     ~Sandbox() { RemoveTempDir(root); }
 
     // A directory is made by MakeTempDir and moved into place, which needs nothing
     // beyond the helpers and the standard library on either platform.
-    std::string MakeWorkDirectory(bool longName) {
+    std::string MakeWorkDirectory() {
         const std::string outer = JoinTestPath(root, "outer");
-        const std::string made = JoinTestPath(outer, longName ? std::string(120, 'W') : "work");
+        const std::string made = JoinTestPath(outer, leaf);
         const std::string a = MakeTempDir();
         const std::string b = MakeTempDir();
         EXPECT_EQ(0, std::rename(a.c_str(), outer.c_str()));
@@ -112,12 +114,12 @@ void RunRow(const Row& row) {
     const int failure = extractionFailure;
     EXPECT_EQ(row.outcome == SUCCEEDS ? 1 : 0, result);
     EXPECT_EQ(row.failure, failure);
-    EXPECT_EQ(0u, archiveReader.handle) << "reader left open";
+    EXPECT_EQ(0, archiveReader.handle) << "reader left open";
 
     // Outside the work directory nothing changed.
     std::map<std::string, Bytes> after;
     Snapshot(box.root, "", &after);
-    const std::string workKey = std::string("outer/") + (row.longWorkDirectory ? std::string(120, 'W') : "work") + "/";
+    const std::string workKey = "outer/" + box.leaf + "/";
     std::vector<std::string> inside;
     for (auto it = after.begin(); it != after.end();) {
         if (it->first.compare(0, workKey.size(), workKey) == 0 && it->first != workKey) {
@@ -161,7 +163,7 @@ Bytes Stored(const std::string& name, const std::string& text) {
 Bytes WithName(const std::string& name) { return Stored(name, "hostile\n"); }
 
 // A -lh5- member decoding `bits` (a whole stream) to original size `size` with CRC `crc`.
-Bytes Lh5(const BitWriter& bits, uint32_t size, uint16_t crc) {
+Bytes Lh5(const StreamWriter& bits, uint32_t size, uint16_t crc) {
     return PackedMember("-lh5-", "PACKED.BIN", bits.Finish(), size, crc);
 }
 
@@ -334,64 +336,64 @@ TEST(HostileArchive, SizesAndFilesCutShort) {
 
 TEST(HostileArchive, CompressedDataOutsideTheLimits) {
     const uint16_t WRONG_CRC = 0x1234;  // zero output must not match it by chance
-    auto stream = [](const std::function<void(BitWriter*)>& body) {
-        BitWriter w;
+    auto stream = [](const std::function<void(StreamWriter*)>& body) {
+        StreamWriter w;
         w.Put(1, 16);  // block size
         body(&w);
         for (int i = 0; i < 8; ++i) w.Put(0, 8);
         return w;
     };
-    std::vector<std::pair<const char*, BitWriter>> bad = {
-        {"length code: length escape over 16", stream([](BitWriter* w) {
+    std::vector<std::pair<const char*, StreamWriter>> bad = {
+        {"length code: length escape over 16", stream([](StreamWriter* w) {
              w->Put(1, 5);
-             w->PutLength(17);
+             w->PutEscape(10);
          })},
-        {"length code: over-full set", stream([](BitWriter* w) {
+        {"length code: over-full set", stream([](StreamWriter* w) {
              w->Put(3, 5);
              w->PutLength(1);
              w->PutLength(1);
              w->PutLength(1);
              w->Put(0, 2);
          })},
-        {"length code: incomplete set", stream([](BitWriter* w) {
+        {"length code: incomplete set", stream([](StreamWriter* w) {
              w->Put(2, 5);
              w->PutLength(1);
              w->PutLength(2);
          })},
-        {"length code: no length at all", stream([](BitWriter* w) {
+        {"length code: no length at all", stream([](StreamWriter* w) {
              w->Put(3, 5);
              w->PutLength(0);
              w->PutLength(0);
              w->PutLength(0);
              w->Put(0, 2);
          })},
-        {"length code: single symbol 19", stream([](BitWriter* w) {
+        {"length code: single symbol 19", stream([](StreamWriter* w) {
              w->Put(0, 5);
              w->Put(19, 5);
          })},
-        {"literal/length count 511", stream([](BitWriter* w) {
+        {"literal/length count 511", stream([](StreamWriter* w) {
              w->Put(0, 5);
              w->Put(3, 5);  // every length decodes as 1
              w->Put(511, 9);
          })},
-        {"literal/length zero run past 510", stream([](BitWriter* w) {
+        {"literal/length zero run past 510", stream([](StreamWriter* w) {
              w->Put(0, 5);
              w->Put(2, 5);  // every length is a run of 20 + 9 bits
              w->Put(510, 9);
              w->Put(511, 9);
          })},
-        {"literal/length over-full set", stream([](BitWriter* w) {
+        {"literal/length over-full set", stream([](StreamWriter* w) {
              w->Put(0, 5);
              w->Put(3, 5);
              w->Put(3, 9);  // three lengths of 1
          })},
-        {"literal/length single symbol 510", stream([](BitWriter* w) {
+        {"literal/length single symbol 510", stream([](StreamWriter* w) {
              w->Put(0, 5);
              w->Put(0, 5);
              w->Put(0, 9);
              w->Put(510, 9);
          })},
-        {"distance code: single symbol 14 for -lh5-", stream([](BitWriter* w) {
+        {"distance code: single symbol 14 for -lh5-", stream([](StreamWriter* w) {
              w->Put(0, 5);
              w->Put(0, 5);
              w->Put(0, 9);
@@ -399,13 +401,13 @@ TEST(HostileArchive, CompressedDataOutsideTheLimits) {
              w->Put(0, 4);
              w->Put(14, 4);
          })},
-        {"distance code: length escape over 16", stream([](BitWriter* w) {
+        {"distance code: length escape over 16", stream([](StreamWriter* w) {
              w->Put(0, 5);
              w->Put(0, 5);
              w->Put(0, 9);
              w->Put('A', 9);
              w->Put(1, 4);
-             w->PutLength(20);
+             w->PutEscape(13);
          })},
     };
     for (const auto& entry : bad) {
@@ -416,16 +418,16 @@ TEST(HostileArchive, CompressedDataOutsideTheLimits) {
 
 TEST(HostileArchive, CompressedDataThatMustEnd) {
     // Block size 0: the block's one-symbol codes hold for the rest of the member.
-    BitWriter blockSizeZero;
+    StreamWriter blockSizeZero;
     blockSizeZero.Put(0, 16);
     PutSingleSymbolCodes(&blockSizeZero, 'A', 0, 4);
     // All zero bits: block size 0 and single symbol 0 everywhere, so zero bytes out.
-    BitWriter zeroBits;
+    StreamWriter zeroBits;
     zeroBits.Put(0, 32);
     zeroBits.Put(0, 32);
     // A match of 3 at distance value 4 from the member's first byte: it copies window
     // bytes from before the member (set to 0x5A by the table's runner).
-    BitWriter before;
+    StreamWriter before;
     before.Put(1, 16);
     PutSingleSymbolCodes(&before, 256, 3, 4);
     before.Put(0, 2);  // the distance code's extra bits: value 4 + 0

@@ -1,27 +1,7 @@
 // Hand-built compressed streams and broken member layouts for the hostile-archive table.
 #include "support/hostile_builder.h"
 
-void BitWriter::Put(uint32_t value, int bits) {
-    for (int i = bits - 1; i >= 0; --i) {
-        if (bitCount % 8 == 0) bytes.push_back(0);
-        if ((value >> i) & 1) bytes.back() |= static_cast<uint8_t>(0x80 >> (bitCount % 8));
-        ++bitCount;
-    }
-}
-
-void BitWriter::PutLength(int length) {
-    if (length < 7) {
-        Put(static_cast<uint32_t>(length), 3);
-        return;
-    }
-    Put(7, 3);
-    for (int i = 7; i < length; ++i) Put(1, 1);
-    Put(0, 1);
-}
-
-Bytes BitWriter::Finish() const { return bytes; }
-
-void PutSingleSymbolCodes(BitWriter* w, int symbol, int distanceSymbol, int distanceBits) {
+void PutSingleSymbolCodes(StreamWriter* w, int symbol, int distanceSymbol, int distanceBits) {
     w->Put(0, 5);  // length code: count 0,
     w->Put(0, 5);  //   single symbol 0
     w->Put(0, 9);  // literal/length code: count 0,
@@ -31,7 +11,7 @@ void PutSingleSymbolCodes(BitWriter* w, int symbol, int distanceSymbol, int dist
 }
 
 Bytes TwoLetterStream(size_t letters, uint32_t pattern, Bytes* output) {
-    BitWriter w;
+    StreamWriter w;
     w.Put(static_cast<uint32_t>(letters), 16);  // block size
     // Length code: lengths 0, 0, 1, (zero run of 0), 1: symbols 2 ("0") and 3 ("1").
     w.Put(4, 5);

@@ -5,27 +5,12 @@
 #include <string>
 
 #include "support/archive_builder.h"
-
-// Writes a compressed stream most significant bit first; Finish pads the last byte
-// with zero bits.
-class BitWriter {
-public:
-    void Put(uint32_t value, int bits);
-    // A length of a length list: 3 bits, or 7 followed by (length - 7) ones and a zero.
-    // Lengths above 16 are written as asked, for streams that break the limit.
-    void PutLength(int length);
-    size_t BitCount() const { return bitCount; }
-    Bytes Finish() const;
-
-private:
-    Bytes bytes;
-    size_t bitCount = 0;
-};
+#include "support/stream_builder.h"
 
 // The three length lists of a block in which every code is a single symbol (a count of
 // 0 and the symbol): every literal/length symbol is `symbol` and every distance code is
 // `distanceSymbol`, none taking any bits. distanceBits is 4 for -lh4-/-lh5-, 5 for -lh6-.
-void PutSingleSymbolCodes(BitWriter* w, int symbol, int distanceSymbol, int distanceBits);
+void PutSingleSymbolCodes(StreamWriter* w, int symbol, int distanceSymbol, int distanceBits);
 
 // A -lh5- stream of one block of `letters` symbols that are each 'A' (bit 0) or 'B'
 // (bit 1), as the bits of `pattern` say, taken in turn. *output gets the bytes it decodes to.
