@@ -1,0 +1,205 @@
+// A stand-in setup program for the stub's end-to-end tests: records what it saw (its own
+// path and command line, the current directory, the files beside it) into a directory
+// outside the work directory, does what the test asks, and exits with a chosen code.
+//
+// Environment (inherited through the stub):
+//   VORPANEX_E2E_RECORDS  directory for the record; the file is named <process id>.txt
+//   VORPANEX_E2E_EXIT     exit code (default 0)
+//   VORPANEX_E2E_ACTIONS  comma-separated: sleep:MS, readonly (leave a read-only file and
+//                         a read-only folder), hold:MS (a child process keeps a file open
+//                         that long), junction:DIR (a junction to DIR inside the work
+//                         directory)
+// Record lines are UTF-8 "key=value".
+#include <windows.h>
+#include <winioctl.h>
+
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+#include <wchar.h>
+
+#include <string>
+
+namespace {
+
+FILE* record;
+
+std::string Utf8(const wchar_t* text) {
+    char buffer[4096];
+    int length = WideCharToMultiByte(CP_UTF8, 0, text, -1, buffer, sizeof buffer, nullptr, nullptr);
+    return length > 0 ? std::string(buffer) : std::string();
+}
+
+void Line(const char* key, const std::string& value) {
+    fprintf(record, "%s=%s\n", key, value.c_str());
+    fflush(record);
+}
+
+std::wstring Directory(const std::wstring& path) {
+    size_t slash = path.find_last_of(L"\\/");
+    return slash == std::wstring::npos ? path : path.substr(0, slash);
+}
+
+void ListFiles(const std::wstring& directory) {
+    WIN32_FIND_DATAW found;
+    HANDLE search = FindFirstFileW((directory + L"\\*").c_str(), &found);
+    if (search == INVALID_HANDLE_VALUE) return;
+    do {
+        if (wcscmp(found.cFileName, L".") == 0 || wcscmp(found.cFileName, L"..") == 0) continue;
+        char size[32];
+        snprintf(size, sizeof size, " %lu", static_cast<unsigned long>(found.nFileSizeLow));
+        Line("file", Utf8(found.cFileName) + size);
+    } while (FindNextFileW(search, &found));
+    FindClose(search);
+}
+
+void LeaveReadOnly(const std::wstring& directory) {
+    std::wstring file = directory + L"\\readonly.txt";
+    HANDLE handle = CreateFileW(file.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                FILE_ATTRIBUTE_NORMAL, nullptr);
+    DWORD written;
+    WriteFile(handle, "locked", 6, &written, nullptr);
+    CloseHandle(handle);
+    BOOL ok = SetFileAttributesW(file.c_str(), FILE_ATTRIBUTE_READONLY);
+    std::wstring folder = directory + L"\\readonly folder";
+    CreateDirectoryW(folder.c_str(), nullptr);
+    std::wstring inner = folder + L"\\inner.txt";
+    handle = CreateFileW(inner.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                         FILE_ATTRIBUTE_READONLY, nullptr);
+    CloseHandle(handle);
+    ok = ok && SetFileAttributesW(folder.c_str(), FILE_ATTRIBUTE_READONLY);
+    Line("readonly", ok ? "made" : "failed");
+}
+
+// Starts a copy of this program (from outside the work directory is not possible: it
+// is the setup) that keeps a file in the work directory open without sharing.
+void HoldOpen(const std::wstring& directory, const wchar_t* milliseconds) {
+    std::wstring file = directory + L"\\held.txt";
+    wchar_t self[MAX_PATH];
+    GetModuleFileNameW(nullptr, self, MAX_PATH);
+    // The helper runs from a copy outside the work directory so that only the held
+    // file, not the program image, keeps the directory in place.
+    wchar_t copy[MAX_PATH];
+    GetTempPathW(MAX_PATH, copy);
+    wcscat(copy, L"vorpanex-e2e-holder.exe");
+    CopyFileW(self, copy, FALSE);
+    std::wstring command = L"\"" + std::wstring(copy) + L"\" --hold \"" + file + L"\" " +
+                           milliseconds;
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION started = {};
+    HANDLE ready = CreateEventW(nullptr, TRUE, FALSE, L"vorpanex-e2e-held");
+    if (CreateProcessW(copy, &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                       &startup, &started)) {
+        WaitForSingleObject(ready, 10000);
+        CloseHandle(started.hProcess);
+        CloseHandle(started.hThread);
+        Line("hold", "started");
+    } else {
+        Line("hold", "failed");
+    }
+    CloseHandle(ready);
+}
+
+int Hold(const wchar_t* file, const wchar_t* milliseconds) {
+    HANDLE handle = CreateFileW(file, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                FILE_ATTRIBUTE_NORMAL, nullptr);
+    HANDLE ready = OpenEventW(EVENT_MODIFY_STATE, FALSE, L"vorpanex-e2e-held");
+    if (ready != nullptr) SetEvent(ready);
+    Sleep(static_cast<DWORD>(_wtoi(milliseconds)));
+    CloseHandle(handle);
+    return 0;
+}
+
+// A mount-point reparse point (junction) from link to the directory target.
+void MakeJunction(const std::wstring& directory, const std::wstring& target) {
+    std::wstring link = directory + L"\\outside";
+    if (!CreateDirectoryW(link.c_str(), nullptr)) {
+        Line("junction", "failed mkdir");
+        return;
+    }
+    HANDLE handle = CreateFileW(link.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                                FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT,
+                                nullptr);
+    std::wstring substitute = L"\\??\\" + target;
+    const size_t substituteBytes = substitute.size() * 2;
+    const size_t printBytes = target.size() * 2;
+    struct {
+        DWORD tag;
+        WORD dataLength;
+        WORD reserved;
+        WORD substituteOffset;
+        WORD substituteLength;
+        WORD printOffset;
+        WORD printLength;
+        wchar_t path[1024];
+    } buffer = {};
+    buffer.tag = IO_REPARSE_TAG_MOUNT_POINT;
+    buffer.substituteOffset = 0;
+    buffer.substituteLength = static_cast<WORD>(substituteBytes);
+    buffer.printOffset = static_cast<WORD>(substituteBytes + 2);
+    buffer.printLength = static_cast<WORD>(printBytes);
+    memcpy(buffer.path, substitute.c_str(), substituteBytes);
+    memcpy(reinterpret_cast<char*>(buffer.path) + substituteBytes + 2, target.c_str(),
+           printBytes);
+    buffer.dataLength = static_cast<WORD>(8 + substituteBytes + 2 + printBytes + 2);
+    DWORD returned = 0;
+    BOOL ok = handle != INVALID_HANDLE_VALUE &&
+              DeviceIoControl(handle, FSCTL_SET_REPARSE_POINT, &buffer, 8 + buffer.dataLength,
+                              nullptr, 0, &returned, nullptr);
+    DWORD error = GetLastError();
+    if (handle != INVALID_HANDLE_VALUE) CloseHandle(handle);
+    DWORD attributes = GetFileAttributesW(link.c_str());
+    char text[80];
+    snprintf(text, sizeof text, "%s error=%lu attributes=0x%lx", ok ? "made" : "failed",
+             static_cast<unsigned long>(ok ? 0 : error), static_cast<unsigned long>(attributes));
+    Line("junction", text);
+}
+
+}  // namespace
+
+int WINAPI wWinMain(HINSTANCE, HINSTANCE, LPWSTR, int) {
+    int argc = 0;
+    wchar_t** argv = CommandLineToArgvW(GetCommandLineW(), &argc);
+    if (argc == 4 && wcscmp(argv[1], L"--hold") == 0) return Hold(argv[2], argv[3]);
+
+    const wchar_t* records = _wgetenv(L"VORPANEX_E2E_RECORDS");
+    wchar_t path[MAX_PATH];
+    swprintf(path, MAX_PATH, L"%ls\\%lu.txt", records ? records : L".",
+             static_cast<unsigned long>(GetCurrentProcessId()));
+    record = _wfopen(path, L"w");
+    if (record == nullptr) return 3;
+
+    wchar_t self[MAX_PATH];
+    GetModuleFileNameW(nullptr, self, MAX_PATH);
+    std::wstring directory = Directory(self);
+    Line("module", Utf8(self));
+    Line("commandline", Utf8(GetCommandLineW()));
+    wchar_t current[MAX_PATH];
+    GetCurrentDirectoryW(MAX_PATH, current);
+    Line("cwd", Utf8(current));
+    ListFiles(directory);
+
+    const wchar_t* actions = _wgetenv(L"VORPANEX_E2E_ACTIONS");
+    std::wstring list = actions ? actions : L"";
+    size_t start = 0;
+    while (start < list.size()) {
+        size_t end = list.find(L',', start);
+        if (end == std::wstring::npos) end = list.size();
+        std::wstring action = list.substr(start, end - start);
+        start = end + 1;
+        size_t colon = action.find(L':');
+        std::wstring name = action.substr(0, colon);
+        std::wstring value = colon == std::wstring::npos ? L"" : action.substr(colon + 1);
+        if (name == L"sleep") Sleep(static_cast<DWORD>(_wtoi(value.c_str())));
+        if (name == L"readonly") LeaveReadOnly(directory);
+        if (name == L"hold") HoldOpen(directory, value.c_str());
+        if (name == L"junction") MakeJunction(directory, value);
+    }
+
+    const wchar_t* exitText = _wgetenv(L"VORPANEX_E2E_EXIT");
+    const int exitCode = exitText ? _wtoi(exitText) : 0;
+    Line("done", std::to_string(exitCode));
+    fclose(record);
+    return exitCode;
+}

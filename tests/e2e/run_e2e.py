@@ -1,0 +1,492 @@
+#!/usr/bin/env python3
+"""End-to-end cases of the stub: real setups run under Wine on an Xvfb display.
+
+  run_e2e.py --case NAME [paths...]    run one case (exit 0 pass, 1 fail, 77 skipped)
+  run_e2e.py --init [paths...]         create the shared Wine prefix
+
+Each case builds its setup (the stub with an appended archive), runs it through the
+user helper (which starts it, reads its windows and presses their buttons), and checks
+the helper's report, the records of the stand-in setup programs and the temporary
+directory. Screens of a failing case are kept under the artifacts directory.
+"""
+import argparse
+import glob
+import ntpath
+import os
+import pwd
+import shutil
+import subprocess
+import sys
+import time
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+import make_archive  # noqa: E402
+
+SKIP = 77
+ENGLISH = {
+    10001: 'Setup is aborted.',
+    10002: 'Failed to extract setup files.\\n\\nSetup file may be broken.',
+    10003: 'This program is 64bit edition.',
+}
+JAPANESE_10002 = ('解凍に失敗しました。セットアップファイルが壊れています。\\n\\n'
+                  'もう一度ダウンロードをやりなおしてください。')
+PROGRESS_CAPTION = 'Setup is Self-Extracting'
+
+
+class Failure(Exception):
+    pass
+
+
+def check(condition, message):
+    if not condition:
+        raise Failure(message)
+
+
+class Wine:
+    """One Xvfb display and the shared prefix, for the length of one case."""
+
+    def __init__(self, options, locale=None):
+        self.options = options
+        self.env = dict(os.environ)
+        self.env.update(WINEPREFIX=options.prefix, WINEDEBUG='-all', WINEARCH='win32',
+                        WINEDLLOVERRIDES='mscoree,mshtml=')
+        if locale:
+            self.env.update(locale)
+        self.xvfb = None
+        if not self.env.get('DISPLAY'):
+            read_end, write_end = os.pipe()
+            self.xvfb = subprocess.Popen(
+                ['Xvfb', '-displayfd', str(write_end), '-screen', '0', '1024x768x24',
+                 '-nolisten', 'tcp'], pass_fds=(write_end,),
+                stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+            os.close(write_end)
+            # Read the whole line: closing the pipe before Xvfb has written its newline
+            # makes it stop.
+            number = b''
+            while not number.endswith(b'\n'):
+                chunk = os.read(read_end, 16)
+                if not chunk:
+                    break
+                number += chunk
+            os.close(read_end)
+            number = number.decode().strip()
+            if not number:
+                raise Failure('Xvfb did not start')
+            self.env['DISPLAY'] = ':' + number
+        self.stop_server()
+
+    def stop_server(self):
+        """Ends the prefix's wineserver and waits until it is gone, so that the next case
+        does not attach to a server (and desktop) bound to a display that has ended."""
+        for command in (['wineserver', '-k'], ['wineserver', '-w']):
+            subprocess.run(command, env=self.env, timeout=60,
+                           stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+
+    def run(self, arguments, timeout=150):
+        return subprocess.run(['wine'] + arguments, env=self.env, timeout=timeout,
+                              stdout=subprocess.PIPE, stderr=subprocess.STDOUT)
+
+    def start(self, arguments):
+        return subprocess.Popen(['wine'] + arguments, env=self.env,
+                                stdout=subprocess.PIPE, stderr=subprocess.STDOUT)
+
+    def screenshot(self, path):
+        subprocess.run(['import', '-display', self.env['DISPLAY'], '-window', 'root', path],
+                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=20)
+
+    def close(self):
+        self.stop_server()
+        if self.xvfb:
+            self.xvfb.terminate()
+            self.xvfb.wait(timeout=30)
+
+
+def windows_path(path):
+    return 'Z:' + os.path.abspath(path).replace('/', '\\')
+
+
+class Case:
+    def __init__(self, options, name):
+        self.options = options
+        self.name = name
+        self.work = os.path.join(options.work, name)
+        shutil.rmtree(self.work, ignore_errors=True)
+        os.makedirs(self.work)
+        self.records = os.path.join(self.work, 'records')
+        os.makedirs(self.records)
+        user = pwd.getpwuid(os.getuid()).pw_name
+        self.temp = os.path.join(options.prefix, 'drive_c', 'users', user, 'Temp')
+
+    def unix_path(self, path):
+        drive, rest = path[0].upper(), path[2:].replace('\\', '/')
+        if drive == 'Z':
+            return rest
+        return os.path.join(self.options.prefix, 'drive_' + drive.lower(), rest.lstrip('/'))
+
+    def setup_copy(self, name, source=None):
+        path = os.path.join(self.work, 'payload', name)
+        os.makedirs(os.path.dirname(path), exist_ok=True)
+        shutil.copyfile(source or self.options.setup, path)
+        return path
+
+    def stored_setup(self, members, name='setup.exe'):
+        """members: (name bytes, data bytes) pairs."""
+        with open(self.options.stub, 'rb') as handle:
+            stub = handle.read()
+        check(len(stub) == 49152, 'the stub is %d bytes, not 49152' % len(stub))
+        path = os.path.join(self.work, name)
+        with open(path, 'wb') as handle:
+            handle.write(stub + make_archive.archive(members))
+        return path
+
+    def packed_setup(self, files, method='lh6'):
+        tool = self.options.tool
+        if not tool or not os.path.exists(tool):
+            print('skipped: the vorpanex tool is not built (%s)' % tool)
+            sys.exit(SKIP)
+        path = os.path.join(self.work, 'setup.exe')
+        result = subprocess.run([tool, 'pack', '-m', method, '--stub', self.options.stub,
+                                 '-o', path] + files, stdout=subprocess.PIPE,
+                                stderr=subprocess.STDOUT)
+        check(result.returncode == 0, 'pack failed: %s' % result.stdout.decode(errors='replace'))
+        return path
+
+    def leftovers(self):
+        found = set()
+        for directory in self.temp_directories:
+            found |= set(glob.glob(os.path.join(directory, 'ZEB*')))
+        return found
+
+    def run(self, wine, setup, steps, environment=(), actions='', exit_code=None,
+            temp_directories=None):
+        self.temp_directories = temp_directories or [self.temp]
+        before = self.leftovers()
+        report = os.path.join(self.work, 'report-%d.txt' % len(glob.glob(
+            os.path.join(self.work, 'report-*.txt'))))
+        arguments = [self.options.user, windows_path(report), windows_path(setup),
+                     'env:VORPANEX_E2E_RECORDS=' + windows_path(self.records)]
+        if actions:
+            arguments.append('env:VORPANEX_E2E_ACTIONS=' + actions)
+        if exit_code is not None:
+            arguments.append('env:VORPANEX_E2E_EXIT=%d' % exit_code)
+        arguments += ['env:%s=%s' % pair for pair in environment] + list(steps)
+        return Run(self, wine, wine.start(arguments), report, before)
+
+    def records_read(self):
+        records = []
+        for path in sorted(glob.glob(os.path.join(self.records, '*.txt'))):
+            records.append(read_pairs(path))
+        return records
+
+
+def read_pairs(path):
+    pairs = {}
+    with open(path, encoding='utf-8', errors='replace') as handle:
+        for line in handle:
+            key, _, value = line.rstrip('\n').partition('=')
+            pairs.setdefault(key, []).append(value)
+    return {key: values[0] if len(values) == 1 else values for key, values in pairs.items()}
+
+
+class Run:
+    def __init__(self, case, wine, process, report, before):
+        self.case, self.wine, self.process, self.report_path = case, wine, process, report
+        self.before = before
+
+    def finish(self, timeout=150):
+        try:
+            output, _ = self.process.communicate(timeout=timeout)
+        except subprocess.TimeoutExpired:
+            self.process.kill()
+            raise Failure('the user helper did not finish within %d s' % timeout)
+        self.report = read_pairs(self.report_path) if os.path.exists(self.report_path) else {}
+        self.leaked = self.case.leftovers() - self.before
+        print('report:', self.report)
+        return self
+
+    def exit_code(self):
+        return self.report.get('exit')
+
+
+# The cases. Each gets a Case and a running Wine and raises Failure on a wrong outcome.
+
+def case_compressed(case, wine):
+    setup = case.setup_copy('SETUP.EXE')
+    notes = os.path.join(case.work, 'payload', 'notes.txt')
+    with open(notes, 'w') as handle:
+        handle.write(''.join('line %d of the notes that come with the setup\n' % i
+                             for i in range(20000)))
+    path = case.packed_setup([setup, notes])
+    run = case.run(wine, path, ['progress'], exit_code=42).finish()
+    check(run.exit_code() == '42', 'exit code %s, expected 42' % run.exit_code())
+    records = case.records_read()
+    check(len(records) == 1, 'setup ran %d times' % len(records))
+    record = records[0]
+    module = record['module']
+    check(module.upper().endswith('\\SETUP.EXE'), 'setup path %s' % module)
+    check(os.path.basename(os.path.dirname(case.unix_path(module))).startswith('ZEB'),
+          'not in a ZEB work directory: %s' % module)
+    files = record['file'] if isinstance(record['file'], list) else [record['file']]
+    check('notes.txt %d' % os.path.getsize(notes) in files, 'files seen: %s' % files)
+    check(record['commandline'] == '"%s"' % module, 'command line %s' % record['commandline'])
+    check(not os.path.exists(os.path.dirname(case.unix_path(module))), 'work directory left')
+    check(not run.leaked, 'left behind: %s' % run.leaked)
+
+
+def case_setup32_wins(case, wine):
+    with open(case.options.setup, 'rb') as handle:
+        program = handle.read()
+    path = case.stored_setup([(b'SETUP.EXE', program), (b'SETUP32.EXE', program),
+                              (b'readme.txt', b'hello\r\n')])
+    run = case.run(wine, path, [], exit_code=7).finish()
+    check(run.exit_code() == '7', 'exit code %s, expected 7' % run.exit_code())
+    records = case.records_read()
+    check(len(records) == 1, 'setup programs started: %d' % len(records))
+    check(records[0]['module'].endswith('\\SETUP32.EXE'), 'started %s' % records[0]['module'])
+    check(not run.leaked, 'left behind: %s' % run.leaked)
+
+
+def case_no_setup(case, wine):
+    path = case.stored_setup([(b'readme.txt', b'no program here\r\n')])
+    run = case.run(wine, path, ['box', 'ok']).finish()
+    check(run.exit_code() == '1603', 'exit code %s, expected 1603' % run.exit_code())
+    check(run.report.get('box_text'), 'no message shown')
+    check(run.report.get('box_text') not in ENGLISH.values(), 'our text, not the system\'s')
+    check(not run.leaked, 'left behind: %s' % run.leaked)
+
+
+def case_corrupt(case, wine):
+    with open(case.options.setup, 'rb') as handle:
+        program = handle.read()
+    data = bytearray(make_archive.archive([(b'readme.txt', b'first member\r\n'),
+                                           (b'SETUP.EXE', program)]))
+    data[len(data) // 2] ^= 0xFF   # inside SETUP.EXE's stored data: its CRC fails
+    path = os.path.join(case.work, 'setup.exe')
+    with open(case.options.stub, 'rb') as handle:
+        stub = handle.read()
+    with open(path, 'wb') as handle:
+        handle.write(stub + bytes(data))
+    run = case.run(wine, path, ['box', 'ok']).finish()
+    check(run.exit_code() == '1603', 'exit code %s, expected 1603' % run.exit_code())
+    check(run.report.get('box_caption') == 'Setup', 'caption %s' % run.report.get('box_caption'))
+    check(run.report.get('box_text') == ENGLISH[10002], 'text %s' % run.report.get('box_text'))
+    check(run.report.get('box_over_progress') == 'yes', 'progress window gone behind the box')
+    check(not case.records_read(), 'the setup program ran')
+    check(not run.leaked, 'left behind: %s' % run.leaked)
+
+
+def case_cancel(case, wine):
+    with open(case.options.setup, 'rb') as handle:
+        program = handle.read()
+    big = bytes(160 * 1024 * 1024)   # all zeros: CRC-16 0, cheap to write
+    path = case.stored_setup([(b'BIG.BIN', big), (b'SETUP.EXE', program)])
+    run = case.run(wine, path, ['status', 'cancel', 'cancel', 'box', 'ok']).finish()
+    check(run.report.get('progress_caption') == PROGRESS_CAPTION, 'caption')
+    check(run.report.get('progress_status') == 'Extracting : BIG.BIN',
+          'status line %s' % run.report.get('progress_status'))
+    check(run.exit_code() == '1602', 'exit code %s, expected 1602' % run.exit_code())
+    check(run.report.get('box_text') == ENGLISH[10001], 'text %s' % run.report.get('box_text'))
+    check(run.report.get('box_over_progress') == 'yes', 'progress window gone behind the box')
+    check(not case.records_read(), 'the setup program ran after Cancel')
+    check(not run.leaked, 'left behind: %s' % run.leaked)
+
+
+def case_bad_program(case, wine):
+    with open(case.options.setup, 'rb') as handle:
+        program = bytearray(handle.read())
+    # The same program marked as built for x64: the 32-bit system cannot run it.
+    header = int.from_bytes(program[0x3C:0x40], 'little')
+    program[header + 4:header + 6] = (0x8664).to_bytes(2, 'little')
+    path = case.stored_setup([(b'SETUP.EXE', bytes(program))])
+    run = case.run(wine, path, ['box', 'ok']).finish()
+    check(run.exit_code() == '1603', 'exit code %s, expected 1603' % run.exit_code())
+    check(run.report.get('box_text') == ENGLISH[10003], 'text %s' % run.report.get('box_text'))
+    check(not run.leaked, 'left behind: %s' % run.leaked)
+
+
+def case_spaces(case, wine):
+    temp = os.path.join(case.options.prefix, 'drive_c', 'vorpanex e2e', 'temp dir')
+    shutil.rmtree(os.path.dirname(temp), ignore_errors=True)
+    os.makedirs(temp)
+    with open(case.options.setup, 'rb') as handle:
+        program = handle.read()
+    path = case.stored_setup([(b'SETUP.EXE', program)])
+    windows = 'C:\\vorpanex e2e\\temp dir'
+    run = case.run(wine, path, [], environment=[('TEMP', windows), ('TMP', windows)],
+                   exit_code=0, temp_directories=[temp]).finish()
+    check(run.exit_code() == '0', 'exit code %s' % run.exit_code())
+    records = case.records_read()
+    check(len(records) == 1, 'setup programs started: %d' % len(records))
+    module = records[0]['module']
+    check(module.startswith(windows + '\\ZEB'), 'setup ran from %s' % module)
+    check(records[0]['commandline'] == '"%s"' % module, 'command line %s'
+          % records[0]['commandline'])
+    check(not os.listdir(temp), 'left behind: %s' % os.listdir(temp))
+
+
+def case_two_copies(case, wine):
+    with open(case.options.setup, 'rb') as handle:
+        program = handle.read()
+    path = case.stored_setup([(b'SETUP.EXE', program), (b'data.txt', b'x' * 100000)])
+    first = case.run(wine, path, [], actions='sleep:2500', exit_code=11)
+    second = case.run(wine, path, [], actions='sleep:2500', exit_code=11)
+    first.finish()
+    second.finish()
+    for run in (first, second):
+        check(run.exit_code() == '11', 'exit code %s' % run.exit_code())
+    records = case.records_read()
+    check(len(records) == 2, 'setup programs started: %d' % len(records))
+    directories = {ntpath.dirname(record['module']) for record in records}
+    check(len(directories) == 2, 'both ran in %s' % directories)
+    for record in records:
+        files = record['file'] if isinstance(record['file'], list) else [record['file']]
+        check('data.txt 100000' in files, 'files seen: %s' % files)
+    check(not (case.leftovers() - first.before), 'left behind')
+
+
+def case_stubborn_files(case, wine):
+    with open(case.options.setup, 'rb') as handle:
+        program = handle.read()
+    path = case.stored_setup([(b'SETUP.EXE', program)])
+    started = time.time()
+    run = case.run(wine, path, [], actions='readonly,hold:3000', exit_code=5).finish()
+    elapsed = time.time() - started
+    check(run.exit_code() == '5', 'exit code %s' % run.exit_code())
+    record = case.records_read()[0]
+    check(record.get('readonly') == 'made', 'read-only file: %s' % record.get('readonly'))
+    check(record.get('hold') == 'started', 'holder: %s' % record.get('hold'))
+    check(elapsed >= 3, 'finished in %.1f s although a file was held open 3 s' % elapsed)
+    check(not run.leaked, 'left behind: %s' % run.leaked)
+
+
+def case_junction(case, wine):
+    outside = os.path.join(case.options.prefix, 'drive_c', 'vorpanex-e2e-outside')
+    shutil.rmtree(outside, ignore_errors=True)
+    os.makedirs(outside)
+    with open(os.path.join(outside, 'keep.txt'), 'w') as handle:
+        handle.write('must survive\n')
+    with open(case.options.setup, 'rb') as handle:
+        program = handle.read()
+    path = case.stored_setup([(b'SETUP.EXE', program)])
+    run = case.run(wine, path, [], actions='junction:C:\\vorpanex-e2e-outside',
+                   exit_code=0).finish()
+    check(run.exit_code() == '0', 'exit code %s' % run.exit_code())
+    junction = case.records_read()[0].get('junction', '')
+    check(os.path.exists(os.path.join(outside, 'keep.txt')), 'the outside file was deleted')
+    check(not run.leaked, 'left behind: %s' % run.leaked)
+    if not junction.startswith('made'):
+        print('skipped: Wine cannot make a junction here (%s)' % junction)
+        sys.exit(SKIP)
+
+
+def japanese_locale(options):
+    """LANG for Japanese, with a locale compiled beside the prefix when the system lacks it."""
+    target = os.path.join(os.path.dirname(options.prefix), 'e2e-locale')
+    if not os.path.isdir(os.path.join(target, 'ja_JP.UTF-8')):
+        os.makedirs(target, exist_ok=True)
+        subprocess.run(['localedef', '-i', 'ja_JP', '-f', 'UTF-8',
+                        os.path.join(target, 'ja_JP.UTF-8')],
+                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    if not os.path.isdir(os.path.join(target, 'ja_JP.UTF-8')):
+        return None
+    return {'LOCPATH': target, 'LANG': 'ja_JP.UTF-8', 'LC_ALL': 'ja_JP.UTF-8'}
+
+
+def case_japanese(case, wine):
+    with open(case.options.setup, 'rb') as handle:
+        program = handle.read()
+    name = '説明書.txt'
+    path = case.stored_setup([(name.encode('cp932'), b'Japanese name\r\n'),
+                              (b'SETUP.EXE', program)], name='good.exe')
+    run = case.run(wine, path, [], exit_code=0).finish()
+    check(run.exit_code() == '0', 'exit code %s' % run.exit_code())
+    record = case.records_read()[0]
+    files = record['file'] if isinstance(record['file'], list) else [record['file']]
+    check('%s 15' % name in files, 'files seen: %s' % files)
+
+    data = bytearray(make_archive.archive([(b'SETUP.EXE', program)]))
+    data[len(data) // 2] ^= 0xFF
+    with open(case.options.stub, 'rb') as handle:
+        bad = os.path.join(case.work, 'bad.exe')
+        with open(bad, 'wb') as output:
+            output.write(handle.read() + bytes(data))
+    run = case.run(wine, bad, ['box', 'ok']).finish()
+    check(run.exit_code() == '1603', 'exit code %s' % run.exit_code())
+    check(run.report.get('box_text') == JAPANESE_10002, 'text %s' % run.report.get('box_text'))
+    check(not run.leaked, 'left behind: %s' % run.leaked)
+
+
+CASES = {
+    'compressed': case_compressed,
+    'setup32_wins': case_setup32_wins,
+    'no_setup': case_no_setup,
+    'corrupt': case_corrupt,
+    'cancel': case_cancel,
+    'bad_program': case_bad_program,
+    'spaces': case_spaces,
+    'two_copies': case_two_copies,
+    'stubborn_files': case_stubborn_files,
+    'junction': case_junction,
+    'japanese': case_japanese,
+}
+
+
+def main():
+    parser = argparse.ArgumentParser()
+    parser.add_argument('--case', choices=sorted(CASES))
+    parser.add_argument('--init', action='store_true')
+    parser.add_argument('--stub')
+    parser.add_argument('--user')
+    parser.add_argument('--setup')
+    parser.add_argument('--tool')
+    parser.add_argument('--prefix', required=True)
+    parser.add_argument('--work')
+    parser.add_argument('--artifacts')
+    options = parser.parse_args()
+    options.prefix = os.path.abspath(options.prefix)
+
+    if options.init:
+        wine = Wine(options)
+        try:
+            if not os.path.exists(os.path.join(options.prefix, 'system.reg')):
+                wine.run(['wineboot', '-i'], timeout=300)
+            subprocess.run(['wineserver', '-w'], env=wine.env, timeout=120)
+        finally:
+            wine.close()
+        return 0 if os.path.exists(os.path.join(options.prefix, 'system.reg')) else 1
+
+    locale = None
+    if options.case == 'japanese':
+        locale = japanese_locale(options)
+        if locale is None:
+            print('skipped: no Japanese locale (localedef failed)')
+            return SKIP
+    case = Case(options, options.case)
+    wine = Wine(options, locale)
+    screens = os.path.join(options.artifacts, options.case)
+    shutil.rmtree(screens, ignore_errors=True)
+    try:
+        CASES[options.case](case, wine)
+    except Failure as failure:
+        print('FAILED %s: %s' % (options.case, failure))
+        os.makedirs(screens, exist_ok=True)
+        wine.screenshot(os.path.join(screens, 'at-failure.png'))
+        wine.close()
+        for shot in glob.glob(os.path.join(case.work, '*.bmp')):
+            png = os.path.join(screens, os.path.basename(shot)[:-4] + '.png')
+            subprocess.run(['convert', shot, png], stdout=subprocess.DEVNULL,
+                           stderr=subprocess.DEVNULL)
+        print('screens kept in %s' % screens)
+        return 1
+    except SystemExit:
+        wine.close()
+        shutil.rmtree(screens, ignore_errors=True)
+        raise
+    wine.close()
+    shutil.rmtree(screens, ignore_errors=True)
+    print('passed %s' % options.case)
+    return 0
+
+
+if __name__ == '__main__':
+    sys.exit(main())
