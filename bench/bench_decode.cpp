@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <ctime>
 #include <string>
 
 #include "archive/archive.h"
@@ -69,9 +70,12 @@ void RemoveDirectory(const std::string& directory) {
     rmdir(directory.c_str());
 }
 
-// Best time of `repeats` runs of the extraction (directory null: test only).
-double BestTime(const char* path, uint32_t offset, bool write, int repeats, bool* ok) {
+// Best time of `repeats` runs of the extraction (directory null: test only), wall
+// clock; *bestCpu gets the best processor time, steadier on a busy machine.
+double BestTime(const char* path, uint32_t offset, bool write, int repeats, bool* ok,
+                double* bestCpu) {
     double best = 1e30;
+    *bestCpu = 1e30;
     for (int i = 0; i < repeats; ++i) {
         std::string directory;
         if (write) {
@@ -83,9 +87,12 @@ double BestTime(const char* path, uint32_t offset, bool write, int repeats, bool
             directory = pattern;
         }
         const auto start = std::chrono::steady_clock::now();
+        const std::clock_t cpuStart = std::clock();
         const int result =
             ExtractArchiveAt(nullptr, path, write ? directory.c_str() : nullptr, offset);
         const double seconds = Seconds(start);
+        const double cpu = static_cast<double>(std::clock() - cpuStart) / CLOCKS_PER_SEC;
+        if (cpu > 0 && cpu < *bestCpu) *bestCpu = cpu;
         if (write) RemoveDirectory(directory);
         if (result != 1) {
             *ok = false;
@@ -117,11 +124,12 @@ int main(int argc, char** argv) {
         fprintf(stderr,
                 "usage: bench_decode [--repeats N] [--offset BYTES] ARCHIVE...\n"
                 "Times test (decode + CRC-16, no files) and extraction to a temporary\n"
-                "directory of each archive; prints MB/s of output (10^6 bytes), best of N.\n");
+                "directory of each archive; prints MB/s of output (10^6 bytes), best of N,\n"
+                "by wall clock and by processor time.\n");
         return 2;
     }
-    printf("%-28s %8s %12s %12s %10s %10s\n", "archive", "members", "output", "packed",
-           "test MB/s", "extr MB/s");
+    printf("%-24s %7s %10s %10s %9s %9s %9s %9s\n", "archive", "members", "output", "packed",
+           "test", "test cpu", "extract", "extr cpu");
     int status = 0;
     for (int i = first; i < argc; ++i) {
         Totals totals;
@@ -131,17 +139,20 @@ int main(int argc, char** argv) {
             continue;
         }
         bool ok = true;
-        const double test = BestTime(argv[i], offset, false, repeats, &ok);
-        const double extract = ok ? BestTime(argv[i], offset, true, repeats, &ok) : 0;
+        double testCpu = 0;
+        double extractCpu = 0;
+        const double test = BestTime(argv[i], offset, false, repeats, &ok, &testCpu);
+        const double extract = ok ? BestTime(argv[i], offset, true, repeats, &ok, &extractCpu) : 0;
         if (!ok) {
             status = 1;
             continue;
         }
         const char* name = strrchr(argv[i], '/') ? strrchr(argv[i], '/') + 1 : argv[i];
-        printf("%-28s %8u %12llu %12llu %10.1f %10.1f\n", name, totals.members,
+        const double mb = totals.original / 1e6;
+        printf("%-24s %7u %10llu %10llu %9.1f %9.1f %9.1f %9.1f\n", name, totals.members,
                static_cast<unsigned long long>(totals.original),
-               static_cast<unsigned long long>(totals.packed), totals.original / test / 1e6,
-               totals.original / extract / 1e6);
+               static_cast<unsigned long long>(totals.packed), mb / test, mb / testCpu,
+               mb / extract, mb / extractCpu);
     }
     return status;
 }
