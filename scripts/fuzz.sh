@@ -7,6 +7,7 @@
 #   FUZZ_TARGETS   targets to run (default: headers decoder extract)
 #   FUZZ_MAX_LEN   largest input the fuzzer makes (default 16384)
 #   FUZZ_BUILD_DIR build directory (default: build/fuzz)
+#   FUZZ_JOBS      targets fuzzed at the same time (default 2, one per core)
 #
 # Each target grows its own corpus in $FUZZ_BUILD_DIR/corpus/<target>, seeded from the
 # committed tests/fuzz/corpus/<target> and tests/fuzz/regressions/<target>. A crashing
@@ -38,35 +39,62 @@ done
 export ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=1:abort_on_error=1}
 export UBSAN_OPTIONS=${UBSAN_OPTIONS:-halt_on_error=1:print_stacktrace=1}
 
-status=0
-summary=""
-for target in $targets; do
-    corpus=$build/corpus/$target
-    findings=$build/findings/$target
-    log=$build/fuzz-$target.log
+# One target's run; its summary line goes to $build/fuzz-<target>.result.
+fuzz_one() {
+    local target=$1
+    local corpus=$build/corpus/$target
+    local findings=$build/findings/$target
+    local log=$build/fuzz-$target.log
+    rm -rf "$findings"
     mkdir -p "$corpus" "$findings"
-    seeds=()
+    local seeds=()
     for dir in "$root/tests/fuzz/corpus/$target" "$root/tests/fuzz/regressions/$target"; do
         [ -d "$dir" ] && seeds+=("$dir")
     done
-    echo "fuzzing $target for ${seconds}s (log: $log)"
-    set +e
-    "$build/fuzz_$target" -max_total_time="$seconds" -max_len="$max_len" -timeout=20 \
-        -rss_limit_mb=2048 -print_final_stats=1 -artifact_prefix="$findings/" \
-        "$corpus" "${seeds[@]}" >"$log" 2>&1
-    rc=$?
-    set -e
+    local rc=0
+    "$build/tests/fuzz/fuzz_$target" -max_total_time="$seconds" -max_len="$max_len" \
+        -timeout=20 -rss_limit_mb=2048 -print_final_stats=1 -artifact_prefix="$findings/" \
+        "$corpus" "${seeds[@]}" >"$log" 2>&1 || rc=$?
+    local execs
     execs=$(sed -n 's/^stat::number_of_executed_units: *//p' "$log" | tail -n 1)
+    local found
     found=$(find "$findings" -type f | wc -l)
+    local verdict="ok"
     if [ "$rc" -ne 0 ] || [ "$found" -ne 0 ]; then
-        status=1
-        echo "fuzz $target: FINDING (exit $rc); inputs in $findings"
-        grep -E '^(==[0-9]+==ERROR|SUMMARY|.*runtime error|fuzz check failed|ALARM)' "$log" |
-            head -n 20 || true
+        verdict="FINDING (exit $rc; inputs in $findings; log $log)"
     fi
-    line="fuzz $target: ${seconds}s, ${execs:-0} executions, $found findings, corpus $(ls "$corpus" | wc -l) inputs"
-    echo "$line"
-    summary+="$line"$'\n'
+    echo "fuzz $target: ${seconds}s, ${execs:-0} executions, $found findings," \
+         "corpus $(ls "$corpus" | wc -l) inputs: $verdict" >"$build/fuzz-$target.result"
+}
+
+# Two targets at a time: one per core.
+jobs_running=0
+for target in $targets; do
+    echo "fuzzing $target for ${seconds}s (log: $build/fuzz-$target.log)"
+    rm -f "$build/fuzz-$target.result"
+    fuzz_one "$target" &
+    jobs_running=$((jobs_running + 1))
+    if [ "$jobs_running" -ge "${FUZZ_JOBS:-2}" ]; then
+        wait -n || true
+        jobs_running=$((jobs_running - 1))
+    fi
 done
-printf '%s' "$summary"
+wait
+
+status=0
+echo "fuzz summary:"
+for target in $targets; do
+    result=$build/fuzz-$target.result
+    if [ ! -f "$result" ]; then
+        echo "fuzz $target: no result (the run did not finish)"
+        status=1
+        continue
+    fi
+    cat "$result"
+    if grep -q FINDING "$result"; then
+        status=1
+        grep -E '(==[0-9]+==ERROR|SUMMARY|runtime error|fuzz check failed|ALARM)' \
+            "$build/fuzz-$target.log" | head -n 20 || true
+    fi
+done
 exit $status
