@@ -81,7 +81,8 @@ inline void CopyDisjoint(uint8_t* out, const uint8_t* in, uint32_t n) {
 // Copies n match bytes from window position source to position p (p + n stays within
 // the buffer; the source may wrap). Byte for byte the same as copying one at a time in
 // increasing order, so overlapping matches repeat the bytes just written.
-inline __attribute__((always_inline)) void CopyMatch(uint8_t* buffer, uint32_t p, uint32_t source, uint32_t n) {
+inline __attribute__((always_inline)) void CopyMatch(uint8_t* buffer, uint32_t p,
+                                                     uint32_t source, uint32_t n) {
     uint8_t* out = buffer + p;
     if (source + n > WINDOW_SIZE) {
         for (uint32_t i = 0; i < n; ++i) out[i] = buffer[(source + i) & WINDOW_MASK];

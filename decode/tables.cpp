@@ -61,7 +61,8 @@ int BuildPackedTable(int symbolCount, const uint8_t* lengths, int tableBits, uin
         if (length <= tableBits) {
             for (uint32_t i = code; i < next; ++i) lookup[i] = static_cast<uint16_t>(s);
             if (packed != nullptr) {
-                const uint32_t entry = static_cast<uint32_t>(s) | static_cast<uint32_t>(length) << 16;
+                const uint32_t entry =
+                    static_cast<uint32_t>(s) | static_cast<uint32_t>(length) << 16;
                 for (uint32_t i = code; i < next; ++i) packed[i] = entry;
             }
         } else {

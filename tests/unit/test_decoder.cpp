@@ -201,7 +201,9 @@ TEST(Decoder, WellFormedStreams) {
 std::vector<Token> AfterLiterals(size_t literals, std::mt19937* random,
                                  std::initializer_list<Token> tail) {
     std::vector<Token> tokens;
-    for (size_t i = 0; i < literals; ++i) tokens.push_back(Literal(static_cast<int>((*random)() & 0xFF)));
+    for (size_t i = 0; i < literals; ++i) {
+        tokens.push_back(Literal(static_cast<int>((*random)() & 0xFF)));
+    }
     tokens.insert(tokens.end(), tail);
     return tokens;
 }
