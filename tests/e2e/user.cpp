@@ -194,6 +194,7 @@ bool Step(const wchar_t* step, const wchar_t* program) {
             !WaitFor("status", [&] { return !Text(GetDlgItem(progress, 101)).empty(); })) {
             return false;
         }
+        Sleep(250);  // give the window time to be painted, for the screenshot
         SaveScreen(step[0] == L'p' ? "progress" : "status");
         Line("progress_caption", Text(progress));
         Line("progress_status", Text(GetDlgItem(progress, 101)));

@@ -1,0 +1,76 @@
+#!/usr/bin/env bash
+# The demo: packs examples/ (README.txt and the SETUP.EXE built from examples/setup.cpp)
+# into build/demo/setup.exe, runs it under Wine, saves screenshots of the progress window
+# and of the setup program's window, and prints the exit code and whether the work
+# directory is gone. Expects both builds (build/win32 and build/host) to be there.
+set -euo pipefail
+
+root=$(cd "$(dirname "$0")/.." && pwd)
+win32=${VORPANEX_WIN32_BUILD:-$root/build/win32}
+tool=${VORPANEX_HOST_TOOL:-$root/build/host/vorpanex}
+out=$root/build/demo
+export WINEPREFIX=${WINEPREFIX:-$root/build/wine-prefix}
+
+for needed in "$win32/VORPANEX.exe" "$win32/demo/SETUP.EXE" "$win32/tests/e2e/e2e_user.exe"; do
+  if [ ! -f "$needed" ]; then
+    echo "demo: $needed is missing; build the win32 preset first (make build)" >&2
+    exit 1
+  fi
+done
+
+rm -rf "$out"
+mkdir -p "$out/payload"
+cp "$root/examples/README.txt" "$win32/demo/SETUP.EXE" "$out/payload/"
+# Some bulk, so that the progress window is on screen long enough to be photographed.
+python3 - "$out/payload/MANUAL.TXT" <<'PY'
+import random, sys
+words = ('setup launcher archive member window progress directory program vorpanex '
+         'extract decode huffman block window cancel finish').split()
+generator = random.Random(5)
+with open(sys.argv[1], 'w') as handle:
+    for line in range(1200000):
+        handle.write(' '.join(generator.choice(words) for _ in range(8)) + '\n')
+PY
+
+if [ -x "$tool" ]; then
+  echo "demo: packing with $tool"
+  "$tool" pack --stub "$win32/VORPANEX.exe" -o "$out/setup.exe" "$out/payload/"
+else
+  echo "demo: $tool is not built; writing a stored archive behind the stub instead"
+  python3 "$root/tests/e2e/make_archive.py" --stub "$win32/VORPANEX.exe" -o "$out/setup.exe" \
+    "$out/payload/SETUP.EXE" "$out/payload/README.txt" "$out/payload/MANUAL.TXT"
+fi
+ls -l "$out/setup.exe"
+
+user=$(id -un)
+temp="$WINEPREFIX/drive_c/users/$user/Temp"
+before=$(ls -d "$temp"/ZEB* 2>/dev/null || true)
+
+to_windows() { echo "Z:$(echo "$1" | tr / '\\')"; }
+report="$out/report.txt"
+echo "demo: running setup.exe under Wine"
+"$root/scripts/wine-run" --timeout 300 "$win32/tests/e2e/e2e_user.exe" \
+  "$(to_windows "$report")" "$(to_windows "$out/setup.exe")" \
+  status "window:Vorpanex demo setup" || true
+
+for shot in "$out"/report.txt.*-status.bmp; do
+  [ -f "$shot" ] && convert "$shot" "$out/progress-window.png"
+done
+for shot in "$out"/report.txt.*-window.bmp; do
+  [ -f "$shot" ] && convert "$shot" "$out/setup-window.png"
+done
+rm -f "$out"/report.txt.*.bmp
+
+after=$(ls -d "$temp"/ZEB* 2>/dev/null || true)
+exit_code=$(sed -n 's/^exit=//p' "$report" 2>/dev/null || true)
+echo
+echo "progress window seen:  $(sed -n 's/^progress_status=//p' "$report" | head -1)"
+echo "setup window seen:     $(grep -q '^window=' "$report" && echo yes || echo no)"
+echo "exit code:             ${exit_code:-unknown}"
+if [ "$before" = "$after" ]; then
+  echo "work directory:        gone"
+else
+  echo "work directory:        LEFT BEHIND: $(comm -13 <(echo "$before") <(echo "$after"))"
+fi
+echo "screenshots:           $(ls "$out"/*.png 2>/dev/null | tr '\n' ' ')"
+[ "${exit_code:-}" = "0" ] && [ "$before" = "$after" ]
