@@ -1,0 +1,36 @@
+#!/usr/bin/env python3
+"""Checks the built stub: exactly 49152 bytes, and imports only the system's own DLLs.
+
+  check_stub.py OBJDUMP VORPANEX.exe
+"""
+import re
+import subprocess
+import sys
+
+SIZE = 49152
+SYSTEM_DLLS = {'kernel32.dll', 'user32.dll', 'gdi32.dll', 'advapi32.dll', 'comctl32.dll',
+               'msvcrt.dll', 'shell32.dll'}
+
+
+def main():
+    objdump, stub = sys.argv[1], sys.argv[2]
+    problems = []
+    with open(stub, 'rb') as handle:
+        data = handle.read()
+    if len(data) != SIZE:
+        problems.append('the stub is %d bytes, not %d' % (len(data), SIZE))
+    dump = subprocess.run([objdump, '-p', stub], stdout=subprocess.PIPE, check=True,
+                          universal_newlines=True).stdout
+    imported = {name.lower() for name in re.findall(r'DLL Name: (\S+)', dump)}
+    print('imports:', ', '.join(sorted(imported)))
+    if not imported:
+        problems.append('no import table found')
+    for name in sorted(imported - SYSTEM_DLLS):
+        problems.append('imports %s, which is not one of the system\'s own DLLs' % name)
+    for problem in problems:
+        print('FAILED:', problem)
+    return 1 if problems else 0
+
+
+if __name__ == '__main__':
+    sys.exit(main())
