@@ -89,7 +89,8 @@ enum ExtractionFailure {
     FAILURE_WRITE,         // a chunk cannot be written
     FAILURE_CANCELLED,     // Cancel was pressed
     FAILURE_CRC,           // CRC-16 mismatch
-    FAILURE_BAD_DATA       // compressed data outside the format's limits
+    FAILURE_BAD_DATA,      // compressed data outside the format's limits
+    FAILURE_READ           // the data ended before the file did: a read failed
 };
 
 // The member in hand. One global record.

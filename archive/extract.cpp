@@ -200,7 +200,15 @@ int ExtractArchiveAt(HWND window, const char* archivePath, const char* workDirec
     BuildCrcTable();
     for (;;) {
         const int header = ReadMemberHeader();
-        if (header == 0) break;
+        if (header == 0) {
+            // Data that end before the file does are a failed read (or a file that shrank),
+            // not the end of the archive: members would go missing without a word.
+            if (archiveReader.atEnd && archiveReader.consumedBytes != extractionState.archiveSize) {
+                archiveReader.Close();
+                return Fail(FAILURE_READ);
+            }
+            break;
+        }
         if (header != 1 || !ExtractMember(window, workDirectory)) {
             archiveReader.Close();
             return 0;

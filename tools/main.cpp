@@ -90,6 +90,7 @@ const char* FailureText(int failure) {
         case FAILURE_CANCELLED: return "interrupted";
         case FAILURE_CRC: return "CRC mismatch";
         case FAILURE_BAD_DATA: return "corrupt compressed data (CRC mismatch)";
+        case FAILURE_READ: return "read error: the data end before the file does";
         default: return "failed";
     }
 }
@@ -353,7 +354,7 @@ int RunExtraction(const char* verb, int argc, char** argv) {
     }
     if (result != 1) {
         const int failure = extractionFailure;
-        if (failure == FAILURE_OPEN || failure == FAILURE_SEEK) {
+        if (failure == FAILURE_OPEN || failure == FAILURE_SEEK || failure == FAILURE_READ) {
             fprintf(stderr, "vorpanex %s: %s: %s\n", verb, path, FailureText(failure));
         } else if (failure == FAILURE_HEADER_SUM || failure == FAILURE_BAD_HEADER) {
             fprintf(stderr, "vorpanex %s: %s: header of member %u: %s\n", verb, path,
