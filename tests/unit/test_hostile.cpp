@@ -483,3 +483,40 @@ TEST(HostileArchive, FailedReadEndsTheData) {
     archiveReader.Close();
     DeleteTestFile(path);
 }
+
+namespace {
+
+HFILE savedHandle = HFILE_ERROR;
+
+// Makes every read after the first member's status line fail.
+void BreakReads() {
+    if (savedHandle != HFILE_ERROR) return;
+    savedHandle = archiveReader.handle;
+    archiveReader.handle = HFILE_ERROR;
+}
+
+}  // namespace
+
+// A read that fails where the next header would begin is not the end of the archive.
+TEST(HostileArchive, FailedReadAtAMemberBoundaryFails) {
+    // The first member ends exactly where the reader's first 4096-byte buffer does, so
+    // the second header needs a refill: the read that fails.
+    const size_t headerBytes = StoredMember("FIRST.BIN", Bytes()).size();
+    const Bytes archive = BuildArchive({StoredMember("FIRST.BIN", Bytes(4096 - headerBytes, 'f')),
+                                        Stored("SECOND.TXT", "second\n")});
+    const std::string path = WriteTempFile(archive);
+    const std::string work = MakeTempDir();
+    ResetRecordingUi();
+    recordingUi.onStatusLine = BreakReads;
+    savedHandle = HFILE_ERROR;
+
+    EXPECT_EQ(0, ExtractArchiveAt(nullptr, path.c_str(), work.c_str(), 0));
+    EXPECT_EQ(FAILURE_READ, extractionFailure);
+    EXPECT_EQ(std::vector<std::string>{"FIRST.BIN"}, ListDirectory(work));
+
+    ASSERT_NE(HFILE_ERROR, savedHandle);
+    _lclose(savedHandle);
+    recordingUi.onStatusLine = nullptr;
+    RemoveTempDir(work);
+    DeleteTestFile(path);
+}

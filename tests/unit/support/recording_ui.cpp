@@ -13,7 +13,10 @@ int PumpOneMessage() {
     return 0;
 }
 
-void ShowStatusLine(HWND, const char* text) { recordingUi.statusLines.push_back(text); }
+void ShowStatusLine(HWND, const char* text) {
+    recordingUi.statusLines.push_back(text);
+    if (recordingUi.onStatusLine != nullptr) recordingUi.onStatusLine();
+}
 
 void ShowProgress(HWND, unsigned position) { recordingUi.positions.push_back(position); }
 

@@ -12,6 +12,7 @@ struct RecordingUi {
     std::vector<unsigned> positions;
     int pumps = 0;
     int cancelAfterPumps = 0;  // 0: never press Cancel
+    void (*onStatusLine)() = nullptr;  // called after each status line is recorded
 };
 
 extern RecordingUi recordingUi;
