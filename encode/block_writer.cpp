@@ -4,11 +4,13 @@
 #include "encode/encoder_internal.h"
 
 MethodParameters ParametersFor(char method) {
-    if (method == '5') return {14, 4, 8192};
-    return {16, 5, 32768};
+    if (method == '5') return {14, 4, 8192, false};
+    return {16, 5, 32768, false};
 }
 
 namespace {
+
+const int TUNE_SHIFTS[] = {12, 10, 9, 8, 7};
 
 void PutLength(BitWriter& out, int length) {
     if (length < 7) {
@@ -52,6 +54,8 @@ struct BlockCodes {
     int singleLength;
 };
 
+void PrepareLengthCode(BlockCodes& codes);
+
 void PrepareCodesFromFrequencies(const MethodParameters& parameters, BlockCodes& codes) {
     codes.singleSymbol = SingleSymbol(codes.symbolFrequencies, LITERAL_LENGTH_SYMBOLS);
     codes.singleDistance = SingleSymbol(codes.distanceFrequencies, parameters.distanceCodes);
@@ -59,6 +63,11 @@ void PrepareCodesFromFrequencies(const MethodParameters& parameters, BlockCodes&
                      codes.symbolLengths);
     BuildCodeLengths(codes.distanceFrequencies, parameters.distanceCodes, MAX_CODE_LENGTH,
                      codes.distanceLengths);
+    PrepareLengthCode(codes);
+}
+
+// The length code that sends the literal/length lengths.
+void PrepareLengthCode(BlockCodes& codes) {
     memset(codes.lengthFrequencies, 0, sizeof codes.lengthFrequencies);
     codes.lengthItems.clear();
     codes.singleLength = 0;
@@ -71,6 +80,41 @@ void PrepareCodesFromFrequencies(const MethodParameters& parameters, BlockCodes&
                      codes.lengthLengths);
 }
 
+uint64_t CodedBits(const BlockCodes& codes, const MethodParameters& parameters);
+
+// The optimal code lengths for the frequencies need not give the smallest block: a
+// flatter code uses fewer distinct lengths, whose list costs less. Tries a few
+// flattenings (a constant added to every used symbol) and keeps the cheapest.
+void PrepareTunedCodes(const MethodParameters& parameters, BlockCodes& codes) {
+    PrepareCodesFromFrequencies(parameters, codes);
+    if (!parameters.tuneLengths || codes.singleSymbol >= 0) return;
+    uint32_t total = 0;
+    for (int s = 0; s < LITERAL_LENGTH_SYMBOLS; ++s) total += codes.symbolFrequencies[s];
+    uint64_t bestBits = CodedBits(codes, parameters);
+    BlockCodes trial = codes;
+    uint8_t bestLengths[LITERAL_LENGTH_SYMBOLS];
+    bool found = false;
+    for (int shift : TUNE_SHIFTS) {
+        const uint32_t add = total >> shift;
+        if (add == 0) continue;
+        uint32_t flattened[LITERAL_LENGTH_SYMBOLS];
+        for (int s = 0; s < LITERAL_LENGTH_SYMBOLS; ++s) {
+            flattened[s] = codes.symbolFrequencies[s] != 0 ? codes.symbolFrequencies[s] + add : 0;
+        }
+        BuildCodeLengths(flattened, LITERAL_LENGTH_SYMBOLS, MAX_CODE_LENGTH, trial.symbolLengths);
+        PrepareLengthCode(trial);
+        const uint64_t bits = CodedBits(trial, parameters);
+        if (bits < bestBits) {
+            bestBits = bits;
+            memcpy(bestLengths, trial.symbolLengths, sizeof bestLengths);
+            found = true;
+        }
+    }
+    if (!found) return;
+    memcpy(codes.symbolLengths, bestLengths, sizeof bestLengths);
+    PrepareLengthCode(codes);
+}
+
 void PrepareCodes(const Token* tokens, size_t count, const MethodParameters& parameters,
                   BlockCodes& codes) {
     memset(codes.symbolFrequencies, 0, sizeof codes.symbolFrequencies);
@@ -79,7 +123,7 @@ void PrepareCodes(const Token* tokens, size_t count, const MethodParameters& par
         ++codes.symbolFrequencies[tokens[i].symbol];
         if (tokens[i].symbol > 255) ++codes.distanceFrequencies[DistanceCode(tokens[i].distance)];
     }
-    PrepareCodesFromFrequencies(parameters, codes);
+    PrepareTunedCodes(parameters, codes);
 }
 
 uint64_t AuxListBits(const uint8_t* lengths, int count, int countBits, int specialIndex) {
@@ -193,7 +237,7 @@ uint64_t HistogramBits(const uint32_t* symbolFrequencies, const uint32_t* distan
     memset(codes.distanceFrequencies, 0, sizeof codes.distanceFrequencies);
     memcpy(codes.distanceFrequencies, distanceFrequencies,
            parameters.distanceCodes * sizeof(uint32_t));
-    PrepareCodesFromFrequencies(parameters, codes);
+    PrepareTunedCodes(parameters, codes);
     return CodedBits(codes, parameters);
 }
 

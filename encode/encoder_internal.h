@@ -51,6 +51,7 @@ struct MethodParameters {
     int distanceCodes;       // 14 or 16
     int distanceCountBits;   // 4 or 5
     uint32_t windowSize;     // largest distance in bytes: 8192 or 32768
+    bool tuneLengths = false; // also try flatter codes whose length lists cost less
 };
 MethodParameters ParametersFor(char method);
 

@@ -5,7 +5,8 @@
 
 std::vector<uint8_t> CompressStream(const uint8_t* data, size_t size,
                                     const EncodeOptions& options) {
-    const MethodParameters parameters = ParametersFor(options.method);
+    MethodParameters parameters = ParametersFor(options.method);
+    parameters.tuneLengths = options.best;
     std::vector<Token> tokens;
     const ParseProgress progress = {options.progress, options.progressContext};
     if (options.best) {

@@ -1,6 +1,7 @@
 // The --best parser: the cheapest path through every literal and match at every
-// position, priced by the code lengths of the blocks that the previous pass made;
-// a few passes per stretch of input, keeping the smallest.
+// position, priced by the codes of the blocks that the previous pass made (the first
+// pass by those of a lazy parse); a few passes per stretch of input, keeping the smallest.
+#include <math.h>
 #include <string.h>
 
 #include <vector>
@@ -11,9 +12,10 @@
 namespace {
 
 const size_t SEGMENT_BYTES = 1u << 20;  // input parsed as one graph
-const int MAX_CHAIN = 512;
+const int MAX_CHAIN = 1024;
 const uint32_t SKIP_LENGTH = 128;       // a match this long is taken whole
-const int PASSES = 6;                   // the first with fixed prices
+const int PASSES = 6;                   // the first priced by a lazy parse
+const uint32_t SCALE = 16;              // prices in sixteenths of a bit
 const uint32_t INFINITE = 0xFFFFFFFFu;
 
 struct StoredMatch {
@@ -26,14 +28,6 @@ struct Prices {
     uint32_t symbol[LITERAL_LENGTH_SYMBOLS];
     uint32_t distance[16];  // code length plus extra bits
 };
-
-void FixedPrices(Prices& prices, const MethodParameters& parameters) {
-    for (int s = 0; s < 256; ++s) prices.symbol[s] = 8;
-    for (int s = 256; s < LITERAL_LENGTH_SYMBOLS; ++s) prices.symbol[s] = s < 256 + 16 ? 7 : 10;
-    for (int c = 0; c < parameters.distanceCodes; ++c) {
-        prices.distance[c] = 4 + (c >= 2 ? c - 1 : 0);
-    }
-}
 
 uint32_t PriceOfUnused(const uint8_t* lengths, int count) {
     int longest = 0;
@@ -56,12 +50,23 @@ void BlockPrices(const Token* tokens, size_t count, const MethodParameters& para
                      distanceLengths);
     const uint32_t unusedSymbol = PriceOfUnused(symbolLengths, LITERAL_LENGTH_SYMBOLS);
     const uint32_t unusedDistance = PriceOfUnused(distanceLengths, parameters.distanceCodes);
+    uint32_t symbolTotal = 0, distanceTotal = 0;
+    for (int s = 0; s < LITERAL_LENGTH_SYMBOLS; ++s) symbolTotal += symbolFrequencies[s];
+    for (int c = 0; c < 16; ++c) distanceTotal += distanceFrequencies[c];
+    // Half the code length, half the symbol's information content: the mix settles on
+    // smaller parses than either alone. Unused symbols cost one bit over the longest code.
+    auto price = [&](uint32_t f, uint32_t total, uint8_t length, uint32_t unused) -> uint32_t {
+        if (length == 0) return unused * SCALE;
+        double bits = 0.5 * log2(static_cast<double>(total) / f) + 0.5 * length;
+        if (bits < 1) bits = 1;
+        return static_cast<uint32_t>(bits * SCALE + 0.5);
+    };
     for (int s = 0; s < LITERAL_LENGTH_SYMBOLS; ++s) {
-        prices.symbol[s] = symbolLengths[s] != 0 ? symbolLengths[s] : unusedSymbol;
+        prices.symbol[s] = price(symbolFrequencies[s], symbolTotal, symbolLengths[s], unusedSymbol);
     }
     for (int c = 0; c < parameters.distanceCodes; ++c) {
-        prices.distance[c] = (distanceLengths[c] != 0 ? distanceLengths[c] : unusedDistance) +
-                             (c >= 2 ? c - 1 : 0);
+        prices.distance[c] = price(distanceFrequencies[c], distanceTotal, distanceLengths[c], unusedDistance) +
+                             (c >= 2 ? c - 1 : 0) * SCALE;
     }
 }
 
@@ -150,13 +155,32 @@ uint64_t TokensBits(const std::vector<Token>& tokens, const MethodParameters& pa
     return bits;
 }
 
+// Prices of each block of tokens (blocks ending at ends), and the input position at
+// which each block starts, the first at begin.
+void PricesFrom(const std::vector<Token>& tokens, const std::vector<size_t>& ends, size_t begin,
+                const MethodParameters& parameters, std::vector<Prices>& prices,
+                std::vector<size_t>& blockStarts) {
+    prices.clear();
+    blockStarts.clear();
+    size_t first = 0, position = begin;
+    for (size_t end : ends) {
+        prices.emplace_back();
+        BlockPrices(tokens.data() + first, end - first, parameters, prices.back());
+        blockStarts.push_back(position);
+        for (size_t k = first; k < end; ++k) {
+            position += tokens[k].symbol > 255 ? tokens[k].symbol - 253 : 1;
+        }
+        first = end;
+    }
+}
+
 }  // namespace
 
 void OptimalParse(const uint8_t* data, size_t size, const MethodParameters& parameters,
                   std::vector<Token>& tokens, const ParseProgress& progress) {
     MatchFinder finder(data, size, parameters.windowSize);
     Graph graph;
-    std::vector<Token> candidate, best;
+    std::vector<Token> candidate, best, lazy;
     std::vector<Prices> prices;
     std::vector<size_t> blockStarts, ends;
     for (size_t begin = 0; begin < size; begin += SEGMENT_BYTES) {
@@ -164,33 +188,23 @@ void OptimalParse(const uint8_t* data, size_t size, const MethodParameters& para
         graph.end = begin + SEGMENT_BYTES < size ? begin + SEGMENT_BYTES : size;
         FindMatches(finder, graph);
 
-        prices.assign(1, Prices());
-        FixedPrices(prices[0], parameters);
-        blockStarts.assign(1, begin);
+        // The first pass is priced by the blocks of a lazy parse, each later one by the
+        // blocks of the pass before: also when that did not improve, as the best one's
+        // prices would only repeat it.
+        LazyParse(data + begin, graph.end - begin, parameters, lazy, {nullptr, nullptr});
+        ends = SplitBlocks(lazy.data(), lazy.size(), parameters, 0);
+        PricesFrom(lazy, ends, begin, parameters, prices, blockStarts);
         uint64_t bestBits = ~0ull;
         for (int pass = 0; pass < PASSES; ++pass) {
             ShortestPath(data, graph, prices, blockStarts, candidate);
             const uint64_t bits = TokensBits(candidate, parameters, ends);
             const bool improved = bits < bestBits;
-                if (improved) {
+            if (improved) {
                 bestBits = bits;
                 best.swap(candidate);
             }
             if (pass + 1 == PASSES) break;
-            // Prices for the next pass from the blocks of the best parse so far.
-            if (!improved) ends = SplitBlocks(best.data(), best.size(), parameters, 0);
-            prices.clear();
-            blockStarts.clear();
-            size_t first = 0, position = begin;
-            for (size_t end : ends) {
-                prices.emplace_back();
-                BlockPrices(best.data() + first, end - first, parameters, prices.back());
-                blockStarts.push_back(position);
-                for (size_t k = first; k < end; ++k) {
-                    position += best[k].symbol > 255 ? best[k].symbol - 253 : 1;
-                }
-                first = end;
-            }
+            PricesFrom(improved ? best : candidate, ends, begin, parameters, prices, blockStarts);
         }
         tokens.insert(tokens.end(), best.begin(), best.end());
         if (progress.callback != nullptr) progress.callback(progress.context, graph.end);

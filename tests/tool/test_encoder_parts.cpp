@@ -134,14 +134,30 @@ TEST(Streams, BlockBitsMatchesWhatWriteBlockWrites) {
         }
     }
     for (char method : {'5', '6'}) {
-        const MethodParameters parameters = ParametersFor(method);
-        if (method == '5') {
-            for (Token& token : tokens) token.distance &= 8191;
-        }
-        for (size_t count : {size_t(1), size_t(2), size_t(50), tokens.size()}) {
-            BitWriter out;
-            WriteBlock(out, tokens.data(), count, parameters);
-            EXPECT_EQ(out.BitCount(), BlockBits(tokens.data(), count, parameters)) << count;
+        for (bool tune : {false, true}) {
+            MethodParameters parameters = ParametersFor(method);
+            parameters.tuneLengths = tune;
+            if (method == '5') {
+                for (Token& token : tokens) token.distance &= 8191;
+            }
+            uint32_t histogram[LITERAL_LENGTH_SYMBOLS + 16] = {};
+            for (size_t count : {size_t(1), size_t(2), size_t(50), tokens.size()}) {
+                BitWriter out;
+                WriteBlock(out, tokens.data(), count, parameters);
+                EXPECT_EQ(out.BitCount(), BlockBits(tokens.data(), count, parameters)) << count;
+                if (count != tokens.size()) continue;
+                // The histogram price is the same less the distances' extra bits.
+                uint64_t extra = 0;
+                for (const Token& token : tokens) {
+                    ++histogram[token.symbol];
+                    if (token.symbol < 256) continue;
+                    const int c = DistanceCode(token.distance);
+                    ++histogram[LITERAL_LENGTH_SYMBOLS + c];
+                    extra += c >= 2 ? c - 1 : 0;
+                }
+                EXPECT_EQ(out.BitCount(), extra + HistogramBits(histogram,
+                          histogram + LITERAL_LENGTH_SYMBOLS, parameters));
+            }
         }
     }
 }
