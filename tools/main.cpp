@@ -152,15 +152,6 @@ void FormatDosTime(char* text, size_t size, uint16_t date, uint16_t time) {
              (date >> 5) & 15u, date & 31u, time >> 11, (time >> 5) & 63u, (time & 31u) * 2u);
 }
 
-void FormatRatio(char* text, size_t size, uint64_t packed, uint64_t original) {
-    if (original == 0) {
-        snprintf(text, size, "%6s", "-");
-    } else {
-        snprintf(text, size, "%5.1f%%", 100.0 * static_cast<double>(packed) /
-                                             static_cast<double>(original));
-    }
-}
-
 }  // namespace
 
 // --- list --------------------------------------------------------------------------

@@ -349,15 +349,6 @@ bool WriteAll(int file, const uint8_t* data, size_t size) {
     return true;
 }
 
-void FormatRatio(char* text, size_t size, uint64_t packed, uint64_t original) {
-    if (original == 0) {
-        snprintf(text, size, "%6s", "-");
-    } else {
-        snprintf(text, size, "%5.1f%%", 100.0 * static_cast<double>(packed) /
-                                             static_cast<double>(original));
-    }
-}
-
 struct Progress {
     std::atomic<uint64_t> done{0};
 };

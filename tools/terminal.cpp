@@ -54,3 +54,12 @@ void FormatSpeed(char* text, unsigned size, uint64_t bytes, double seconds) {
     if (seconds <= 0) seconds = 1e-9;
     snprintf(text, size, "%.1f MB/s", static_cast<double>(bytes) / seconds / 1e6);
 }
+
+void FormatRatio(char* text, size_t size, uint64_t packed, uint64_t original) {
+    if (original == 0) {
+        snprintf(text, size, "%6s", "-");
+    } else {
+        snprintf(text, size, "%5.1f%%", 100.0 * static_cast<double>(packed) /
+                                             static_cast<double>(original));
+    }
+}

@@ -3,6 +3,7 @@
 #ifndef VORPANEX_TOOLS_TERMINAL_H
 #define VORPANEX_TOOLS_TERMINAL_H
 
+#include <stddef.h>
 #include <stdint.h>
 
 // Draws "label [#####-----]  45%" over the current line; throttled, so it may be
@@ -17,5 +18,8 @@ double NowSeconds();
 
 // "12.3 MB/s" style speed of bytes over seconds into text.
 void FormatSpeed(char* text, unsigned size, uint64_t bytes, double seconds);
+
+// Packed size as a percentage of the original ("-" for an empty original), 6 columns.
+void FormatRatio(char* text, size_t size, uint64_t packed, uint64_t original);
 
 #endif
