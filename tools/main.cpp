@@ -401,7 +401,8 @@ void ShowStatusLine(HWND, const char* text) {
     member.size = extractionState.originalRemaining;
     member.started = now;
     run.members.push_back(member);
-    ProgressBar(text, 0, 100);
+    (void)text;  // the core's "Extracting : NAME"; the bar says what this verb does
+    ProgressBar(member.name.c_str(), 0, 100);
 }
 
 void ShowProgress(HWND, unsigned position) {
