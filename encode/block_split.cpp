@@ -123,8 +123,12 @@ void RefineBoundaries(const Token* tokens, const MethodParameters& parameters,
 }  // namespace
 
 std::vector<size_t> SplitBlocks(const Token* tokens, size_t count,
-                                const MethodParameters& parameters, uint32_t maxSymbols,
+                                const MethodParameters& methodParameters, uint32_t maxSymbols,
                                 bool exact) {
+    // Blocks are priced with their optimal codes: trying flatter ones for every
+    // candidate would cost more time than the rare better boundary is worth.
+    MethodParameters parameters = methodParameters;
+    parameters.tuneLengths = false;
     auto Cost = [&](const uint32_t* histogram) {
         if (!exact) return EstimatedCost(histogram);
         return static_cast<double>(HistogramBits(

@@ -15,6 +15,7 @@ const size_t SEGMENT_BYTES = 1u << 20;  // input parsed as one graph
 const int MAX_CHAIN = 1024;
 const uint32_t SKIP_LENGTH = 128;       // a match this long is taken whole
 const int PASSES = 6;                   // the first priced by a lazy parse
+const int EXACT_PASSES = 2;             // the last ones, split with exact block prices
 const uint32_t SCALE = 16;              // prices in sixteenths of a bit
 const uint32_t INFINITE = 0xFFFFFFFFu;
 
@@ -144,8 +145,8 @@ void ShortestPath(const uint8_t* data, const Graph& graph, const std::vector<Pri
 }
 
 uint64_t TokensBits(const std::vector<Token>& tokens, const MethodParameters& parameters,
-                    std::vector<size_t>& ends) {
-    ends = SplitBlocks(tokens.data(), tokens.size(), parameters, 0);
+                    std::vector<size_t>& ends, bool exact) {
+    ends = SplitBlocks(tokens.data(), tokens.size(), parameters, 0, exact);
     uint64_t bits = 0;
     size_t begin = 0;
     for (size_t end : ends) {
@@ -197,7 +198,8 @@ void OptimalParse(const uint8_t* data, size_t size, const MethodParameters& para
         uint64_t bestBits = ~0ull;
         for (int pass = 0; pass < PASSES; ++pass) {
             ShortestPath(data, graph, prices, blockStarts, candidate);
-            const uint64_t bits = TokensBits(candidate, parameters, ends);
+            const bool exact = pass >= PASSES - EXACT_PASSES;
+            const uint64_t bits = TokensBits(candidate, parameters, ends, exact);
             const bool improved = bits < bestBits;
             if (improved) {
                 bestBits = bits;
