@@ -1,14 +1,14 @@
 #!/usr/bin/env python3
 """Writes the seed corpora of the fuzz targets into tests/fuzz/corpus/.
 
-Seeds: the interoperability archives, members cut out of them for the decoder target,
+Inputs named cov-* are kept: a fuzzing run's corpus merged down to the inputs that add
+coverage (see README.md). Seeds: the interoperability archives, members cut out of them for the decoder target,
 small hand-built archives and streams, and (when a built tool is given with --tool)
 the packer's output for a few small files in both compressing methods. Run it again
 after changing it; the files it writes are committed.
 """
 import argparse
 import os
-import shutil
 import struct
 import subprocess
 import tempfile
@@ -66,6 +66,14 @@ def decoder_seed(method, original_size, packed):
     return bytes([selector]) + struct.pack('<I', size)[:3] + packed
 
 
+def clear_seeds(directory):
+    """Removes the seeds this script wrote; inputs kept from fuzzing runs (cov-*) stay."""
+    if os.path.isdir(directory):
+        for name in os.listdir(directory):
+            if not name.startswith('cov-'):
+                os.remove(os.path.join(directory, name))
+
+
 def write(directory, name, data):
     os.makedirs(directory, exist_ok=True)
     with open(os.path.join(directory, name), 'wb') as f:
@@ -119,12 +127,12 @@ def main():
                     archives['packer-' + method + '.lzh'] = f.read()
 
     for target in ('headers', 'extract'):
-        shutil.rmtree(os.path.join(corpus, target), ignore_errors=True)
+        clear_seeds(os.path.join(corpus, target))
         for name, data in archives.items():
             write(os.path.join(corpus, target), name, data)
 
     decoder_dir = os.path.join(corpus, 'decoder')
-    shutil.rmtree(decoder_dir, ignore_errors=True)
+    clear_seeds(decoder_dir)
     for name, data in archives.items():
         try:
             members = list(walk(data))
