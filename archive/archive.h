@@ -114,9 +114,10 @@ extern int extractionFailure;       // an ExtractionFailure, set when a result i
 extern uint32_t membersExtracted;   // members completed by the last extraction
 
 // CRC-16/ARC: reflected polynomial 0xA001, initial value 0, no final XOR.
-// Crc16Table is the classic one-byte table; the extra slices let a block be folded
-// four bytes per step.
-extern uint16_t Crc16Table[4][256];
+// Crc16Table[0] is the classic one-byte table; slice k advances a byte followed by k
+// zero bytes, so that a block is folded eight bytes per step.
+const unsigned CRC_SLICES = 8;
+extern uint16_t Crc16Table[CRC_SLICES][256];
 void BuildCrcTable();
 inline void UpdateCrc(uint8_t byte) {
     extractionState.runningCrc = static_cast<uint16_t>(

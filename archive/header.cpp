@@ -3,7 +3,7 @@
 
 ExtractionState extractionState;
 int extractionFailure;
-uint16_t Crc16Table[4][256];
+uint16_t Crc16Table[CRC_SLICES][256];
 
 static_assert(HEADER_BUFFER_SIZE >= 255 + 1, "headerBuffer holds the largest header");
 static_assert(HEADER_FIXED_SIZE == 20 + 5, "fixed fields, empty name, trailing fields");
@@ -16,7 +16,7 @@ void BuildCrcTable() {
     }
     // Slice k advances a byte that is followed by k zero bytes.
     for (unsigned i = 0; i < 256; ++i) {
-        for (unsigned k = 1; k < 4; ++k) {
+        for (unsigned k = 1; k < CRC_SLICES; ++k) {
             const uint16_t previous = Crc16Table[k - 1][i];
             Crc16Table[k][i] =
                 static_cast<uint16_t>((previous >> 8) ^ Crc16Table[0][previous & 0xFF]);
@@ -26,12 +26,13 @@ void BuildCrcTable() {
 
 void UpdateCrcBlock(const uint8_t* data, uint32_t count) {
     uint32_t crc = extractionState.runningCrc;
-    while (count >= 4) {
+    while (count >= CRC_SLICES) {
         crc ^= static_cast<uint32_t>(data[0]) | (static_cast<uint32_t>(data[1]) << 8);
-        crc = Crc16Table[3][crc & 0xFF] ^ Crc16Table[2][crc >> 8] ^ Crc16Table[1][data[2]] ^
-              Crc16Table[0][data[3]];
-        data += 4;
-        count -= 4;
+        crc = Crc16Table[7][crc & 0xFF] ^ Crc16Table[6][crc >> 8] ^ Crc16Table[5][data[2]] ^
+              Crc16Table[4][data[3]] ^ Crc16Table[3][data[4]] ^ Crc16Table[2][data[5]] ^
+              Crc16Table[1][data[6]] ^ Crc16Table[0][data[7]];
+        data += CRC_SLICES;
+        count -= CRC_SLICES;
     }
     while (count-- > 0) crc = Crc16Table[0][(crc ^ *data++) & 0xFF] ^ (crc >> 8);
     extractionState.runningCrc = static_cast<uint16_t>(crc);
