@@ -3,7 +3,7 @@
 #   make test   build both targets and run every test (this is what CI runs)
 JOBS ?= $(shell nproc)
 FUZZ_SECONDS ?= 60
-CI_FUZZ_SECONDS ?= 45
+CI_FUZZ_SECONDS ?= 60
 
 .PHONY: all deps build build-win32 build-host test test-host test-win32 test-sanitize \
         test-fuzz demo bench fuzz clean
