@@ -11,6 +11,8 @@
 namespace {
 
 const size_t SEGMENT_TOKENS = 256;
+const size_t BEST_SEGMENT_TOKENS = 128;  // finer start for --best (tuneLengths)
+const int REFINE_SWEEPS = 3;            // boundary refinement rounds of an exact split
 const int HISTOGRAM_SIZE = LITERAL_LENGTH_SYMBOLS + 16;
 // Rough price of a block's header besides its code lengths, and of one code length.
 const double BLOCK_OVERHEAD_BITS = 150.0;
@@ -67,16 +69,19 @@ struct Candidate {
     }
 };
 
-// Exact bits of tokens [begin, end) as one block, less the distances' extra bits.
-double RangeBits(const Token* tokens, size_t begin, size_t end,
-                 const MethodParameters& parameters) {
-    uint32_t histogram[HISTOGRAM_SIZE] = {};
+// Histogram of tokens [begin, end): symbols, then distance codes.
+void Histogram(const Token* tokens, size_t begin, size_t end, uint32_t* histogram) {
+    memset(histogram, 0, HISTOGRAM_SIZE * sizeof(uint32_t));
     for (size_t i = begin; i < end; ++i) {
         ++histogram[tokens[i].symbol];
         if (tokens[i].symbol > 255) {
             ++histogram[LITERAL_LENGTH_SYMBOLS + DistanceCode(tokens[i].distance)];
         }
     }
+}
+
+// Exact bits of a block with the histogram, less the distances' extra bits.
+double HistogramCost(const uint32_t* histogram, const MethodParameters& parameters) {
     return static_cast<double>(
         HistogramBits(histogram, histogram + LITERAL_LENGTH_SYMBOLS, parameters));
 }
@@ -85,32 +90,54 @@ double RangeBits(const Token* tokens, size_t begin, size_t end,
 // one block costs less than two.
 void RefineBoundaries(const Token* tokens, const MethodParameters& parameters,
                       uint32_t maxSymbols, std::vector<size_t>& ends) {
-    static const long SHIFTS[] = {-2048, -1024, -512, -256, -128, -64, -32,
-                                  32,    64,    128,  256,  512,  1024, 2048};
+    static const long SHIFTS[] = {-2048, -1024, -512, -256, -128, -64, -32, 32, 64, 128, 256,
+                                  512,   1024,  2048, -16,  -8,   -4,  -2,  -1, 1,  2,  4,
+                                  8,     16};
     for (size_t k = 0; k + 1 < ends.size(); ++k) {
         const size_t begin = k == 0 ? 0 : ends[k - 1];
         const size_t end = ends[k + 1];
+        const size_t current = ends[k];
+        uint32_t left[HISTOGRAM_SIZE], right[HISTOGRAM_SIZE];
+        uint32_t movedLeft[HISTOGRAM_SIZE], movedRight[HISTOGRAM_SIZE];
+        Histogram(tokens, begin, current, left);
+        Histogram(tokens, current, end, right);
+        const double apart = HistogramCost(left, parameters) + HistogramCost(right, parameters);
         if (end - begin <= maxSymbols) {
-            const double apart = RangeBits(tokens, begin, ends[k], parameters) +
-                                 RangeBits(tokens, ends[k], end, parameters);
-            if (RangeBits(tokens, begin, end, parameters) < apart) {
+            for (int s = 0; s < HISTOGRAM_SIZE; ++s) movedLeft[s] = left[s] + right[s];
+            if (HistogramCost(movedLeft, parameters) < apart) {
                 ends.erase(ends.begin() + static_cast<long>(k));
                 if (k > 0) --k;
                 continue;
             }
         }
-        size_t bestSplit = ends[k];
-        double bestBits = RangeBits(tokens, begin, bestSplit, parameters) +
-                          RangeBits(tokens, bestSplit, end, parameters);
+        // Each shift moves the tokens between the boundary and the shifted boundary
+        // from one histogram to the other.
+        size_t bestSplit = current;
+        double bestBits = apart;
         for (long shift : SHIFTS) {
-            const long split = static_cast<long>(ends[k]) + shift;
+            const long split = static_cast<long>(current) + shift;
             if (split <= static_cast<long>(begin) || split >= static_cast<long>(end)) continue;
             if (static_cast<size_t>(split) - begin > maxSymbols ||
                 end - static_cast<size_t>(split) > maxSymbols) {
                 continue;
             }
-            const double bits = RangeBits(tokens, begin, static_cast<size_t>(split), parameters) +
-                                RangeBits(tokens, static_cast<size_t>(split), end, parameters);
+            memcpy(movedLeft, left, sizeof left);
+            memcpy(movedRight, right, sizeof right);
+            const int sign = shift > 0 ? 1 : -1;
+            const size_t from = shift > 0 ? current : static_cast<size_t>(split);
+            const size_t to = shift > 0 ? static_cast<size_t>(split) : current;
+            for (size_t i = from; i < to; ++i) {
+                const int symbol = tokens[i].symbol;
+                movedLeft[symbol] += sign;
+                movedRight[symbol] -= sign;
+                if (symbol > 255) {
+                    const int c = LITERAL_LENGTH_SYMBOLS + DistanceCode(tokens[i].distance);
+                    movedLeft[c] += sign;
+                    movedRight[c] -= sign;
+                }
+            }
+            const double bits =
+                HistogramCost(movedLeft, parameters) + HistogramCost(movedRight, parameters);
             if (bits < bestBits) {
                 bestBits = bits;
                 bestSplit = static_cast<size_t>(split);
@@ -137,7 +164,9 @@ std::vector<size_t> SplitBlocks(const Token* tokens, size_t count,
     std::vector<size_t> ends;
     if (count == 0) return ends;
     if (maxSymbols == 0 || maxSymbols > MAX_BLOCK_SYMBOLS) maxSymbols = MAX_BLOCK_SYMBOLS;
-    const size_t segmentTokens = maxSymbols < SEGMENT_TOKENS ? maxSymbols : SEGMENT_TOKENS;
+    const size_t start =
+        exact || methodParameters.tuneLengths ? BEST_SEGMENT_TOKENS : SEGMENT_TOKENS;
+    const size_t segmentTokens = maxSymbols < start ? maxSymbols : start;
 
     std::vector<Segment> segments;
     segments.reserve(count / segmentTokens + 1);
@@ -194,6 +223,8 @@ std::vector<size_t> SplitBlocks(const Token* tokens, size_t count,
     }
 
     for (int i = 0; i >= 0; i = segments[i].next) ends.push_back(segments[i].end);
-    if (exact) RefineBoundaries(tokens, parameters, maxSymbols, ends);
+    for (int sweep = 0; exact && sweep < REFINE_SWEEPS; ++sweep) {
+        RefineBoundaries(tokens, parameters, maxSymbols, ends);
+    }
     return ends;
 }
