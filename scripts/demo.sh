@@ -62,6 +62,8 @@ done
 rm -f "$out"/report.txt.*.bmp
 
 after=$(ls -d "$temp"/ZEB* 2>/dev/null || true)
+# The report is written by a Windows program: lines end in CR LF.
+[ -f "$report" ] && sed -i 's/\r$//' "$report"
 exit_code=$(sed -n 's/^exit=//p' "$report" 2>/dev/null || true)
 echo
 echo "progress window seen:  $(sed -n 's/^progress_status=//p' "$report" | head -1)"
