@@ -156,6 +156,7 @@ std::vector<size_t> SplitBlocks(const Token* tokens, size_t count,
     // candidate would cost more time than the rare better boundary is worth.
     MethodParameters parameters = methodParameters;
     parameters.tuneLengths = false;
+    parameters.quickLengths = true;
     auto Cost = [&](const uint32_t* histogram) {
         if (!exact) return EstimatedCost(histogram);
         return static_cast<double>(HistogramBits(

@@ -10,7 +10,7 @@ MethodParameters ParametersFor(char method) {
 
 namespace {
 
-const int TUNE_SHIFTS[] = {12, 10, 9, 8, 7};
+const int TUNE_SHIFTS[] = {14, 13, 12, 11, 10, 9, 8, 7, 6};
 
 void PutLength(BitWriter& out, int length) {
     if (length < 7) {
@@ -54,20 +54,20 @@ struct BlockCodes {
     int singleLength;
 };
 
-void PrepareLengthCode(BlockCodes& codes);
+void PrepareLengthCode(BlockCodes& codes, bool quick = false);
 
 void PrepareCodesFromFrequencies(const MethodParameters& parameters, BlockCodes& codes) {
     codes.singleSymbol = SingleSymbol(codes.symbolFrequencies, LITERAL_LENGTH_SYMBOLS);
     codes.singleDistance = SingleSymbol(codes.distanceFrequencies, parameters.distanceCodes);
-    BuildCodeLengths(codes.symbolFrequencies, LITERAL_LENGTH_SYMBOLS, MAX_CODE_LENGTH,
-                     codes.symbolLengths);
-    BuildCodeLengths(codes.distanceFrequencies, parameters.distanceCodes, MAX_CODE_LENGTH,
-                     codes.distanceLengths);
-    PrepareLengthCode(codes);
+    auto build = parameters.quickLengths ? BuildQuickCodeLengths : BuildCodeLengths;
+    build(codes.symbolFrequencies, LITERAL_LENGTH_SYMBOLS, MAX_CODE_LENGTH, codes.symbolLengths);
+    build(codes.distanceFrequencies, parameters.distanceCodes, MAX_CODE_LENGTH,
+          codes.distanceLengths);
+    PrepareLengthCode(codes, parameters.quickLengths);
 }
 
 // The length code that sends the literal/length lengths.
-void PrepareLengthCode(BlockCodes& codes) {
+void PrepareLengthCode(BlockCodes& codes, bool quick) {
     memset(codes.lengthFrequencies, 0, sizeof codes.lengthFrequencies);
     codes.lengthItems.clear();
     codes.singleLength = 0;
@@ -76,8 +76,8 @@ void PrepareLengthCode(BlockCodes& codes) {
     codes.lengthItems = LengthListItems(codes.symbolLengths);
     for (const LengthItem& item : codes.lengthItems) ++codes.lengthFrequencies[item.symbol];
     codes.singleLength = SingleSymbol(codes.lengthFrequencies, LENGTH_CODE_SYMBOLS);
-    BuildCodeLengths(codes.lengthFrequencies, LENGTH_CODE_SYMBOLS, MAX_CODE_LENGTH,
-                     codes.lengthLengths);
+    (quick ? BuildQuickCodeLengths : BuildCodeLengths)(
+        codes.lengthFrequencies, LENGTH_CODE_SYMBOLS, MAX_CODE_LENGTH, codes.lengthLengths);
 }
 
 uint64_t CodedBits(const BlockCodes& codes, const MethodParameters& parameters);

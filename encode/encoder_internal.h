@@ -52,6 +52,7 @@ struct MethodParameters {
     int distanceCountBits;   // 4 or 5
     uint32_t windowSize;     // largest distance in bytes: 8192 or 32768
     bool tuneLengths = false; // also try flatter codes whose length lists cost less
+    bool quickLengths = false; // any optimal code lengths (for pricing, not for writing)
 };
 MethodParameters ParametersFor(char method);
 
@@ -60,6 +61,11 @@ MethodParameters ParametersFor(char method);
 // writes the single-symbol form instead).
 void BuildCodeLengths(const uint32_t* frequencies, int count, int maxLength,
                       uint8_t* lengths);
+
+// The same cost as BuildCodeLengths, faster, but ties may give other lengths: a plain
+// Huffman code when it fits in maxLength bits, otherwise BuildCodeLengths.
+void BuildQuickCodeLengths(const uint32_t* frequencies, int count, int maxLength,
+                           uint8_t* lengths);
 
 // Canonical codes for the lengths.
 void BuildCanonicalCodes(const uint8_t* lengths, int count, uint16_t* codes);

@@ -86,6 +86,56 @@ void BuildCodeLengths(const uint32_t* frequencies, int count, int maxLength,
     }
 }
 
+void BuildQuickCodeLengths(const uint32_t* frequencies, int count, int maxLength,
+                           uint8_t* lengths) {
+    uint64_t keys[MAX_LEAVES];
+    size_t n = 0;
+    for (int s = 0; s < count; ++s) {
+        lengths[s] = 0;
+        if (frequencies[s] != 0) keys[n++] = static_cast<uint64_t>(frequencies[s]) << 16 | s;
+    }
+    if (n <= 1) {
+        if (n == 1) lengths[keys[0] & 0xFFFF] = 1;
+        return;
+    }
+    std::sort(keys, keys + n);
+    // Two queues: the sorted leaves and the internal nodes, made in order of weight.
+    uint64_t nodeWeight[MAX_LEAVES];
+    uint16_t leafParent[MAX_LEAVES], nodeParent[MAX_LEAVES];
+    uint8_t nodeDepth[MAX_LEAVES];
+    size_t leaf = 0, node = 0;
+    for (size_t made = 0; made + 1 < n; ++made) {
+        uint64_t weight = 0;
+        for (int pick = 0; pick < 2; ++pick) {
+            if (leaf < n && (node >= made || (keys[leaf] >> 16) <= nodeWeight[node])) {
+                weight += keys[leaf] >> 16;
+                leafParent[leaf++] = static_cast<uint16_t>(made);
+            } else {
+                weight += nodeWeight[node];
+                nodeParent[node++] = static_cast<uint16_t>(made);
+            }
+        }
+        nodeWeight[made] = weight;
+    }
+    const size_t root = n - 2;
+    nodeDepth[root] = 0;
+    int deepest = 0;
+    for (size_t k = root; k-- > 0;) {
+        const int depth = nodeDepth[nodeParent[k]] + 1;
+        if (depth > MAX_CODE_LENGTH) {
+            BuildCodeLengths(frequencies, count, maxLength, lengths);
+            return;
+        }
+        nodeDepth[k] = static_cast<uint8_t>(depth);
+    }
+    for (size_t i = 0; i < n; ++i) {
+        const int depth = nodeDepth[leafParent[i]] + 1;
+        deepest = depth > deepest ? depth : deepest;
+        lengths[keys[i] & 0xFFFF] = static_cast<uint8_t>(depth);
+    }
+    if (deepest > maxLength) BuildCodeLengths(frequencies, count, maxLength, lengths);
+}
+
 void BuildCanonicalCodes(const uint8_t* lengths, int count, uint16_t* codes) {
     uint32_t perLength[MAX_CODE_LENGTH + 1] = {};
     for (int s = 0; s < count; ++s) ++perLength[lengths[s]];

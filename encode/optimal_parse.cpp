@@ -12,10 +12,10 @@
 namespace {
 
 const size_t SEGMENT_BYTES = 16u << 20;  // input parsed as one graph (more gives smaller output)
-const int MAX_CHAIN = 1024;
-const uint32_t SKIP_LENGTH = 128;       // a match this long is taken whole
-const int PASSES = 6;                   // the first priced by a lazy parse
-const int EXACT_PASSES = 2;             // the last ones, split with exact block prices
+const int MAX_CHAIN = 2048;
+const uint32_t SKIP_LENGTH = 256;       // a match this long is taken whole
+const int PASSES = 7;                   // the first priced by a lazy parse
+const int EXACT_PASSES = 3;             // the last ones, split with exact block prices
 const uint32_t SCALE = 16;              // prices in sixteenths of a bit
 const uint32_t INFINITE = 0xFFFFFFFFu;
 

@@ -50,6 +50,46 @@ TEST(CodeLengths, FibonacciFrequenciesAreLimitedAndComplete) {
     }
 }
 
+// The quick lengths price blocks for the split: they must cost exactly what the
+// written code costs, fit the limit and be complete, also where plain Huffman is too deep.
+TEST(CodeLengths, QuickLengthsCostTheSameAsPackageMerge) {
+    uint32_t state = 12345;
+    auto next = [&state] {
+        state = state * 1103515245u + 12345u;
+        return state >> 8;
+    };
+    for (int trial = 0; trial < 300; ++trial) {
+        const int count = trial % 3 == 0 ? 19 : LITERAL_LENGTH_SYMBOLS;
+        uint32_t frequencies[LITERAL_LENGTH_SYMBOLS] = {};
+        const int used = 1 + static_cast<int>(next() % count);
+        for (int k = 0; k < used; ++k) {
+            // Skewed counts: some sets need the length limit.
+            const int shift = static_cast<int>(next() % (trial % 2 == 0 ? 24 : 10));
+            frequencies[next() % count] += 1 + (next() % 4) * (1u << shift);
+        }
+        if (trial == 299) {  // Fibonacci counts: plain Huffman would be 29 deep
+            frequencies[0] = frequencies[1] = 1;
+            for (int s = 2; s < 30; ++s) frequencies[s] = frequencies[s - 1] + frequencies[s - 2];
+        }
+        uint8_t exact[LITERAL_LENGTH_SYMBOLS], quick[LITERAL_LENGTH_SYMBOLS];
+        BuildCodeLengths(frequencies, count, MAX_CODE_LENGTH, exact);
+        BuildQuickCodeLengths(frequencies, count, MAX_CODE_LENGTH, quick);
+        uint64_t exactBits = 0, quickBits = 0;
+        int nonZero = 0;
+        for (int s = 0; s < count; ++s) {
+            exactBits += static_cast<uint64_t>(frequencies[s]) * exact[s];
+            quickBits += static_cast<uint64_t>(frequencies[s]) * quick[s];
+            EXPECT_EQ(frequencies[s] != 0, quick[s] != 0) << trial << " " << s;
+            EXPECT_LE(quick[s], MAX_CODE_LENGTH);
+            nonZero += frequencies[s] != 0;
+        }
+        EXPECT_EQ(exactBits, quickBits) << trial;
+        if (nonZero > 1) {
+            EXPECT_DOUBLE_EQ(1.0, KraftSum(quick, count)) << trial;
+        }
+    }
+}
+
 TEST(CodeLengths, CanonicalCodesFollowLengthThenSymbol) {
     const uint8_t lengths[6] = {3, 3, 2, 0, 2, 2};
     uint16_t codes[6];
