@@ -258,6 +258,16 @@ uint64_t BlockBits(const Token* tokens, size_t count, const MethodParameters& pa
     return bits;
 }
 
+void BlockCodeLengths(const Token* tokens, size_t count, const MethodParameters& parameters,
+                      uint8_t* symbolLengths, uint8_t* distanceLengths) {
+    BlockCodes codes;
+    PrepareCodes(tokens, count, parameters, codes);
+    memcpy(symbolLengths, codes.symbolLengths, sizeof codes.symbolLengths);
+    memcpy(distanceLengths, codes.distanceLengths, parameters.distanceCodes);
+    if (codes.singleSymbol >= 0) memset(symbolLengths, 0, sizeof codes.symbolLengths);
+    if (codes.singleDistance >= 0) memset(distanceLengths, 0, parameters.distanceCodes);
+}
+
 void WriteBlock(BitWriter& out, const Token* tokens, size_t count,
                 const MethodParameters& parameters) {
     BlockCodes codes;

@@ -84,6 +84,9 @@ std::vector<LengthItem> LengthListItems(const uint8_t* lengths);
 // Encodes tokens as one block (at most MAX_BLOCK_SYMBOLS of them).
 void WriteBlock(BitWriter& out, const Token* tokens, size_t count,
                 const MethodParameters& parameters);
+// The code lengths that WriteBlock would send (all 0 for a code sent as one symbol).
+void BlockCodeLengths(const Token* tokens, size_t count, const MethodParameters& parameters,
+                      uint8_t* symbolLengths, uint8_t* distanceLengths);
 // Exact size in bits that WriteBlock would give.
 uint64_t BlockBits(const Token* tokens, size_t count, const MethodParameters& parameters);
 // The same from the block's frequencies, less the distances' extra bits.

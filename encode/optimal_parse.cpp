@@ -71,6 +71,23 @@ void BlockPrices(const Token* tokens, size_t count, const MethodParameters& para
     }
 }
 
+// Prices that are the block's real code lengths, as the block writer would send them.
+void ExactBlockPrices(const Token* tokens, size_t count, const MethodParameters& parameters,
+                      Prices& prices) {
+    uint8_t symbolLengths[LITERAL_LENGTH_SYMBOLS];
+    uint8_t distanceLengths[16];
+    BlockCodeLengths(tokens, count, parameters, symbolLengths, distanceLengths);
+    const uint32_t unusedSymbol = PriceOfUnused(symbolLengths, LITERAL_LENGTH_SYMBOLS);
+    const uint32_t unusedDistance = PriceOfUnused(distanceLengths, parameters.distanceCodes);
+    for (int s = 0; s < LITERAL_LENGTH_SYMBOLS; ++s) {
+        prices.symbol[s] = (symbolLengths[s] != 0 ? symbolLengths[s] : unusedSymbol) * SCALE;
+    }
+    for (int c = 0; c < parameters.distanceCodes; ++c) {
+        const uint32_t length = distanceLengths[c] != 0 ? distanceLengths[c] : unusedDistance;
+        prices.distance[c] = (length + (c >= 2 ? c - 1 : 0)) * SCALE;
+    }
+}
+
 // One stretch of input with every position's matches.
 struct Graph {
     size_t begin, end;
@@ -160,13 +177,17 @@ uint64_t TokensBits(const std::vector<Token>& tokens, const MethodParameters& pa
 // which each block starts, the first at begin.
 void PricesFrom(const std::vector<Token>& tokens, const std::vector<size_t>& ends, size_t begin,
                 const MethodParameters& parameters, std::vector<Prices>& prices,
-                std::vector<size_t>& blockStarts) {
+                std::vector<size_t>& blockStarts, bool exactPrices = false) {
     prices.clear();
     blockStarts.clear();
     size_t first = 0, position = begin;
     for (size_t end : ends) {
         prices.emplace_back();
-        BlockPrices(tokens.data() + first, end - first, parameters, prices.back());
+        if (exactPrices) {
+            ExactBlockPrices(tokens.data() + first, end - first, parameters, prices.back());
+        } else {
+            BlockPrices(tokens.data() + first, end - first, parameters, prices.back());
+        }
         blockStarts.push_back(position);
         for (size_t k = first; k < end; ++k) {
             position += tokens[k].symbol > 255 ? tokens[k].symbol - 253 : 1;
@@ -206,7 +227,10 @@ void OptimalParse(const uint8_t* data, size_t size, const MethodParameters& para
                 best.swap(candidate);
             }
             if (pass + 1 == PASSES) break;
-            PricesFrom(improved ? best : candidate, ends, begin, parameters, prices, blockStarts);
+            // The last pass is priced by the real code lengths of the blocks before it:
+            // the mixed prices find the better parse, these then tidy it up.
+            PricesFrom(improved ? best : candidate, ends, begin, parameters, prices, blockStarts,
+                       pass + 2 == PASSES);
         }
         tokens.insert(tokens.end(), best.begin(), best.end());
         if (progress.callback != nullptr) progress.callback(progress.context, graph.end);
