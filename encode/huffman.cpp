@@ -16,18 +16,25 @@ struct MergeLists {
     uint32_t size[MAX_CODE_LENGTH];
 };
 
-}  // namespace
-
-void BuildCodeLengths(const uint32_t* frequencies, int count, int maxLength,
-                      uint8_t* lengths) {
-    // Leaves by increasing weight, ties by symbol: both in one sort key.
-    uint64_t keys[MAX_LEAVES];
+// Clears lengths and writes the used symbols as sort keys (weight above, symbol in the
+// low 16 bits), sorted: leaves by increasing weight, ties by symbol. Returns their number.
+size_t SortedLeafKeys(const uint32_t* frequencies, int count, uint8_t* lengths,
+                      uint64_t* keys) {
     size_t n = 0;
     for (int s = 0; s < count; ++s) {
         lengths[s] = 0;
         if (frequencies[s] != 0) keys[n++] = static_cast<uint64_t>(frequencies[s]) << 16 | s;
     }
     std::sort(keys, keys + n);
+    return n;
+}
+
+}  // namespace
+
+void BuildCodeLengths(const uint32_t* frequencies, int count, int maxLength,
+                      uint8_t* lengths) {
+    uint64_t keys[MAX_LEAVES];
+    const size_t n = SortedLeafKeys(frequencies, count, lengths, keys);
     uint64_t leafWeight[MAX_LEAVES];
     int16_t leafSymbol[MAX_LEAVES];
     for (size_t i = 0; i < n; ++i) {
@@ -89,16 +96,11 @@ void BuildCodeLengths(const uint32_t* frequencies, int count, int maxLength,
 void BuildQuickCodeLengths(const uint32_t* frequencies, int count, int maxLength,
                            uint8_t* lengths) {
     uint64_t keys[MAX_LEAVES];
-    size_t n = 0;
-    for (int s = 0; s < count; ++s) {
-        lengths[s] = 0;
-        if (frequencies[s] != 0) keys[n++] = static_cast<uint64_t>(frequencies[s]) << 16 | s;
-    }
+    const size_t n = SortedLeafKeys(frequencies, count, lengths, keys);
     if (n <= 1) {
         if (n == 1) lengths[keys[0] & 0xFFFF] = 1;
         return;
     }
-    std::sort(keys, keys + n);
     // Two queues: the sorted leaves and the internal nodes, made in order of weight.
     uint64_t nodeWeight[MAX_LEAVES];
     uint16_t leafParent[MAX_LEAVES], nodeParent[MAX_LEAVES];
