@@ -38,13 +38,14 @@ DOS_TIME = (12 << 11) | (34 << 5) | (56 // 2)
 DOS_DATE = ((2020 - 1980) << 9) | (5 << 5) | 17
 
 
-def member(name, data):
-    """One stored member: name is bytes in the archive's code page."""
+def member(name, data, crc=None):
+    """One stored member: name is bytes in the archive's code page; crc overrides the
+    stored CRC-16 (to make a damaged member)."""
     if len(name) > 230:
         raise ValueError('name too long')
     body = b'-lh0-' + struct.pack('<IIHHBBB', len(data), len(data), DOS_TIME, DOS_DATE,
                                   0x20, 1, len(name))
-    body += name + struct.pack('<HBH', crc16(data), ord('M'), 0)
+    body += name + struct.pack('<HBH', crc16(data) if crc is None else crc, ord('M'), 0)
     return bytes([len(body), sum(body) & 0xFF]) + body + data
 
 

@@ -4,33 +4,21 @@
 usage: test_cli.py VORPANEX FIXTURES_DIR
 """
 import os
-import struct
 import subprocess
 import sys
 import tempfile
 import time
 import unittest
 
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "e2e"))
+import make_archive  # noqa: E402  (the stored-archive writer of the stub's tests)
+
 TOOL = ""
 FIXTURES = ""
 
 
-def crc16(data):
-    crc = 0
-    for byte in data:
-        crc ^= byte
-        for _ in range(8):
-            crc = (crc >> 1) ^ 0xA001 if crc & 1 else crc >> 1
-    return crc
-
-
 def stored_member(name, data, crc=None):
-    """A level-1 header of a stored member, then its data."""
-    name = name.encode("latin-1") if isinstance(name, str) else name
-    header = b"-lh0-" + struct.pack("<IIHHBBB", len(data), len(data), 0x7000, 0x5B88,
-                                    0x20, 1, len(name))
-    header += name + struct.pack("<H", crc16(data) if crc is None else crc) + b"M\0\0"
-    return bytes([len(header), sum(header) & 0xFF]) + header + data
+    return make_archive.member(name.encode("latin-1"), data, crc)
 
 
 def run(*args, cwd=None):
