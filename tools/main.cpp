@@ -393,7 +393,9 @@ volatile int CancelRequested;
 
 int PumpOneMessage() { return 0; }
 
-void ShowStatusLine(HWND, const char* text) {
+// The core's "Extracting : NAME" is not shown as such: the bar names the member, since
+// the verb may be test rather than extract.
+void ShowStatusLine(HWND, const char*) {
     const double now = NowSeconds();
     PrintFinishedMembers(membersExtracted, now);
     MemberReport member;
@@ -401,7 +403,6 @@ void ShowStatusLine(HWND, const char* text) {
     member.size = extractionState.originalRemaining;
     member.started = now;
     run.members.push_back(member);
-    (void)text;  // the core's "Extracting : NAME"; the bar says what this verb does
     ProgressBar(member.name.c_str(), 0, 100);
 }
 
