@@ -17,7 +17,7 @@ cmake --build "$build" --target bench_decode vorpanex -j2 >/dev/null
 
 if [ ! -f "$corpus/LICENSE.TXT" ]; then
   rm -rf "$corpus"
-  bash "$root/../shared/bench/make-corpus.sh" "$corpus"
+  bash "$root/bench/make-corpus.sh" "$corpus"
 fi
 
 archives=()
@@ -30,6 +30,6 @@ for method in lh6 lh5 lh0; do
   archives+=("$archive")
 done
 
-fixtures=("$root"/../shared/fixtures/fx-lh*.lzh)
+fixtures=("$root"/tests/data/fixtures/fx-lh*.lzh)
 echo "bench_decode, best of $repeats, $(nproc) CPUs, $(uname -m)"
 "$build/bench/bench_decode" --repeats "$repeats" "${archives[@]}" "${fixtures[@]}"

@@ -10,7 +10,7 @@ tool=$build/vorpanex
 corpus=$root/build/bench/corpus
 [ -x "$tool" ] || { echo "run-pack-bench: $tool missing: build the host tool first" >&2; exit 1; }
 if [ ! -d "$corpus" ]; then
-  "$root/../shared/bench/make-corpus.sh" "$corpus"
+  "$root/bench/make-corpus.sh" "$corpus"
 fi
 original=$(find "$corpus" -type f -printf '%s\n' | awk '{s+=$1} END {print s}')
 out=$(mktemp -d)

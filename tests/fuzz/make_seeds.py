@@ -14,7 +14,7 @@ import subprocess
 import tempfile
 
 HERE = os.path.dirname(os.path.abspath(__file__))
-FIXTURES = os.path.normpath(os.path.join(HERE, '..', '..', '..', 'shared', 'fixtures'))
+FIXTURES = os.path.normpath(os.path.join(HERE, '..', 'data', 'fixtures'))
 
 
 def crc16(data):
