@@ -75,6 +75,27 @@ int Usage(const char* verb, const char* message) {
     return EXIT_USAGE;
 }
 
+const char* FailureText(int failure);
+
+// The failure with what the header in hand tells about it.
+std::string FailureDetail(int failure) {
+    char text[96];
+    if (failure == FAILURE_LEVEL) {
+        snprintf(text, sizeof text, "header level %u is not supported",
+                 extractionState.headerLevel);
+        return text;
+    }
+    if (failure == FAILURE_METHOD) {
+        std::string method;
+        for (int i = 0; i < 5; ++i) {
+            const char c = static_cast<char>(extractionState.headerBuffer[i]);
+            method += (c >= 0x20 && c < 0x7F) ? c : '?';
+        }
+        return "unsupported method " + method;
+    }
+    return FailureText(failure);
+}
+
 const char* FailureText(int failure) {
     switch (failure) {
         case FAILURE_OPEN: return "cannot open the file";
@@ -91,6 +112,9 @@ const char* FailureText(int failure) {
         case FAILURE_CRC: return "CRC mismatch";
         case FAILURE_BAD_DATA: return "corrupt compressed data (CRC mismatch)";
         case FAILURE_READ: return "read error: the data end before the file does";
+        case FAILURE_LEVEL: return "header level not supported";
+        case FAILURE_HEADER_CRC: return "header CRC mismatch";
+        case FAILURE_NOT_FOLDER: return "a folder on the member's path is a file or a link";
         default: return "failed";
     }
 }
@@ -144,7 +168,7 @@ std::string Printable(const char* name) {
 }
 
 std::string CurrentName() {
-    return Printable(reinterpret_cast<const char*>(extractionState.headerBuffer + 20));
+    return Printable(extractionState.memberPath);
 }
 
 void FormatDosTime(char* text, size_t size, uint16_t date, uint16_t time) {
@@ -170,11 +194,10 @@ int ListCommand(int argc, char** argv) {
     if (path == nullptr) return Usage("list", "missing FILE");
     const long offset = ArchiveOffsetOf("list", path);
     if (offset < 0) return EXIT_BAD_ARCHIVE;
-    if (!archiveReader.Open(path)) {
-        fprintf(stderr, "vorpanex list: %s: %s\n", path, strerror(errno));
+    if (!OpenArchive(path, static_cast<uint32_t>(offset))) {
+        fprintf(stderr, "vorpanex list: %s: %s\n", path, FailureText(extractionFailure));
         return EXIT_BAD_ARCHIVE;
     }
-    _llseek(archiveReader.handle, static_cast<LONG>(offset), FILE_BEGIN);
 
     printf("%-6s %10s %10s %6s %-4s  %-19s  %s\n", "Method", "Packed", "Original", "Ratio",
            "CRC", "Date       Time", "Name");
@@ -182,51 +205,34 @@ int ListCommand(int argc, char** argv) {
     uint64_t totalOriginal = 0;
     unsigned members = 0;
     int status = EXIT_OK;
-    static unsigned char scratch[READER_BUFFER_SIZE];
     for (;;) {
-        const int header = ReadMemberHeader();
-        if (header == 0) break;
-        if (header != 1) {
+        const int next = NextMember();
+        if (next == 0) break;
+        if (next != 1) {
             fprintf(stderr, "vorpanex list: %s: member %u: %s\n", path, members + 1,
-                    FailureText(extractionFailure));
+                    FailureDetail(extractionFailure).c_str());
             status = EXIT_BAD_ARCHIVE;
             break;
         }
         ExtractionState& state = extractionState;
-        const uint32_t packedSize = state.packedRemaining;
-        const uint32_t originalSize = state.originalRemaining;
-        if (!SkipExtendedHeaders()) {
-            fprintf(stderr, "vorpanex list: %s: %s: %s\n", path, CurrentName().c_str(),
-                    FailureText(FAILURE_TRUNCATED));
-            status = EXIT_BAD_ARCHIVE;
-            break;
-        }
-        const uint32_t dataSize = state.headerBuffer[3] == '0' &&
-                                          memcmp(state.headerBuffer, "-lh0-", 5) == 0
-                                      ? originalSize
-                                      : state.packedRemaining;
         char when[32];
         char ratio[16];
         FormatDosTime(when, sizeof when, state.fileDate, state.fileTime);
-        FormatRatio(ratio, sizeof ratio, packedSize, originalSize);
+        FormatRatio(ratio, sizeof ratio, state.packedSize, state.originalSize);
         printf("%-6s %10u %10u %6s %04X  %s  %s\n", MethodOf(state.headerBuffer).c_str(),
-               packedSize, originalSize, ratio, state.storedCrc, when, CurrentName().c_str());
+               state.packedSize, state.originalSize, ratio, state.storedCrc, when,
+               CurrentName().c_str());
         ++members;
-        totalPacked += packedSize;
-        totalOriginal += originalSize;
-        for (uint32_t left = dataSize; left != 0;) {
-            const uint32_t step = left < sizeof scratch ? left : sizeof scratch;
-            if (archiveReader.ReadBytes(scratch, step) != step) break;
-            left -= step;
-        }
-        if (archiveReader.atEnd) {
+        totalPacked += state.packedSize;
+        totalOriginal += state.originalSize;
+        if (!SkipMemberData()) {
             fprintf(stderr, "vorpanex list: %s: %s: %s\n", path, CurrentName().c_str(),
                     FailureText(FAILURE_TRUNCATED));
             status = EXIT_BAD_ARCHIVE;
             break;
         }
     }
-    archiveReader.Close();
+    CloseArchive();
     char ratio[16];
     FormatRatio(ratio, sizeof ratio, totalPacked, totalOriginal);
     printf("%-6s %10llu %10llu %6s %-4s  %-19s  %u file%s\n", "total",
@@ -347,12 +353,13 @@ int RunExtraction(const char* verb, int argc, char** argv) {
         const int failure = extractionFailure;
         if (failure == FAILURE_OPEN || failure == FAILURE_SEEK || failure == FAILURE_READ) {
             fprintf(stderr, "vorpanex %s: %s: %s\n", verb, path, FailureText(failure));
-        } else if (failure == FAILURE_HEADER_SUM || failure == FAILURE_BAD_HEADER) {
+        } else if (failure == FAILURE_HEADER_SUM || failure == FAILURE_BAD_HEADER ||
+                   failure == FAILURE_LEVEL || failure == FAILURE_HEADER_CRC) {
             fprintf(stderr, "vorpanex %s: %s: header of member %u: %s\n", verb, path,
-                    membersExtracted + 1, FailureText(failure));
+                    membersExtracted + 1, FailureDetail(failure).c_str());
         } else {
             fprintf(stderr, "vorpanex %s: %s: %s: %s\n", verb, path, CurrentName().c_str(),
-                    FailureText(failure));
+                    FailureDetail(failure).c_str());
         }
         if (failure == FAILURE_CANCELLED) return EXIT_CANCELLED;
         return EXIT_BAD_ARCHIVE;
@@ -399,7 +406,7 @@ void ShowStatusLine(HWND, const char*) {
     const double now = NowSeconds();
     PrintFinishedMembers(membersExtracted, now);
     MemberReport member;
-    member.name = Printable(reinterpret_cast<const char*>(extractionState.headerBuffer + 20));
+    member.name = Printable(extractionState.memberPath);
     member.size = extractionState.originalRemaining;
     member.started = now;
     run.members.push_back(member);
