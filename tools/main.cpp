@@ -217,7 +217,14 @@ int ListCommand(int argc, char** argv) {
         ExtractionState& state = extractionState;
         char when[32];
         char ratio[16];
-        FormatDosTime(when, sizeof when, state.fileDate, state.fileTime);
+        if (state.timeIsUnix) {
+            const time_t seconds = static_cast<time_t>(state.unixTime);
+            struct tm local;
+            localtime_r(&seconds, &local);
+            strftime(when, sizeof when, "%Y-%m-%d %H:%M:%S", &local);
+        } else {
+            FormatDosTime(when, sizeof when, state.fileDate, state.fileTime);
+        }
         FormatRatio(ratio, sizeof ratio, state.packedSize, state.originalSize);
         printf("%-6s %10u %10u %6s %04X  %s  %s\n", MethodOf(state.headerBuffer).c_str(),
                state.packedSize, state.originalSize, ratio, state.storedCrc, when,
