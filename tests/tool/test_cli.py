@@ -21,6 +21,12 @@ def stored_member(name, data, crc=None):
     return make_archive.member(name.encode("latin-1"), data, crc)
 
 
+def fake_stub(size=1000):
+    """MZ and PE headers, as pack checks them, filled up with 'S'."""
+    head = b"MZ" + b"S" * 58 + (0x40).to_bytes(4, "little") + b"PE\0\0\x4c\x01"
+    return head + b"S" * (size - len(head))
+
+
 def run(*args, cwd=None):
     return subprocess.run([TOOL, *args], capture_output=True, text=True, cwd=cwd,
                           errors="replace")
@@ -92,7 +98,7 @@ class ToolVerbs(unittest.TestCase):
         for method in ("lh0", "lh5", "lh6"):
             with self.subTest(method):
                 setup = os.path.join(self.dir, method + ".exe")
-                result = run("pack", "-m", method, "--stub", self.write("stub.bin", b"MZ"),
+                result = run("pack", "-m", method, "--stub", self.write("stub.bin", fake_stub()),
                              "-o", setup, source)
                 self.assertEqual(0, result.returncode, result.stderr)
                 # A signature appended after the end marker is ignored.
