@@ -5,6 +5,8 @@
 #include <stdio.h>
 #include <string.h>
 
+#include <algorithm>
+
 #include "tools/commands.h"
 
 bool quietOutput;
@@ -43,20 +45,31 @@ int ParseOptions(int argc, char** argv, const std::vector<OptionSpec>& specs,
         if (id == -1) break;
         if (id == '?' || id == ':') {
             // The option as the user wrote it: a short letter, or the long word.
+            // optind has moved past the argument at fault, except inside a cluster of
+            // short flags ("-Zq"), where the letter in optopt is the one at fault.
+            const char* argument = argv[optind - 1];
             std::string written;
-            if (optopt != 0) {
+            if (strncmp(argument, "--", 2) == 0 && argument[2] != 0) {
+                written = argument;
+                written.resize(std::min(written.find('='), written.size()));
+            }
+            if (optopt != 0 && !written.empty()) {
+                // A long option at fault carries its own id in optopt.
+                bool matches = false;
                 for (const option& known : longOptions) {
-                    if (known.name != nullptr && known.val == optopt && optopt > 255) {
-                        written = std::string("--") + known.name;
+                    if (known.name != nullptr && known.val == optopt &&
+                        strncmp(known.name, written.c_str() + 2, written.size() - 2) == 0) {
+                        matches = true;
                     }
                 }
-                if (written.empty()) written = std::string("-") + static_cast<char>(optopt);
-            } else {
-                written = argv[optind - 1];
-                const size_t equals = written.find('=');
-                if (equals != std::string::npos) written.resize(equals);
+                if (!matches) written.clear();
             }
+            if (written.empty()) written = std::string("-") + static_cast<char>(optopt);
             if (id == ':') return UsageError(verb, "option " + written + " needs a value");
+            if (optopt != 0 && strchr(argv[optind - 1], '=') != nullptr &&
+                strncmp(argv[optind - 1], "--", 2) == 0) {
+                return UsageError(verb, "option " + written + " takes no value");
+            }
             // An abbreviation that fits several long options is not "unknown".
             if (optopt == 0 && written.compare(0, 2, "--") == 0) {
                 int fits = 0;

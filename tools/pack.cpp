@@ -95,9 +95,10 @@ std::string CheckStub(const std::string& path, const std::vector<uint8_t>& stub)
                  ARCHIVE_OFFSET);
         return path + ": not a usable stub: " + size;
     }
-    if (stub.size() < 0x40 || stub[0] != 'M' || stub[1] != 'Z') {
+    if (stub.size() < 2 || stub[0] != 'M' || stub[1] != 'Z') {
         return path + ": not a Windows executable (no MZ header)";
     }
+    if (stub.size() < 0x40) return path + ": not a Windows executable (cut short)";
     const uint32_t pe = stub[0x3C] | stub[0x3D] << 8 | stub[0x3E] << 16 |
                         static_cast<uint32_t>(stub[0x3F]) << 24;
     if (pe > stub.size() - 6 || memcmp(&stub[pe], "PE\0\0", 4) != 0) {
