@@ -43,7 +43,7 @@ def help_verbs(help_text):
 
 def exit_codes(text):
     """The statuses in the "exit status:" paragraph of a --help."""
-    match = re.search(r'exit status:(.*?)(\n\n|\n\S|$)', text, re.S)
+    match = re.search(r'exit status:(.*?)(\n\n|$)', text, re.S)
     return set(re.findall(r'(?<![\w-])(\d+) ', match.group(1))) if match else set()
 
 
@@ -116,6 +116,10 @@ def compare(problems, what, in_help, in_page):
 
 # --- the bash completion --------------------------------------------------------------
 
+VALUES = [('pack', '--method', {'lh6', 'lh5', 'lh0'}), ('pack', '--codepage', {'932', '1252'}),
+          ('list', '--codepage', {'932', '1252'}), ('list', '--format', {'plain', 'json'})]
+
+
 def complete(script, words, directory):
     """What the completion offers for `words` (the last one is being completed)."""
     program = ('source "$1"; shift; COMP_WORDS=("$@"); COMP_CWORD=$(($# - 1)); '
@@ -162,13 +166,16 @@ def check_completion(tool, script):
         setups = {'setup.exe', 'OLD.EXE', 'files.lzh', 'out'}
         for verb in sorted(verbs - {'pack'}):
             expect([verb, ''], setups)
-        expect(['pack', '-m', ''], {'lh6', 'lh5', 'lh0'})
         expect(['pack', '--output', '=', 's'], {'setup.exe'})
         expect(['pack', '-o', 'x', ''], setups | {'notes.txt'})
-    for value in ('lh6', 'lh5', 'lh0', '932', '1252'):
-        if value not in run([tool, 'pack', '--help']):
-            problems.append('the completion offers %s, vorpanex pack --help does not name it'
-                            % value)
+        expect(['extract', 'setup.exe', '--directory', '=', ''], {'out'})
+        # The values offered for an option are the ones its verb's --help names.
+        for verb, option, values in VALUES:
+            expect([verb, option, '=', ''], values)
+            text = run([tool, verb, '--help'])
+            for value in values - set(re.findall(r'\w+', text)):
+                problems.append('the completion offers %s for %s %s; its --help does not '
+                                'name it' % (value, verb, option))
     check(not problems, '\n'.join(problems))
 
 

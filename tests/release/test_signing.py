@@ -2,6 +2,7 @@
 """A setup signed with osslsigncode, as the README shows: the signature verifies, and
 list, test and extract still read the archive in front of it, member for member."""
 import filecmp
+import json
 import os
 import sys
 import tempfile
@@ -37,6 +38,9 @@ def main():
               'signing changed the archive itself')
 
         run([options.tool, 'test', signed])
+        facts = json.loads(run([options.tool, 'list', '--format=json', signed]))[0]
+        check(facts['appended_bytes'] == len(after) - len(before) and facts['error'] is None,
+              'list --format=json: %s' % facts)
         listed = [members(run([options.tool, 'list', path])) for path in (unsigned, signed)]
         check(len(listed[0]) == 2 and listed[0] == listed[1],
               'the members listed differ once signed: %s' % listed)
