@@ -6,15 +6,21 @@
 #include "archive/ui.h"
 #include "shell/shell.h"
 
+unsigned removalSkipped;
+
 namespace {
 
 int IsDotEntry(const char* name) {
     return lstrcmpA(name, ".") == 0 || lstrcmpA(name, "..") == 0;
 }
 
-// directory joined with name into path (MAX_PATH); 0 when it does not fit.
+// directory joined with name into path (MAX_PATH); 0 when it does not fit (only the
+// setup program itself can make such paths), counted in removalSkipped.
 int FormPath(char* path, const char* directory, const char* name) {
-    if (strlen(directory) + 1 + strlen(name) + 1 > MAX_PATH) return 0;
+    if (strlen(directory) + 1 + strlen(name) + 1 > MAX_PATH) {
+        ++removalSkipped;
+        return 0;
+    }
     strcpy(path, directory);
     JoinPath(path, name);
     return 1;
@@ -61,7 +67,11 @@ int RemoveTree(const char* directory) {
     }
     if (RemoveDirectoryA(directory)) return 1;
     const DWORD attributes = GetFileAttributesA(directory);
-    if (attributes == INVALID_FILE_ATTRIBUTES) return 0;
+    if (attributes == INVALID_FILE_ATTRIBUTES) {
+        // Gone already (the setup program may remove it itself): nothing left to do.
+        const DWORD error = GetLastError();
+        return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
+    }
     return DeleteEntry(directory, attributes);
 }
 
@@ -93,8 +103,11 @@ void ScheduleTreeRemoval(const char* directory) {
 int RemoveWorkDirectory(const char* directory) {
     if (directory == nullptr || directory[0] == 0) return 0;
     const DWORD start = GetTickCount();
-    while (!RemoveTree(directory)) {
-        if (GetTickCount() - start >= REMOVAL_TIME_LIMIT_MS) {
+    for (;;) {
+        removalSkipped = 0;
+        if (RemoveTree(directory)) break;
+        // Paths too long to name will not get shorter by waiting.
+        if (removalSkipped != 0 || GetTickCount() - start >= REMOVAL_TIME_LIMIT_MS) {
             ScheduleTreeRemoval(directory);
             return 0;
         }
