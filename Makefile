@@ -6,7 +6,7 @@ FUZZ_SECONDS ?= 60
 CI_FUZZ_SECONDS ?= 60
 
 .PHONY: all deps build build-win32 build-host test test-host test-win32 test-sanitize \
-        test-fuzz demo bench fuzz clean
+        test-fuzz test-reproducible demo bench fuzz clean
 
 all: build
 
@@ -36,7 +36,11 @@ test-sanitize: deps
 test-fuzz: deps
 	@if [ -x scripts/fuzz.sh ]; then FUZZ_SECONDS=$(CI_FUZZ_SECONDS) scripts/fuzz.sh; fi
 
-test: test-host test-win32 test-sanitize test-fuzz
+# Two builds of the stub from different folders give the same bytes.
+test-reproducible: deps
+	JOBS=$(JOBS) scripts/check-reproducible.sh
+
+test: test-host test-win32 test-sanitize test-fuzz test-reproducible
 
 demo: build
 	scripts/demo.sh
