@@ -106,56 +106,61 @@ int FormCommandLine(char* commandLine, const char* setupPath, const char* argume
     return 1;
 }
 
-// 1 when the process's program file lies inside the directory (whose name ends in a
-// backslash); 0 also when that cannot be told.
-int RunsFrom(DWORD processId, const char* directory, size_t directoryLength) {
+// 1 when the process still runs and its program file lies inside the directory (whose
+// name ends in a backslash), with a handle to wait on in *waitable when one could be
+// had (else null); 0 when it does not, or when that cannot be told.
+int RunsFrom(DWORD processId, const char* directory, size_t directoryLength, HANDLE* waitable) {
     typedef BOOL(WINAPI * QueryImageNameFunction)(HANDLE, DWORD, LPSTR, PDWORD);
     const QueryImageNameFunction queryImageName = reinterpret_cast<QueryImageNameFunction>(
         reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("kernel32.dll"),
                                                "QueryFullProcessImageNameA")));
     char image[MAX_PATH];
     image[0] = 0;
-    if (queryImageName != nullptr) {
-        HANDLE process = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, processId);
-        if (process == nullptr) return 0;
-        DWORD size = sizeof image;
-        const BOOL named = queryImageName(process, 0, image, &size);
+    HANDLE process = OpenProcess(SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION, FALSE, processId);
+    if (process == nullptr) process = OpenProcess(SYNCHRONIZE, FALSE, processId);
+    // An ended process that someone still holds a handle to may still be listed.
+    if (process != nullptr && WaitForSingleObject(process, 0) == WAIT_OBJECT_0) {
         CloseHandle(process);
-        if (!named) return 0;
+        return 0;
+    }
+    DWORD size = sizeof image;
+    if (queryImageName != nullptr) {
+        HANDLE query = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, processId);
+        if (query == nullptr || !queryImageName(query, 0, image, &size)) image[0] = 0;
+        if (query != nullptr) CloseHandle(query);
     } else {
         // Systems before Vista: the first module of the process is its program.
         HANDLE modules = CreateToolhelp32Snapshot(TH32CS_SNAPMODULE, processId);
-        if (modules == INVALID_HANDLE_VALUE) return 0;
         MODULEENTRY32 module;
         module.dwSize = sizeof module;
-        const BOOL found = Module32First(modules, &module);
-        CloseHandle(modules);
-        if (!found) return 0;
-        lstrcpynA(image, module.szExePath, sizeof image);
+        if (modules != INVALID_HANDLE_VALUE && Module32First(modules, &module)) {
+            lstrcpynA(image, module.szExePath, sizeof image);
+        }
+        if (modules != INVALID_HANDLE_VALUE) CloseHandle(modules);
     }
-    if (strlen(image) <= directoryLength) return 0;
-    const char saved = image[directoryLength];
-    image[directoryLength] = 0;
-    const int inside = lstrcmpiA(image, directory) == 0;
-    image[directoryLength] = saved;
+    int inside = 0;
+    if (strlen(image) > directoryLength) {
+        image[directoryLength] = 0;
+        inside = lstrcmpiA(image, directory) == 0;
+    }
+    if (!inside && process != nullptr) CloseHandle(process);
+    *waitable = inside ? process : nullptr;
     return inside;
 }
 
-// The first process found running from a program inside the directory; 0 when there
-// is none, or when the processes cannot be listed.
-DWORD FindProcessRunningFrom(const char* directory, size_t directoryLength) {
+// 1 when a process runs from a program inside the directory, with a handle to wait on
+// in *waitable (or null); 0 when there is none, or when the processes cannot be listed.
+int FindProcessRunningFrom(const char* directory, size_t directoryLength, HANDLE* waitable) {
     HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
     if (snapshot == INVALID_HANDLE_VALUE) return 0;
     PROCESSENTRY32 entry;
     entry.dwSize = sizeof entry;
-    DWORD found = 0;
+    int found = 0;
     const DWORD self = GetCurrentProcessId();
-    for (BOOL more = Process32First(snapshot, &entry); more && found == 0;
+    for (BOOL more = Process32First(snapshot, &entry); more && !found;
          more = Process32Next(snapshot, &entry)) {
-        if (entry.th32ProcessID != 0 && entry.th32ProcessID != self &&
-            RunsFrom(entry.th32ProcessID, directory, directoryLength)) {
-            found = entry.th32ProcessID;
-        }
+        found = entry.th32ProcessID != 0 && entry.th32ProcessID != self &&
+                RunsFrom(entry.th32ProcessID, directory, directoryLength, waitable);
     }
     CloseHandle(snapshot);
     return found;
@@ -237,10 +242,8 @@ void WaitForLaterStages(const char* workDirectory) {
         directory[length++] = '\\';
         directory[length] = 0;
     }
-    for (;;) {
-        const DWORD processId = FindProcessRunningFrom(directory, length);
-        if (processId == 0) return;
-        HANDLE process = OpenProcess(SYNCHRONIZE, FALSE, processId);
+    HANDLE process;
+    while (FindProcessRunningFrom(directory, length, &process)) {
         WaitPumping(process, process == nullptr ? STAGE_POLL_MS : INFINITE);
         if (process != nullptr) CloseHandle(process);
     }

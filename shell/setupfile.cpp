@@ -15,7 +15,7 @@ namespace {
 const char* const SETUP_NAMES[SETUP_FILE_COUNT] = {"SETUP32.EXE", "SETUP.EXE"};
 
 struct SetupFile {
-    HANDLE writer;   // open while the extraction writes the file
+    HANDLE writer;   // while the extraction writes the file (the extraction closes it)
     HANDLE reader;   // no delete sharing: no rename, no deletion
     HANDLE section;  // an image section: no writing
     DWORD error;     // why the section could not be made (0 when it was)
@@ -39,7 +39,7 @@ void CloseIfOpen(HANDLE* handle) {
 void Release(SetupFile* file) {
     CloseIfOpen(&file->section);
     CloseIfOpen(&file->reader);
-    CloseIfOpen(&file->writer);
+    file->writer = nullptr;
     file->path[0] = 0;
 }
 
