@@ -7,6 +7,8 @@
 // the writer is closed, an image section is made from it: while that exists, the
 // system refuses to open the file for writing; the reader keeps refusing deletion and
 // renaming. Both are released once the program has started (or the run is over).
+#include <string.h>
+
 #include "archive/member_file.h"
 #include "shell/shell.h"
 
@@ -48,6 +50,8 @@ void Release(SetupFile* file) {
 HFILE CreateMemberFile(const char* path, const char* name) {
     const int index = SetupIndex(name);
     if (index < 0) return _lcreat(path, 0);
+    // The work directory's limit keeps it shorter; a longer path is never started.
+    if (strlen(path) >= MAX_PATH) return HFILE_ERROR;
     // A second member of the same name replaces the first, as for any other file.
     SetupFile* file = &setupFiles[index];
     Release(file);
