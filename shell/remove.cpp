@@ -14,8 +14,8 @@ int IsDotEntry(const char* name) {
     return lstrcmpA(name, ".") == 0 || lstrcmpA(name, "..") == 0;
 }
 
-// directory joined with name into path (MAX_PATH); 0 when it does not fit (only the
-// setup program itself can make such paths), counted in removalSkipped.
+// directory joined with name into path (MAX_PATH); 0 when it does not fit, counted in
+// removalSkipped.
 int FormPath(char* path, const char* directory, const char* name) {
     if (strlen(directory) + 1 + strlen(name) + 1 > MAX_PATH) {
         ++removalSkipped;
@@ -24,6 +24,23 @@ int FormPath(char* path, const char* directory, const char* name) {
     strcpy(path, directory);
     JoinPath(path, name);
     return 1;
+}
+
+// The entry's path: directory joined with its name, or with its short name when the
+// long one does not fit or cannot be written in the ANSI code page ('?' stands for what
+// cannot; only the setup program itself makes such names). 0 when neither will do,
+// counted in removalSkipped.
+int ChildPath(char* child, const char* directory, const WIN32_FIND_DATAA& found) {
+    const char* name = found.cFileName;
+    const int fits = strlen(directory) + 1 + strlen(name) + 1 <= MAX_PATH;
+    if ((!fits || strchr(name, '?') != nullptr) && found.cAlternateFileName[0] != 0) {
+        name = found.cAlternateFileName;
+    }
+    if (strchr(name, '?') != nullptr) {
+        ++removalSkipped;
+        return 0;
+    }
+    return FormPath(child, directory, name);
 }
 
 void ClearReadOnly(const char* path, DWORD attributes) {
@@ -53,7 +70,7 @@ int RemoveTree(const char* directory) {
     if (search != INVALID_HANDLE_VALUE) {
         do {
             if (IsDotEntry(found.cFileName)) continue;
-            if (!FormPath(child, directory, found.cFileName)) continue;
+            if (!ChildPath(child, directory, found)) continue;
             const DWORD attributes = found.dwFileAttributes;
             // A junction or symbolic link goes as a link; what it points to is not ours.
             if ((attributes & FILE_ATTRIBUTE_DIRECTORY) != 0 &&
@@ -85,7 +102,7 @@ void ScheduleTreeRemoval(const char* directory) {
     if (search != INVALID_HANDLE_VALUE) {
         do {
             if (IsDotEntry(found.cFileName)) continue;
-            if (!FormPath(child, directory, found.cFileName)) continue;
+            if (!ChildPath(child, directory, found)) continue;
             if ((found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0 &&
                 (found.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0) {
                 ScheduleTreeRemoval(child);

@@ -514,9 +514,10 @@ def case_arguments(case, wine):
 
 def case_work_directory_gone(case, wine):
     path = case.stored_setup([(b'SETUP.EXE', program(case)), (b'data.txt', b'data\r\n')])
-    # (actions, what is left behind) per row: the setup removes the work directory
-    # itself; the setup leaves a file whose path is too long to remove.
-    for actions, left in (('rmdir', False), ('longname', True)):
+    # (actions, may leave the directory) per row: the setup removes the work directory
+    # itself; the setup leaves a file whose path is too long for ANSI calls, which goes
+    # by its short name where the file system has one and is otherwise left in place.
+    for actions, may_leave in (('rmdir', False), ('longname', True)):
         shutil.rmtree(case.records)
         os.makedirs(case.records)
         run = case.run(wine, path, [], actions=actions, exit_code=4).finish()
@@ -525,7 +526,7 @@ def case_work_directory_gone(case, wine):
         check(record.get(actions) in ('done', 'made'), '%s: %s' % (actions, record.get(actions)))
         wait = hidden_wait_ms(run, record)
         check(wait < 15000, '%s: the stub waited %d ms after the setup' % (actions, wait))
-        check(bool(run.leaked) == left, '%s: left behind: %s' % (actions, run.leaked))
+        check(may_leave or not run.leaked, '%s: left behind: %s' % (actions, run.leaked))
         for directory in run.leaked:
             shutil.rmtree(directory)
     for moved in glob.glob(os.path.join(case.temp, 'vorpanex-e2e-moved-*.exe')):
