@@ -1,5 +1,6 @@
 // Member extraction: the archive walk, one member into one file, CRC-16 check.
 #include "archive/archive.h"
+#include "archive/member_file.h"
 #include "archive/ui.h"
 #include "decode/decoder.h"
 
@@ -162,7 +163,7 @@ int ExtractMember(HWND window, const char* workDirectory) {
     if (!verifyOnly) {
         if (!PrepareOutputPath(workDirectory, isFolder)) return 0;
         if (!isFolder) {
-            state.outputFile = _lcreat(outputPath, 0);
+            state.outputFile = CreateMemberFile(outputPath, state.memberPath);
             if (state.outputFile == HFILE_ERROR) return FailWithSystemError(FAILURE_CREATE);
         }
     }
@@ -231,7 +232,7 @@ int ExtractMember(HWND window, const char* workDirectory) {
     // the bytes lost held only padding and the CRC-16 matches.
     if (method != '0' && archiveReader.atEnd) return FailClosing(FAILURE_TRUNCATED);
     if (state.runningCrc != state.storedCrc) return FailClosing(FAILURE_CRC);
-    if (!verifyOnly) _lclose(state.outputFile);
+    if (!verifyOnly) CloseMemberFile(state.outputFile);
     return 1;
 }
 
