@@ -20,7 +20,9 @@ import sys
 import time
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+sys.path.insert(1, os.path.join(os.path.dirname(os.path.abspath(__file__)), '..', 'release'))
 import make_archive  # noqa: E402
+import support as release  # noqa: E402
 
 SKIP = 77
 ENGLISH = {
@@ -233,6 +235,20 @@ def case_compressed(case, wine):
     check(not run.leaked, 'left behind: %s' % run.leaked)
 
 
+def case_signed(case, wine):
+    """A setup signed with osslsigncode runs: the signature after the archive is ignored."""
+    setup = case.setup_copy('SETUP.EXE')
+    path = case.packed_setup([setup])
+    signed = os.path.join(case.work, 'signed.exe')
+    release.sign(path, signed, case.work)
+    check(os.path.getsize(signed) > os.path.getsize(path), 'nothing appended by signing')
+    run = case.run(wine, signed, [], exit_code=9).finish()
+    check(run.exit_code() == '9', 'exit code %s, expected 9' % run.exit_code())
+    records = case.records_read()
+    check(len(records) == 1, 'setup ran %d times' % len(records))
+    check(not run.leaked, 'left behind: %s' % run.leaked)
+
+
 def case_setup32_wins(case, wine):
     with open(case.options.setup, 'rb') as handle:
         program = handle.read()
@@ -418,6 +434,7 @@ def case_japanese(case, wine):
 
 CASES = {
     'compressed': case_compressed,
+    'signed': case_signed,
     'setup32_wins': case_setup32_wins,
     'no_setup': case_no_setup,
     'corrupt': case_corrupt,
@@ -467,7 +484,7 @@ def main():
     shutil.rmtree(screens, ignore_errors=True)
     try:
         CASES[options.case](case, wine)
-    except Failure as failure:
+    except (Failure, release.Failure) as failure:
         print('FAILED %s: %s' % (options.case, failure))
         os.makedirs(screens, exist_ok=True)
         wine.screenshot(os.path.join(screens, 'at-failure.png'))
