@@ -10,10 +10,10 @@
 //                         that long), junction:DIR (a junction to DIR inside the work
 //                         directory), list (list the files again), spawn:NAME (start NAME
 //                         from this program's folder with VORPANEX_E2E_CHILD_ACTIONS as
-//                         its actions, and do not wait), outside:MS (a copy of this
-//                         program outside the work directory sleeps MS), rmdir (remove
-//                         the work directory, this program's file moved out first),
-//                         longname (a file whose path is too long for ANSI calls)
+//                         its actions and exit code 0; do not wait), outside:MS (a copy
+//                         of this program outside the work directory sleeps MS), rmdir
+//                         (remove the work directory, this program's file moved out
+//                         first), longname (a file whose path is too long for ANSI calls)
 // Record lines are UTF-8 "key=value"; "created" is the process's creation time and
 // "done_tick" the tick count at its end.
 //
@@ -171,6 +171,7 @@ void MakeJunction(const std::wstring& directory, const std::wstring& target) {
 // Starts program with the given actions and does not wait for it.
 bool Spawn(const std::wstring& program, const std::wstring& actions) {
     SetEnvironmentVariableW(L"VORPANEX_E2E_ACTIONS", actions.c_str());
+    SetEnvironmentVariableW(L"VORPANEX_E2E_EXIT", nullptr);  // the child ends with 0
     std::wstring command = L"\"" + program + L"\"";
     STARTUPINFOW startup = {};
     startup.cb = sizeof startup;
