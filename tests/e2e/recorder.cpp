@@ -193,13 +193,15 @@ std::wstring TempFile(const wchar_t* name) {
 
 void RemoveOwnDirectory(const std::wstring& self, const std::wstring& directory) {
     wchar_t name[64];
-    swprintf(name, 64, L"vorpanex-e2e-moved-%lu.exe", static_cast<unsigned long>(GetCurrentProcessId()));
+    swprintf(name, 64, L"vorpanex-e2e-moved-%lu.exe",
+             static_cast<unsigned long>(GetCurrentProcessId()));
     BOOL ok = MoveFileExW(self.c_str(), TempFile(name).c_str(), MOVEFILE_REPLACE_EXISTING);
     WIN32_FIND_DATAW found;
     HANDLE search = FindFirstFileW((directory + L"\\*").c_str(), &found);
     if (search != INVALID_HANDLE_VALUE) {
         do {
-            if (found.cFileName[0] != L'.') DeleteFileW((directory + L"\\" + found.cFileName).c_str());
+            if (found.cFileName[0] == L'.') continue;
+            DeleteFileW((directory + L"\\" + found.cFileName).c_str());
         } while (FindNextFileW(search, &found));
         FindClose(search);
     }
