@@ -67,6 +67,11 @@ BOOL CreateDirectoryA(LPCSTR path, void* securityAttributes);  // mode 0755
 BOOL DeleteFileA(LPCSTR path);
 DWORD GetLastError();  // errno of the last failed call
 
+// For fuzzing: from now on _lopen of exactly this path reads these bytes instead of a
+// file, through _lread and _llseek, until the next call (a null path ends it). The path
+// and the bytes must stay valid while in use. One memory file is open at a time.
+void PlatformServeMemory(LPCSTR path, const void* data, UINT size);
+
 // File times: 100 ns units since 1601-01-01. "Local" file times are the local
 // wall-clock time expressed in the same units, as on Windows.
 BOOL DosDateTimeToFileTime(WORD dosDate, WORD dosTime, FILETIME* fileTime);

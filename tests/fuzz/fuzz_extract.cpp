@@ -37,15 +37,19 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     static const std::string input = root + "/input.lzh";
     // No trailing separator: the core must add the right one itself.
     static const std::string work = root + "/work";
-    WriteWholeFile(input, data, size);
-    if (mkdir(work.c_str(), 0700) != 0) FuzzFailure("cannot make", work);
-    const std::vector<std::string> before = ListDirectory(root);
+    PlatformServeMemory(input.c_str(), data, static_cast<UINT>(size));
+    // The work directory stays from run to run, emptied after each.
+    static const std::vector<std::string> before = [] {
+        if (mkdir(work.c_str(), 0700) != 0) FuzzFailure("cannot make", work);
+        return ListDirectory(ScratchRoot());
+    }();
 
     // Bytes before a member's start come from the window: the same for both runs.
     memset(extractionState.windowBuffer, 0, sizeof extractionState.windowBuffer);
     ResetSilentUi();
     const int result = ExtractArchiveAt(nullptr, input.c_str(), work.c_str(), 0);
     const int failure = extractionFailure;
+    if (extractionFailure == FAILURE_OPEN) FuzzFailure("the served input did not open");
     if ((result == 1) != (extractionFailure == FAILURE_NONE)) {
         FuzzFailure("result and failure disagree");
     }
@@ -58,7 +62,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         FuzzFailure("something changed outside the work directory:", names);
     }
     CheckTree(work);
-    RemoveTree(work);
+    for (const std::string& name : ListDirectory(work)) RemoveTree(work + "/" + name);
 
     memset(extractionState.windowBuffer, 0, sizeof extractionState.windowBuffer);
     ResetSilentUi();
