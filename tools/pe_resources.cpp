@@ -170,6 +170,7 @@ struct DirectoryReader {
     std::vector<Resource>& resources;
     std::string& error;
     unsigned visited = 0;
+    size_t dataBytes = 0;  // resources do not share bytes, so this stays within size
 
     bool Fail(const char* what) {
         error = std::string("the resource directory is damaged: ") + what;
@@ -219,6 +220,7 @@ struct DirectoryReader {
                 size - (dataAddress - address) < dataSize) {
                 return Fail("a resource's data lie outside the section");
             }
+            if ((dataBytes += dataSize) > size) return Fail("resources overlap");
             Resource resource = path;
             resource.language = name.id;
             resource.codePage = Get32(image, base + child + 8);
