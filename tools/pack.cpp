@@ -24,6 +24,7 @@
 #include "archive/archive.h"
 #include "encode/encoder.h"
 #include "tools/commands.h"
+#include "tools/pe_resources.h"
 #include "tools/terminal.h"
 
 namespace {
@@ -42,6 +43,18 @@ const char PACK_HELP[] =
     "                     (stored); a member that would not shrink is stored\n"
     "      --best         slower, smaller: optimal parsing instead of lazy matching\n"
     "      --stub FILE    the stub to put in front instead of the built-in one\n"
+    "      --icon FILE    the setup's icon: an .ico file of 16x16 and 32x32 images at\n"
+    "                     4, 8 or 32 bits per pixel (bitmaps or PNG); its window\n"
+    "                     shows it too\n"
+    "      --version-info KEY=VALUE\n"
+    "                     a version string of the setup (repeatable); KEY is one of\n"
+    "                     CompanyName, ProductName, FileDescription, FileVersion,\n"
+    "                     ProductVersion, LegalCopyright, OriginalFilename,\n"
+    "                     InternalName, Comments. FileVersion and ProductVersion are\n"
+    "                     a.b.c.d (1 to 4 numbers) and set the numeric version too\n"
+    "      --execution-level LEVEL\n"
+    "                     asInvoker, highestAvailable (default) or\n"
+    "                     requireAdministrator: the rights the setup asks Windows for\n"
     "      --archive-only write a bare archive without a stub\n"
     "      --no-setup     allow an archive without SETUP32.EXE or SETUP.EXE\n"
     "      --codepage N   convert UTF-8 file names to code page 932 or 1252; without\n"
@@ -437,6 +450,7 @@ int PackCommand(int argc, char** argv) {
     bool best = false, archiveOnly = false, noSetup = false, verbose = false;
     unsigned codePage = 0;
     unsigned jobs = std::thread::hardware_concurrency();
+    Branding branding;
     std::vector<std::string> paths;
     bool optionsEnded = false;
 
@@ -472,6 +486,29 @@ int PackCommand(int argc, char** argv) {
             best = true;
         } else if (strcmp(arg, "--stub") == 0) {
             if ((stubPath = value(arg)) == nullptr) return Usage("--stub needs a file name");
+        } else if (strcmp(arg, "--icon") == 0) {
+            const char* icon = value(arg);
+            if (icon == nullptr || *icon == 0) return Usage("--icon needs an .ico file");
+            branding.iconPath = icon;
+        } else if (strcmp(arg, "--version-info") == 0) {
+            const char* pair = value(arg);
+            if (pair == nullptr) return Usage("--version-info needs KEY=VALUE");
+            std::string key, text;
+            const std::string problem = CheckVersionArgument(pair, key, text);
+            if (!problem.empty()) return Usage(("--version-info: " + problem).c_str());
+            for (const auto& given : branding.versionInfo) {
+                if (given.first == key) {
+                    return Usage(("--version-info: " + key + " given twice").c_str());
+                }
+            }
+            branding.versionInfo.emplace_back(key, text);
+        } else if (strcmp(arg, "--execution-level") == 0) {
+            const char* level = value(arg);
+            if (level == nullptr || !IsExecutionLevel(level)) {
+                return Usage("--execution-level needs asInvoker, highestAvailable or "
+                             "requireAdministrator");
+            }
+            branding.executionLevel = level;
         } else if (strcmp(arg, "--archive-only") == 0) {
             archiveOnly = true;
         } else if (strcmp(arg, "--no-setup") == 0) {
@@ -502,6 +539,10 @@ int PackCommand(int argc, char** argv) {
     if (output == nullptr) return Usage("missing -o OUT");
     if (paths.empty()) return Usage("no FILE or DIR to pack");
     if (archiveOnly && stubPath != nullptr) return Usage("--stub and --archive-only exclude each other");
+    if (archiveOnly && !branding.Empty()) {
+        return Usage("--icon, --version-info and --execution-level brand the stub, which "
+                     "--archive-only leaves out");
+    }
     if (jobs == 0) jobs = 1;
     if (jobs > 16) jobs = 16;
 
@@ -542,6 +583,14 @@ int PackCommand(int argc, char** argv) {
                            "--archive-only for a bare archive");
         } else {
             stub.assign(embeddedStub, embeddedStub + embeddedStubSize);
+        }
+        if (!branding.Empty()) {
+            std::string error;
+            if (!branding.iconPath.empty() &&
+                !ReadWholeFile(branding.iconPath, branding.icon, error)) {
+                return Failure(error);
+            }
+            if (!BrandStub(stub, branding, ARCHIVE_OFFSET, error)) return Failure(error);
         }
     }
 
