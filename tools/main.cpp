@@ -13,6 +13,7 @@
 #include "archive/archive.h"
 #include "archive/ui.h"
 #include "tools/commands.h"
+#include "tools/pe_resources.h"
 #include "tools/terminal.h"
 
 namespace {
@@ -40,6 +41,7 @@ const char* const LIST_HELP =
     "date and time (local), and name, then a total line. FILE is a setup (it starts\n"
     "with \"MZ\"; its archive begins at offset 49152) or a bare .lzh archive.\n"
     "Data after the archive's end marker (such as a signature) is ignored.\n"
+    "For a setup, the stub's version information, execution level and icon follow.\n"
     "\n"
     "example: vorpanex list setup.exe\n";
 
@@ -233,6 +235,7 @@ int ListCommand(int argc, char** argv) {
            static_cast<unsigned long long>(totalPacked),
            static_cast<unsigned long long>(totalOriginal), ratio, "", "", members,
            members == 1 ? "" : "s");
+    if (offset > 0) fputs(DescribeSetupStub(path, ARCHIVE_OFFSET).c_str(), stdout);
     return status;
 }
 

@@ -1022,3 +1022,41 @@ bool DescribeStub(const std::vector<uint8_t>& stub, StubDescription& description
     }
     return true;
 }
+
+std::string DescribeSetupStub(const char* path, size_t stubSize) {
+    std::vector<uint8_t> stub(stubSize);
+    FILE* file = fopen(path, "rb");
+    const size_t got = file != nullptr ? fread(stub.data(), 1, stubSize, file) : 0;
+    if (file != nullptr) fclose(file);
+    stub.resize(got);
+    StubDescription description;
+    std::string error;
+    if (!DescribeStub(stub, description, error)) return "stub: no version information (" + error + ")\n";
+    std::string text = "stub:\n";
+    auto line = [&](const std::string& key, const std::string& value) {
+        std::string printable;
+        for (char c : value) printable += (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) ? ' ' : c;
+        char head[40];
+        snprintf(head, sizeof head, "  %-18s ", key.c_str());
+        text += head + printable + "\n";
+    };
+    auto dotted = [](const uint32_t words[2]) {
+        char version[48];
+        snprintf(version, sizeof version, "%u.%u.%u.%u", words[0] >> 16, words[0] & 0xFFFF,
+                 words[1] >> 16, words[1] & 0xFFFF);
+        return std::string(version);
+    };
+    for (const auto& pair : description.version.strings) line(pair.first, pair.second);
+    if (description.hasVersion) {
+        line("file version", dotted(description.version.fileVersion));
+        line("product version", dotted(description.version.productVersion));
+    }
+    line("execution level", description.executionLevel.empty() ? "(none)" : description.executionLevel);
+    std::string icons;
+    for (const IconGroupEntry& icon : description.icons) {
+        icons += (icons.empty() ? "" : ", ") + std::to_string(icon.width) + "x" +
+                 std::to_string(icon.height) + " " + std::to_string(icon.bitCount) + " bpp";
+    }
+    line("icon", icons.empty() ? "(none)" : icons);
+    return text;
+}

@@ -124,6 +124,10 @@ struct StubDescription {
 bool DescribeStub(const std::vector<uint8_t>& stub, StubDescription& description,
                   std::string& error);
 
+// Reads the stub at the start of the setup at path and describes it for list: the
+// version strings, the numeric versions and the execution level, one per line.
+std::string DescribeSetupStub(const char* path, size_t stubSize);
+
 std::string Utf16ToUtf8(const std::u16string& text);
 
 #endif
