@@ -670,10 +670,12 @@ bool WriteResources(std::vector<uint8_t>& image, const std::vector<Resource>& re
     PadTo(out, pe.fileAlignment);
     placed.push_back(resources2);
     if (out.size() > fileSize) {
-        overBy = out.size() - fileSize;
-        char text[160];
-        snprintf(text, sizeof text, "the branded stub would be %zu bytes, %zu bytes over "
-                 "its %zu-byte budget", out.size(), overBy, fileSize);
+        // The file's end is aligned, so the unaligned excess is what must go.
+        overBy = resources2.rawPointer + built.size() - fileSize;
+        char text[200];
+        snprintf(text, sizeof text, "the branded stub is %zu bytes over its %zu-byte budget "
+                 "(the resources take %zu bytes; %zu are free for them)", overBy, fileSize,
+                 built.size(), resources2.rawPointer < fileSize ? fileSize - resources2.rawPointer : 0);
         error = text;
         return false;
     }
@@ -1023,40 +1025,22 @@ bool DescribeStub(const std::vector<uint8_t>& stub, StubDescription& description
     return true;
 }
 
-std::string DescribeSetupStub(const char* path, size_t stubSize) {
+bool DescribeSetupFile(const std::string& path, size_t stubSize, StubDescription& description,
+                       std::string& error) {
     std::vector<uint8_t> stub(stubSize);
-    FILE* file = fopen(path, "rb");
-    const size_t got = file != nullptr ? fread(stub.data(), 1, stubSize, file) : 0;
-    if (file != nullptr) fclose(file);
-    stub.resize(got);
-    StubDescription description;
-    std::string error;
-    if (!DescribeStub(stub, description, error)) return "stub: no version information (" + error + ")\n";
-    std::string text = "stub:\n";
-    auto line = [&](const std::string& key, const std::string& value) {
-        std::string printable;
-        for (char c : value) printable += (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) ? ' ' : c;
-        char head[40];
-        snprintf(head, sizeof head, "  %-18s ", key.c_str());
-        text += head + printable + "\n";
-    };
-    auto dotted = [](const uint32_t words[2]) {
-        char version[48];
-        snprintf(version, sizeof version, "%u.%u.%u.%u", words[0] >> 16, words[0] & 0xFFFF,
-                 words[1] >> 16, words[1] & 0xFFFF);
-        return std::string(version);
-    };
-    for (const auto& pair : description.version.strings) line(pair.first, pair.second);
-    if (description.hasVersion) {
-        line("file version", dotted(description.version.fileVersion));
-        line("product version", dotted(description.version.productVersion));
+    FILE* file = fopen(path.c_str(), "rb");
+    if (file == nullptr) {
+        error = path + ": cannot be read";
+        return false;
     }
-    line("execution level", description.executionLevel.empty() ? "(none)" : description.executionLevel);
-    std::string icons;
-    for (const IconGroupEntry& icon : description.icons) {
-        icons += (icons.empty() ? "" : ", ") + std::to_string(icon.width) + "x" +
-                 std::to_string(icon.height) + " " + std::to_string(icon.bitCount) + " bpp";
-    }
-    line("icon", icons.empty() ? "(none)" : icons);
-    return text;
+    stub.resize(fread(stub.data(), 1, stubSize, file));
+    fclose(file);
+    return DescribeStub(stub, description, error);
+}
+
+std::string DottedVersion(const uint32_t words[2]) {
+    char version[48];
+    snprintf(version, sizeof version, "%u.%u.%u.%u", words[0] >> 16, words[0] & 0xFFFF,
+             words[1] >> 16, words[1] & 0xFFFF);
+    return version;
 }

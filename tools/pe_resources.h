@@ -124,9 +124,12 @@ struct StubDescription {
 bool DescribeStub(const std::vector<uint8_t>& stub, StubDescription& description,
                   std::string& error);
 
-// Reads the stub at the start of the setup at path and describes it for list: the
-// version strings, the numeric versions and the execution level, one per line.
-std::string DescribeSetupStub(const char* path, size_t stubSize);
+// DescribeStub for the first stubSize bytes of the setup at path.
+bool DescribeSetupFile(const std::string& path, size_t stubSize, StubDescription& description,
+                       std::string& error);
+
+// A version's two words as "a.b.c.d".
+std::string DottedVersion(const uint32_t words[2]);
 
 std::string Utf16ToUtf8(const std::u16string& text);
 

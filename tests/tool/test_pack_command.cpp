@@ -8,7 +8,7 @@
 #include "archive/archive.h"
 #include "support.h"
 #include "tools/commands.h"
-#include "tools/pack.h"
+#include "tools/names.h"
 #include "tools/pe_resources.h"
 
 namespace {
@@ -21,7 +21,7 @@ struct Payload {
         WriteFile(in + "/SETUP.EXE", TextBytes(5000, 1));
         WriteFile(in + "/data.bin", RandomBytes(3000, 2));
         WriteFile(in + "/readme.txt", TextBytes(70000, 3));
-        WriteFile(directory.Join("stub.bin"), std::vector<uint8_t>(1000, 'S'));
+        WriteFile(directory.Join("stub.bin"), FakeStub(1000));
     }
 };
 
@@ -109,8 +109,6 @@ TEST(PackCommand, RefusesBadInputsAndLeavesNothing) {
         {"version not a.b.c.d", [](const std::string&) {}, {"--version-info", "FileVersion=2 beta"},
          2},
         {"unknown execution level", [](const std::string&) {}, {"--execution-level", "admin"}, 2},
-        {"branding a stub that is no program", [](const std::string&) {},
-         {"--execution-level", "asInvoker"}, 1},
     };
     for (const Case& c : cases) {
         Payload payload;
