@@ -22,7 +22,9 @@ import time
 import zlib
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+sys.path.insert(1, os.path.join(os.path.dirname(os.path.abspath(__file__)), '..', 'release'))
 import make_archive  # noqa: E402
+import support as release  # noqa: E402
 
 SKIP = 77
 ENGLISH = {
@@ -265,13 +267,9 @@ def case_branded(case, wine):
     for expected in ('Hanabi Soft', '2.3.4.5', 'asInvoker', '32x32 32 bpp, 16x16 32 bpp'):
         check(expected in listing, 'list does not show %s:\n%s' % (expected, listing))
     # Signed after branding, like any other setup; the signed one is what runs.
-    key, cert = os.path.join(case.work, 'key.pem'), os.path.join(case.work, 'cert.pem')
     signed = os.path.join(case.work, 'signed.exe')
-    for command in (['openssl', 'req', '-x509', '-newkey', 'rsa:2048', '-nodes', '-keyout', key,
-                     '-out', cert, '-days', '2', '-subj', '/CN=Hanabi Test'],
-                    ['osslsigncode', 'sign', '-certs', cert, '-key', key, '-in', path,
-                     '-out', signed],
-                    ['osslsigncode', 'verify', '-CAfile', cert, signed],
+    certificate = release.sign(path, signed, case.work)
+    for command in (['osslsigncode', 'verify', '-CAfile', certificate, signed],
                     [case.options.tool, 'test', signed]):
         result = subprocess.run(command, stdout=subprocess.PIPE, stderr=subprocess.STDOUT)
         check(result.returncode == 0, '%s failed: %s' % (' '.join(command[:2]),
@@ -281,6 +279,20 @@ def case_branded(case, wine):
     check(len(case.records_read()) == 1, 'the setup program did not run once')
     check(run.report.get('progress_icon') == '32x32 20A060',
           'the progress window shows %s, not the vendor\'s icon' % run.report.get('progress_icon'))
+    check(not run.leaked, 'left behind: %s' % run.leaked)
+
+
+def case_signed(case, wine):
+    """A setup signed with osslsigncode runs: the signature after the archive is ignored."""
+    setup = case.setup_copy('SETUP.EXE')
+    path = case.packed_setup([setup])
+    signed = os.path.join(case.work, 'signed.exe')
+    release.sign(path, signed, case.work)
+    check(os.path.getsize(signed) > os.path.getsize(path), 'nothing appended by signing')
+    run = case.run(wine, signed, [], exit_code=9).finish()
+    check(run.exit_code() == '9', 'exit code %s, expected 9' % run.exit_code())
+    records = case.records_read()
+    check(len(records) == 1, 'setup ran %d times' % len(records))
     check(not run.leaked, 'left behind: %s' % run.leaked)
 
 
@@ -469,6 +481,7 @@ def case_japanese(case, wine):
 
 CASES = {
     'compressed': case_compressed,
+    'signed': case_signed,
     'setup32_wins': case_setup32_wins,
     'no_setup': case_no_setup,
     'corrupt': case_corrupt,
@@ -519,7 +532,7 @@ def main():
     shutil.rmtree(screens, ignore_errors=True)
     try:
         CASES[options.case](case, wine)
-    except Failure as failure:
+    except (Failure, release.Failure) as failure:
         print('FAILED %s: %s' % (options.case, failure))
         os.makedirs(screens, exist_ok=True)
         wine.screenshot(os.path.join(screens, 'at-failure.png'))
