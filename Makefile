@@ -10,7 +10,7 @@ CI_FUZZ_SECONDS ?= 60
 STUB = $(CURDIR)/build/win32/VORPANEX.exe
 
 .PHONY: all deps build build-win32 build-host test test-host test-win32 test-sanitize \
-        test-fuzz demo bench fuzz clean tool package
+        test-fuzz test-reproducible demo bench fuzz clean tool package
 
 all: build
 
@@ -53,7 +53,11 @@ test-sanitize: deps
 test-fuzz: deps
 	@if [ -x scripts/fuzz.sh ]; then FUZZ_SECONDS=$(CI_FUZZ_SECONDS) scripts/fuzz.sh; fi
 
-test: test-host test-win32 test-sanitize test-fuzz
+# Two builds of the stub from different folders give the same bytes.
+test-reproducible: deps
+	JOBS=$(JOBS) scripts/check-reproducible.sh
+
+test: test-host test-win32 test-sanitize test-fuzz test-reproducible
 
 demo: build
 	scripts/demo.sh

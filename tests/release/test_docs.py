@@ -78,10 +78,14 @@ def page_options(lines):
 
 def check_page(tool, page_path):
     with open(page_path, encoding='utf-8') as handle:
-        page = sections(handle.read())
+        page_text = handle.read()
+    page = sections(page_text)
     main_help = run([tool, '--help'])
     verbs = help_verbs(main_help)
     check(verbs, 'no verbs found in vorpanex --help')
+    title = plain(page_text.split('\n.TH ', 1)[1].split('\n', 1)[0])
+    version = run([tool, '--version']).splitlines()[0]
+    check(version in title, 'the page is of "%s", the tool says "%s"' % (title, version))
     verb_sections = {heading.split()[1]: lines for heading, lines in page.items()
                      if heading.startswith('vorpanex ') and len(heading.split()) > 1}
     check(set(verb_sections) == verbs, 'verbs: --help %s, manual page %s'
@@ -170,6 +174,7 @@ def check_completion(tool, script):
         expect(['pack', '--output', '=', 's'], {'setup.exe'})
         expect(['pack', '-o', 'x', ''], setups | {'notes.txt'})
         expect(['extract', 'setup.exe', '--directory', '=', ''], {'out'})
+        expect(['test', '--', '-'], set())   # after --, only files
         # The values offered for an option are the ones its verb's --help names.
         for verb, option, values in VALUES:
             expect([verb, option, '=', ''], values)
