@@ -10,10 +10,10 @@
 //                         that long), junction:DIR (a junction to DIR inside the work
 //                         directory), list (list the files again), spawn:NAME (start NAME
 //                         from this program's folder with VORPANEX_E2E_CHILD_ACTIONS as
-//                         its actions, and do not wait), outside:MS (a copy of this
-//                         program outside the work directory sleeps MS), rmdir (remove
-//                         the work directory, this program's file moved out first),
-//                         longname (a file whose path is too long for ANSI calls)
+//                         its actions and exit code 0; do not wait), outside:MS (a copy
+//                         of this program outside the work directory sleeps MS), rmdir
+//                         (remove the work directory, this program's file moved out
+//                         first), longname (a file whose path is too long for ANSI calls)
 // Record lines are UTF-8 "key=value"; "created" is the process's creation time and
 // "done_tick" the tick count at its end.
 //
@@ -171,6 +171,7 @@ void MakeJunction(const std::wstring& directory, const std::wstring& target) {
 // Starts program with the given actions and does not wait for it.
 bool Spawn(const std::wstring& program, const std::wstring& actions) {
     SetEnvironmentVariableW(L"VORPANEX_E2E_ACTIONS", actions.c_str());
+    SetEnvironmentVariableW(L"VORPANEX_E2E_EXIT", nullptr);  // the child ends with 0
     std::wstring command = L"\"" + program + L"\"";
     STARTUPINFOW startup = {};
     startup.cb = sizeof startup;
@@ -192,13 +193,15 @@ std::wstring TempFile(const wchar_t* name) {
 
 void RemoveOwnDirectory(const std::wstring& self, const std::wstring& directory) {
     wchar_t name[64];
-    swprintf(name, 64, L"vorpanex-e2e-moved-%lu.exe", static_cast<unsigned long>(GetCurrentProcessId()));
+    swprintf(name, 64, L"vorpanex-e2e-moved-%lu.exe",
+             static_cast<unsigned long>(GetCurrentProcessId()));
     BOOL ok = MoveFileExW(self.c_str(), TempFile(name).c_str(), MOVEFILE_REPLACE_EXISTING);
     WIN32_FIND_DATAW found;
     HANDLE search = FindFirstFileW((directory + L"\\*").c_str(), &found);
     if (search != INVALID_HANDLE_VALUE) {
         do {
-            if (found.cFileName[0] != L'.') DeleteFileW((directory + L"\\" + found.cFileName).c_str());
+            if (found.cFileName[0] == L'.') continue;
+            DeleteFileW((directory + L"\\" + found.cFileName).c_str());
         } while (FindNextFileW(search, &found));
         FindClose(search);
     }

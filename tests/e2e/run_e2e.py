@@ -510,7 +510,7 @@ def case_planted_dlls(case, wine):
     finally:
         wine.env['WINEDEBUG'] = '-all'
     loaded = {ntpath.basename(name).lower() for name in
-              re.findall(r'Loaded L"([^"]+\\.dll)"', output, re.IGNORECASE)}
+              re.findall(r'Loaded L"([^"]+\.dll)"', output, re.IGNORECASE)}
     names = sorted(PLANTED_ALWAYS | loaded)
     print('planted:', ' '.join(names))
     for name in names:
