@@ -21,6 +21,8 @@ const char LIST_HELP[] =
     "(such as a signature), which list, test, extract and the setup ignore. FILE is a\n"
     "setup (it starts with \"MZ\"; its archive begins at offset 49152) or a bare .lzh\n"
     "archive. Several FILEs are listed one after the other, each under its name.\n"
+    "For a setup, the stub's version information, execution level and icon sizes\n"
+    "follow (\"stub\" in JSON; null for a bare archive).\n"
     "\n"
     "options:\n"
     "      --format=F     plain (default) or json\n"
@@ -172,6 +174,10 @@ int ListCommand(int argc, char** argv) {
             continue;
         }
         WalkArchive(path, offset, options.codePage, listed);
+        std::string unreadable;  // a stub without readable resources just shows none
+        if (offset > 0) {
+            listed.stubDescribed = DescribeSetupFile(path, offset, listed.stub, unreadable);
+        }
         if (!listed.error.empty()) {
             fprintf(stderr, "vorpanex list: %s: %s\n", path, listed.error.c_str());
             status = EXIT_BAD_ARCHIVE;
