@@ -6,6 +6,7 @@ usage: test_cli.py VORPANEX FIXTURES_DIR
 import hashlib
 import json
 import os
+import signal
 import subprocess
 import sys
 import tempfile
@@ -27,6 +28,34 @@ def fake_stub(size=1000):
     """MZ and PE headers, as pack checks them, filled up with 'S'."""
     head = b"MZ" + b"S" * 58 + (0x40).to_bytes(4, "little") + b"PE\0\0\x4c\x01"
     return head + b"S" * (size - len(head))
+
+
+def zeros_member(name, size):
+    """An -lh5- member of `size` zero bytes in seven packed bytes: one block of size 0
+    (its codes last to the member's end) whose one symbol is a match of 256, 1 back."""
+    fields = [(0, 16), (0, 5), (0, 5), (0, 9), (509, 9), (0, 4), (0, 4)]
+    value = 0
+    for field, bits in fields:
+        value = value << bits | field
+    packed = (value << 4).to_bytes(7, "big")  # 52 bits and 4 of padding
+    header = bytearray(stored_member(name, packed, crc=0))
+    header[2:7] = b"-lh5-"
+    header[11:15] = size.to_bytes(4, "little")
+    header[1] = sum(header[2:2 + header[0]]) & 0xFF
+    return bytes(header)
+
+
+def wait_for_sigint_handler(process):
+    """Waits until the process catches SIGINT (SigCgt in /proc), as a user pressing
+    Ctrl-C during the work would find it."""
+    deadline = time.monotonic() + 30
+    while process.poll() is None and time.monotonic() < deadline:
+        with open("/proc/%d/status" % process.pid) as status:
+            caught = [line.split()[1] for line in status if line.startswith("SigCgt:")]
+        if caught and int(caught[0], 16) & (1 << (signal.SIGINT - 1)):
+            return True
+        time.sleep(0.01)
+    return False
 
 
 def run(*args, cwd=None, env=None, stdout=subprocess.PIPE):
@@ -85,6 +114,20 @@ class ToolVerbs(unittest.TestCase):
         result = run("test", self.write("cut.lzh", archive[:5000]))
         self.assertEqual(1, result.returncode)
         self.assertIn("TEXT.TXT: truncated", result.stderr)
+
+    def test_ctrl_c_exits_130(self):
+        # About 4 GiB to decode: the interrupt comes long before the end.
+        archive = self.write("zeros.lzh", zeros_member("ZEROS.BIN", 0xFFFFFF00) + b"\0")
+        for args in (["test", archive], ["extract", "-C", self.path("out"), archive]):
+            with self.subTest(args[0]):
+                process = subprocess.Popen([TOOL, *args], stdout=subprocess.DEVNULL,
+                                           stderr=subprocess.PIPE, text=True)
+                caught = wait_for_sigint_handler(process)
+                process.send_signal(signal.SIGINT)
+                _, errors = process.communicate(timeout=60)
+                self.assertTrue(caught, "no SIGINT handler")
+                self.assertEqual(130, process.returncode, errors)
+                self.assertIn("ZEROS.BIN", errors)
 
     def test_pack_extract_round_trip_keeps_bytes_and_times(self):
         source = os.path.join(self.dir, "source")
