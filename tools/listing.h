@@ -13,7 +13,7 @@ struct ListedMember {
     std::string name;         // UTF-8 for the reader: converted, or with \xNN escapes
     std::string rawName;      // the bytes stored in the archive
     std::string method;       // "-lh5-"; unprintable bytes as '?'
-    uint64_t packedSize = 0;  // the data (extended headers not counted)
+    uint64_t packedSize = 0;  // as declared: level-1 extended headers and data
     uint64_t originalSize = 0;
     uint16_t crc = 0;
     uint16_t dosDate = 0, dosTime = 0;
