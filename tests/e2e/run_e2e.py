@@ -53,6 +53,8 @@ class Wine:
         self.env = dict(os.environ)
         self.env.update(WINEPREFIX=options.prefix, WINEDEBUG='-all', WINEARCH='win32',
                         WINEDLLOVERRIDES='mscoree,mshtml=')
+        # Only read where 32-bit programs run through qemu-i386 (scripts/enable-i386.sh).
+        self.env.setdefault('QEMU_RESERVED_VA', '0xffff0000')
         if locale:
             self.env.update(locale)
         self.xvfb = None
