@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "tools/pe_resources.h"
+
 struct ListedMember {
     std::string name;         // UTF-8 for the reader: converted, or with \xNN escapes
     std::string rawName;      // the bytes stored in the archive
@@ -28,10 +30,12 @@ struct ListedArchive {
     uint64_t appendedBytes = 0;  // after the end marker, when endReached
     std::vector<ListedMember> members;
     std::string error;         // why the walk stopped early, or ""
+    bool stubDescribed = false;  // a setup whose stub's resources could be read
+    StubDescription stub;
 };
 
-// Columns, one line per member, a total line, and a line naming bytes appended after
-// the end marker. trailer goes after the member count on the total line.
+// Columns, one line per member, a total line, a line naming bytes appended after
+// the end marker, and the stub's version information, execution level and icon. trailer goes after the member count on the total line.
 void PrintPlainListing(FILE* out, const ListedArchive& archive, const std::string& trailer);
 
 // Several archives as one JSON array of objects (README: "JSON listing").
