@@ -62,6 +62,31 @@ const char* FailureText(int failure) {
         case FAILURE_CRC: return "CRC mismatch";
         case FAILURE_BAD_DATA: return "corrupt compressed data (CRC mismatch)";
         case FAILURE_READ: return "read error: the data end before the file does";
+        case FAILURE_LEVEL: return "header level not supported";
+        case FAILURE_HEADER_CRC: return "header CRC mismatch";
+        case FAILURE_NOT_FOLDER: return "a folder on the member's path is a file or a link";
         default: return "failed";
     }
+}
+
+const char NOT_AN_ARCHIVE[] = "not an archive: no member header where the archive starts";
+
+std::string MethodOf(const uint8_t* header) {
+    std::string method;
+    for (int i = 0; i < 5; ++i) {
+        const char c = static_cast<char>(header[i]);
+        method += (c >= 0x20 && c < 0x7F) ? c : '?';
+    }
+    return method;
+}
+
+std::string FailureDetail(int failure) {
+    if (failure == FAILURE_LEVEL) {
+        char text[64];
+        snprintf(text, sizeof text, "header level %u is not supported",
+                 extractionState.headerLevel);
+        return text;
+    }
+    if (failure == FAILURE_METHOD) return "unsupported method " + MethodOf(extractionState.headerBuffer);
+    return FailureText(failure);
 }

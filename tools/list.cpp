@@ -8,6 +8,7 @@
 #include "tools/listing.h"
 #include "tools/names.h"
 #include "tools/options.h"
+#include "tools/times.h"
 
 namespace {
 
@@ -20,6 +21,8 @@ const char LIST_HELP[] =
     "(such as a signature), which list, test, extract and the setup ignore. FILE is a\n"
     "setup (it starts with \"MZ\"; its archive begins at offset 49152) or a bare .lzh\n"
     "archive. Several FILEs are listed one after the other, each under its name.\n"
+    "For a setup, the stub's version information, execution level and icon sizes\n"
+    "follow (\"stub\" in JSON; null for a bare archive).\n"
     "\n"
     "options:\n"
     "      --format=F     plain (default) or json\n"
@@ -51,73 +54,77 @@ struct ListOptions {
     std::vector<std::string> files;
 };
 
-std::string MethodOf(const uint8_t* header) {
-    std::string method;
-    for (int i = 0; i < 5; ++i) {
-        const char c = static_cast<char>(header[i]);
-        method += (c >= 0x20 && c < 0x7F) ? c : '?';
-    }
-    return method;
-}
-
-// Walks the archive's headers by their sizes, collecting what the listing shows.
+// Walks the archive with the core's member walk, collecting what the listing shows:
+// the members that test and extract meet, no more and no fewer.
 void WalkArchive(const char* path, long offset, unsigned codePage, ListedArchive& listed) {
     listed.archiveOffset = static_cast<uint64_t>(offset);
-    if (!archiveReader.Open(path)) {
-        listed.error = FailureText(FAILURE_OPEN);
+    if (!OpenArchive(path, static_cast<uint32_t>(offset))) {
+        listed.error = FailureText(extractionFailure);
         return;
     }
-    const LONG length = _llseek(archiveReader.handle, 0, FILE_END);
-    _llseek(archiveReader.handle, static_cast<LONG>(offset), FILE_BEGIN);
-    static unsigned char scratch[READER_BUFFER_SIZE];
+    ExtractionState& state = extractionState;
     for (;;) {
-        const uint64_t headerOffset = static_cast<uint64_t>(offset) + archiveReader.consumedBytes;
-        const int header = ReadMemberHeader();
-        if (header == 0) {
+        const int next = NextMember();
+        if (next == 0) {
             listed.endReached = true;
             const uint64_t consumed = archiveReader.consumedBytes;
-            const uint64_t size = static_cast<uint64_t>(length) - static_cast<uint64_t>(offset);
-            listed.appendedBytes = size > consumed ? size - consumed : 0;
+            listed.appendedBytes = state.archiveSize > consumed ? state.archiveSize - consumed : 0;
             break;
         }
-        if (header != 1) {
+        if (next != 1) {
             char text[64];
-            snprintf(text, sizeof text, "header of member %zu: %s", listed.members.size() + 1,
-                     FailureText(extractionFailure));
-            listed.error = text;
+            snprintf(text, sizeof text, "header of member %zu: ", listed.members.size() + 1);
+            listed.error = text + FailureDetail(extractionFailure);
             break;
         }
-        ExtractionState& state = extractionState;
         ListedMember member;
-        member.rawName = reinterpret_cast<const char*>(state.headerBuffer + 20);
+        member.rawName = state.memberPath;
         bool converted = false;
         member.name = MemberNameToUtf8(member.rawName, codePage, converted);
         member.method = MethodOf(state.headerBuffer);
-        member.packedSize = state.packedRemaining;
-        member.originalSize = state.originalRemaining;
+        member.directory = member.method == "-lhd-";
+        member.packedSize = state.packedSize;
+        member.originalSize = state.originalSize;
         member.crc = state.storedCrc;
         member.dosDate = state.fileDate;
         member.dosTime = state.fileTime;
-        member.headerOffset = headerOffset;
+        if (state.timeIsUnix) {
+            bool clamped = false;
+            const DosStamp local = DosStampFromFileTime(static_cast<time_t>(state.unixTime),
+                                                        clamped);
+            member.dosDate = local.date;
+            member.dosTime = local.time;
+        }
+        member.headerOffset = state.headerOffset;
         listed.members.push_back(member);
-        if (!SkipExtendedHeaders()) {
-            listed.error = member.name + ": " + FailureText(FAILURE_TRUNCATED);
-            break;
-        }
-        for (uint32_t left = state.packedRemaining; left != 0;) {
-            const uint32_t step = left < sizeof scratch ? left : sizeof scratch;
-            if (archiveReader.ReadBytes(scratch, step) != step) break;
-            left -= step;
-        }
-        if (archiveReader.atEnd) {
+        if (!SkipMemberData()) {
             listed.error = member.name + ": " + FailureText(FAILURE_TRUNCATED);
             break;
         }
     }
-    archiveReader.Close();
+    CloseArchive();
+    if (listed.error.empty() && listed.members.empty() && listed.appendedBytes != 0) {
+        listed.error = NOT_AN_ARCHIVE;
+    }
 }
 
 }  // namespace
+
+void NoteCodePage(const char* verb, const char* path, const ListedArchive& listed) {
+    bool escaped = false;
+    for (const ListedMember& member : listed.members) {
+        for (unsigned char c : member.rawName) escaped = escaped || c >= 0x80;
+        if (NameDependsOnCodePage(member.rawName.c_str())) {
+            fprintf(stderr, "vorpanex %s: %s: %s: code pages 932 and 1252 judge this name "
+                    "differently; pass --codepage 932 or --codepage 1252 as the target "
+                    "Windows uses\n", verb, path, member.name.c_str());
+        }
+    }
+    if (escaped) {
+        fprintf(stderr, "vorpanex %s: %s: bytes above 0x7F in names are shown as \\xNN; pass "
+                "--codepage 932 or --codepage 1252 to show them as text\n", verb, path);
+    }
+}
 
 int ListCommand(int argc, char** argv) {
     ListOptions options;
@@ -167,6 +174,10 @@ int ListCommand(int argc, char** argv) {
             continue;
         }
         WalkArchive(path, offset, options.codePage, listed);
+        std::string unreadable;  // a stub without readable resources just shows none
+        if (offset > 0) {
+            listed.stubDescribed = DescribeSetupFile(path, offset, listed.stub, unreadable);
+        }
         if (!listed.error.empty()) {
             fprintf(stderr, "vorpanex list: %s: %s\n", path, listed.error.c_str());
             status = EXIT_BAD_ARCHIVE;
@@ -175,8 +186,13 @@ int ListCommand(int argc, char** argv) {
             archives.push_back(listed);
         } else if (!quietOutput) {
             if (options.files.size() > 1) printf("%s%s:\n", i == 0 ? "" : "\n", path);
-            PrintPlainListing(stdout, listed, "");
+            if (listed.members.empty()) {
+                if (listed.error.empty()) printf("%s: holds no members (an empty archive)\n", path);
+            } else {
+                PrintPlainListing(stdout, listed, "");
+            }
         }
+        if (options.codePage == 0 && !quietOutput) NoteCodePage("list", path, listed);
     }
     if (options.json && !quietOutput) PrintJsonListing(stdout, archives);
     return status;
