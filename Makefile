@@ -1,12 +1,16 @@
 # The two commands of the README, and the steps behind them.
-#   make demo   build everything and run a real setup under Wine
-#   make test   build both targets and run every test (this is what CI runs)
+#   make demo     build everything and run a real setup under Wine
+#   make test     build both targets and run every test (this is what CI runs)
+#   make tool     only the stub and the tool, with only the compilers installed
+#   make package  the Debian package of the tool (build/package/vorpanex_*.deb)
 JOBS ?= $(shell nproc)
 FUZZ_SECONDS ?= 60
 CI_FUZZ_SECONDS ?= 60
 
+STUB = $(CURDIR)/build/win32/VORPANEX.exe
+
 .PHONY: all deps build build-win32 build-host test test-host test-win32 test-sanitize \
-        test-fuzz demo bench fuzz clean
+        test-fuzz test-reproducible demo bench fuzz clean tool package
 
 all: build
 
@@ -15,12 +19,25 @@ deps:
 
 # The Windows build comes first: the host tool embeds its stub.
 build-win32: deps
-	cmake --preset win32 >/dev/null
+	cmake --preset win32 -DBUILD_TESTING=ON >/dev/null
 	cmake --build build/win32 -j $(JOBS)
 
 build-host: deps build-win32
-	cmake --preset host -DVORPANEX_STUB_FILE=$(CURDIR)/build/win32/VORPANEX.exe >/dev/null
+	cmake --preset host -DBUILD_TESTING=ON -DVORPANEX_STUB_FILE=$(STUB) >/dev/null
 	cmake --build build/host -j $(JOBS)
+
+# A machine that only makes setups: no tests, so no GoogleTest, Python or Wine.
+tool:
+	@scripts/install-deps.sh --tool
+	cmake --preset win32 -DBUILD_TESTING=OFF >/dev/null
+	cmake --build build/win32 --target vorpanex_stub -j $(JOBS)
+	cmake --preset host -DBUILD_TESTING=OFF -DVORPANEX_STUB_FILE=$(STUB) >/dev/null
+	cmake --build build/host --target vorpanex -j $(JOBS)
+
+package: tool
+	@scripts/install-deps.sh --package
+	cpack --config build/host/CPackConfig.cmake -B build/package
+	@ls -l build/package/*.deb
 
 build: build-host
 
@@ -36,7 +53,11 @@ test-sanitize: deps
 test-fuzz: deps
 	@if [ -x scripts/fuzz.sh ]; then FUZZ_SECONDS=$(CI_FUZZ_SECONDS) scripts/fuzz.sh; fi
 
-test: test-host test-win32 test-sanitize test-fuzz
+# Two builds of the stub from different folders give the same bytes.
+test-reproducible: deps
+	JOBS=$(JOBS) scripts/check-reproducible.sh
+
+test: test-host test-win32 test-sanitize test-fuzz test-reproducible
 
 demo: build
 	scripts/demo.sh

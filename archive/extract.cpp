@@ -1,5 +1,6 @@
 // Member extraction: the archive walk, one member into one file, CRC-16 check.
 #include "archive/archive.h"
+#include "archive/member_file.h"
 #include "archive/ui.h"
 #include "decode/decoder.h"
 
@@ -125,7 +126,7 @@ int ExtractMember(HWND window, const char* workDirectory) {
         }
         strcpy(text, workDirectory);
         JoinPath(text, name);
-        state.outputFile = _lcreat(text, 0);
+        state.outputFile = CreateMemberFile(text, name);
         if (state.outputFile == HFILE_ERROR) return Fail(FAILURE_CREATE);
     }
 
@@ -171,7 +172,7 @@ int ExtractMember(HWND window, const char* workDirectory) {
             LocalFileTimeToFileTime(&local, &utc)) {
             SetFileTime(HandleFromHfile(state.outputFile), nullptr, nullptr, &utc);
         }
-        _lclose(state.outputFile);
+        CloseMemberFile(state.outputFile);
     }
 
     // A compressed member whose data the file could not supply is truncated, even when

@@ -95,7 +95,9 @@ struct Graph {
     std::vector<StoredMatch> matches;
 };
 
-void FindMatches(MatchFinder& finder, Graph& graph) {
+// report(position) is called every 64 KiB of input.
+template <typename Report>
+void FindMatches(MatchFinder& finder, Graph& graph, const Report& report) {
     const size_t count = graph.end - graph.begin;
     graph.first.assign(count + 1, 0);
     graph.matches.clear();
@@ -103,6 +105,7 @@ void FindMatches(MatchFinder& finder, Graph& graph) {
     size_t skipUntil = graph.begin;
     for (size_t position = graph.begin; position < graph.end; ++position) {
         graph.first[position - graph.begin] = static_cast<uint32_t>(graph.matches.size());
+        if ((position & 0xFFFF) == 0) report(position);
         if (position < skipUntil) {
             finder.Insert(position);
             continue;
@@ -208,7 +211,17 @@ void OptimalParse(const uint8_t* data, size_t size, const MethodParameters& para
     for (size_t begin = 0; begin < size; begin += SEGMENT_BYTES) {
         graph.begin = begin;
         graph.end = begin + SEGMENT_BYTES < size ? begin + SEGMENT_BYTES : size;
-        FindMatches(finder, graph);
+        // A segment takes seconds: its work is reported as shares of its bytes, the
+        // match search as the first half (about its share of the time), then each pass.
+        const uint64_t span = graph.end - begin;
+        auto report = [&](uint64_t share, uint64_t shares) {
+            if (progress.callback != nullptr) {
+                progress.callback(progress.context, begin + span * share / shares);
+            }
+        };
+        FindMatches(finder, graph, [&](size_t position) {
+            report(position - begin, 2 * span == 0 ? 1 : 2 * span);
+        });
 
         // The first pass is priced by the blocks of a lazy parse, each later one by the
         // blocks of the pass before: also when that did not improve, as the best one's
@@ -226,6 +239,7 @@ void OptimalParse(const uint8_t* data, size_t size, const MethodParameters& para
                 bestBits = bits;
                 best.swap(candidate);
             }
+            if (pass + 1 < PASSES) report(PASSES + pass + 1, 2 * PASSES);
             if (pass + 1 == PASSES) break;
             // The last pass is priced by the real code lengths of the blocks before it:
             // the mixed prices find the better parse, these then tidy it up.

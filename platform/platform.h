@@ -56,6 +56,11 @@ HFILE _lclose(HFILE file);                      // 0 on success, HFILE_ERROR on 
 HFILE _lcreat(LPCSTR path, int attributes);     // creates or truncates; mode 0644
 UINT _lwrite(HFILE file, const char* buffer, UINT count);
 
+// For fuzzing: from now on _lopen of exactly this path reads these bytes instead of a
+// file, through _lread and _llseek, until the next call (a null path ends it). The path
+// and the bytes must stay valid while in use. One memory file is open at a time.
+void PlatformServeMemory(LPCSTR path, const void* data, UINT size);
+
 // File times: 100 ns units since 1601-01-01. "Local" file times are the local
 // wall-clock time expressed in the same units, as on Windows.
 BOOL DosDateTimeToFileTime(WORD dosDate, WORD dosTime, FILETIME* fileTime);

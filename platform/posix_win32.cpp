@@ -5,6 +5,7 @@
 
 #include <errno.h>
 #include <fcntl.h>
+#include <string.h>
 #include <sys/stat.h>
 #include <time.h>
 #include <unistd.h>
@@ -16,6 +17,16 @@ const int64_t EPOCH_DIFFERENCE = 11644473600LL;
 const int64_t TICKS_PER_SECOND = 10000000LL;
 
 unsigned hostCodePage = 1252;
+
+// The buffer that PlatformServeMemory serves, and its read position. Its handle is a
+// number no descriptor reaches.
+const HFILE MEMORY_HANDLE = 0x7FFFFFFF;
+struct {
+    LPCSTR path;
+    const char* data;
+    UINT size;
+    LONG position;
+} memoryFile;
 
 int64_t FromFileTime(const FILETIME& time) {
     return static_cast<int64_t>((static_cast<uint64_t>(time.dwHighDateTime) << 32) |
@@ -43,8 +54,18 @@ bool IsLeapYear(unsigned year) {
 
 }  // namespace
 
+void PlatformServeMemory(LPCSTR path, const void* data, UINT size) {
+    memoryFile.path = path;
+    memoryFile.data = static_cast<const char*>(data);
+    memoryFile.size = size;
+}
+
 HFILE _lopen(LPCSTR path, int mode) {
     if (mode != OF_READ) return HFILE_ERROR;
+    if (memoryFile.path != nullptr && strcmp(path, memoryFile.path) == 0) {
+        memoryFile.position = 0;
+        return MEMORY_HANDLE;
+    }
     int fd;
     do {
         fd = open(path, O_RDONLY | O_CLOEXEC);
@@ -53,6 +74,14 @@ HFILE _lopen(LPCSTR path, int mode) {
 }
 
 UINT _lread(HFILE file, void* buffer, UINT count) {
+    if (file == MEMORY_HANDLE) {
+        const UINT position = static_cast<UINT>(memoryFile.position);
+        const UINT left = position < memoryFile.size ? memoryFile.size - position : 0;
+        if (count > left) count = left;
+        if (count != 0) memcpy(buffer, memoryFile.data + position, count);
+        memoryFile.position += static_cast<LONG>(count);
+        return count;
+    }
     UINT total = 0;
     while (total < count) {
         ssize_t got = read(file, static_cast<char*>(buffer) + total, count - total);
@@ -67,13 +96,24 @@ UINT _lread(HFILE file, void* buffer, UINT count) {
 }
 
 LONG _llseek(HFILE file, LONG offset, int origin) {
+    if (file == MEMORY_HANDLE) {
+        const int64_t base = origin == FILE_BEGIN     ? 0
+                             : origin == FILE_CURRENT ? memoryFile.position
+                                                      : memoryFile.size;
+        const int64_t result = base + offset;
+        if (result < 0 || result > 0x7FFFFFFF) return HFILE_ERROR;
+        return memoryFile.position = static_cast<LONG>(result);
+    }
     int whence = origin == FILE_BEGIN ? SEEK_SET : origin == FILE_CURRENT ? SEEK_CUR : SEEK_END;
     off_t result = lseek(file, offset, whence);
     if (result < 0 || result > 0x7FFFFFFF) return HFILE_ERROR;
     return static_cast<LONG>(result);
 }
 
-HFILE _lclose(HFILE file) { return close(file) == 0 ? 0 : HFILE_ERROR; }
+HFILE _lclose(HFILE file) {
+    if (file == MEMORY_HANDLE) return 0;
+    return close(file) == 0 ? 0 : HFILE_ERROR;
+}
 
 HFILE _lcreat(LPCSTR path, int attributes) {
     if (attributes != 0) return HFILE_ERROR;

@@ -2,7 +2,9 @@
 # The demo: packs examples/ (README.txt and the SETUP.EXE built from examples/setup.cpp)
 # into build/demo/setup.exe, runs it under Wine, saves screenshots of the progress window
 # and of the setup program's window, and prints the exit code and whether the work
-# directory is gone. Expects both builds (build/win32 and build/host) to be there.
+# directory is gone. Then runs it once more at 144 DPI (150 %) for a screenshot of the
+# progress window as a high-DPI screen shows it. Expects both builds (build/win32 and
+# build/host) to be there.
 set -euo pipefail
 
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -60,6 +62,21 @@ for shot in "$out"/report.txt.*-window.bmp; do
   [ -f "$shot" ] && convert "$shot" "$out/setup-window.png"
 done
 rm -f "$out"/report.txt.*.bmp
+
+# The same at 144 DPI: Wine takes the screen's DPI from LogPixels.
+log_pixels() {
+  "$root/scripts/wine-run" --timeout 120 reg add 'HKCU\Control Panel\Desktop' /v LogPixels \
+    /t REG_DWORD /d "$1" /f >/dev/null 2>&1 || true
+}
+echo "demo: running setup.exe again at 144 DPI"
+log_pixels 144
+"$root/scripts/wine-run" --timeout 300 "$win32/tests/e2e/e2e_user.exe" \
+  "$(to_windows "$out/report-144dpi.txt")" "$(to_windows "$out/setup.exe")" status || true
+log_pixels 96
+for shot in "$out"/report-144dpi.txt.*-status.bmp; do
+  [ -f "$shot" ] && convert "$shot" "$out/progress-window-144dpi.png"
+done
+rm -f "$out"/report-144dpi.txt.*.bmp
 
 after=$(ls -d "$temp"/ZEB* 2>/dev/null || true)
 # The report is written by a Windows program: lines end in CR LF.

@@ -1,10 +1,11 @@
 #!/usr/bin/env bash
 # Builds the libFuzzer targets with clang, AddressSanitizer and UndefinedBehaviorSanitizer,
-# runs each for FUZZ_SECONDS, prints the executions and findings per target, and exits
-# non-zero when any target found a crash, a hang or a leak.
+# runs each for FUZZ_SECONDS, prints the executions (and executions per second, by the
+# clock and per second of CPU time, which a busy machine does not dilute) and findings
+# per target, and exits non-zero when any target found a crash, a hang or a leak.
 #
 #   FUZZ_SECONDS   seconds per target (default 60)
-#   FUZZ_TARGETS   targets to run (default: headers decoder extract)
+#   FUZZ_TARGETS   targets to run (default: headers decoder extract pack)
 #   FUZZ_MAX_LEN   largest input the fuzzer makes (default 16384)
 #   FUZZ_BUILD_DIR build directory (default: build/fuzz)
 #   FUZZ_JOBS      targets fuzzed at the same time (default 2, one per core)
@@ -18,7 +19,7 @@ set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=${FUZZ_BUILD_DIR:-$root/build/fuzz}
 seconds=${FUZZ_SECONDS:-60}
-targets=${FUZZ_TARGETS:-headers decoder extract}
+targets=${FUZZ_TARGETS:-headers decoder extract pack}
 max_len=${FUZZ_MAX_LEN:-16384}
 
 if ! command -v clang++ >/dev/null; then
@@ -49,19 +50,24 @@ fuzz_one() {
         [ -d "$dir" ] && seeds+=("$dir")
     done
     local rc=0
-    "$build/tests/fuzz/fuzz_$target" -max_total_time="$seconds" -max_len="$max_len" \
+    local TIMEFORMAT='%U %S'
+    { time "$build/tests/fuzz/fuzz_$target" -max_total_time="$seconds" -max_len="$max_len" \
         -timeout=20 -rss_limit_mb=2048 -print_final_stats=1 -artifact_prefix="$findings/" \
-        "$corpus" "${seeds[@]}" >"$log" 2>&1 || rc=$?
-    local execs
+        "$corpus" "${seeds[@]}" >"$log" 2>&1; } 2>"$build/fuzz-$target.cpu" || rc=$?
+    local execs rate cpu_rate
     execs=$(sed -n 's/^stat::number_of_executed_units: *//p' "$log" | tail -n 1)
+    rate=$(sed -n 's/^stat::average_exec_per_sec: *//p' "$log" | tail -n 1)
+    cpu_rate=$(awk -v n="${execs:-0}" '{ t = $1 + $2; printf "%d", (t > 0 ? n / t : 0) }' \
+        "$build/fuzz-$target.cpu")
     local found
     found=$(find "$findings" -type f | wc -l)
     local verdict="ok"
     if [ "$rc" -ne 0 ] || [ "$found" -ne 0 ]; then
         verdict="FINDING (exit $rc; inputs in $findings; log $log)"
     fi
-    echo "fuzz $target: ${seconds}s, ${execs:-0} executions, $found findings," \
-         "corpus $(ls "$corpus" | wc -l) inputs: $verdict" >"$build/fuzz-$target.result"
+    echo "fuzz $target: ${seconds}s, ${execs:-0} executions (${rate:-0}/s, ${cpu_rate:-0}" \
+         "per CPU second), $found findings, corpus $(ls "$corpus" | wc -l) inputs:" \
+         "$verdict" >"$build/fuzz-$target.result"
 }
 
 # Two targets at a time: one per core.

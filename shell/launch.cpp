@@ -1,43 +1,75 @@
-// The setup launch: start the extracted setup program and wait for it to end.
+// The setup launch: start the extracted setup program, wait for it to end, then wait
+// for the programs it left running from the work directory.
 #include <string.h>
 
 #include "shell/shell.h"
 
 #include <shellapi.h>
+#include <tlhelp32.h>
 
 namespace {
 
 // Not in every SDK's headers: CreateProcess's answer for a program that asks for elevation.
 const DWORD ELEVATION_REQUIRED = 740;
+// The longest command line a process can be given, terminator included.
+const unsigned COMMAND_LINE_SIZE = 32768;
+// How often the wait for later stages looks again when a process cannot be opened
+// for waiting.
+const DWORD STAGE_POLL_MS = 500;
 
-// Waits for the process to end while keeping this thread's messages moving; spends no
-// processor time while nothing happens. The end is seen through the handle, so an exit
-// code of 259 (STILL_ACTIVE) is no obstacle.
-DWORD WaitForProcess(HANDLE process) {
+// Waits for the handle to be signalled (or the timeout to pass) while keeping this
+// thread's messages moving; spends no processor time while nothing happens.
+void WaitPumping(HANDLE handle, DWORD timeout) {
+    const DWORD start = GetTickCount();
     for (;;) {
-        const DWORD result = MsgWaitForMultipleObjects(1, &process, FALSE, INFINITE, QS_ALLINPUT);
-        if (result == WAIT_OBJECT_0 + 1) {
+        const DWORD spent = GetTickCount() - start;
+        if (timeout != INFINITE && spent >= timeout) return;
+        const DWORD left = timeout == INFINITE ? INFINITE : timeout - spent;
+        const DWORD result = MsgWaitForMultipleObjects(handle == nullptr ? 0 : 1, &handle,
+                                                       FALSE, left, QS_ALLINPUT);
+        if (handle != nullptr && result == WAIT_OBJECT_0) return;
+        if (result == WAIT_OBJECT_0 + (handle == nullptr ? 0 : 1)) {
             DrainMessages();
             continue;
         }
-        if (result != WAIT_OBJECT_0) WaitForSingleObject(process, INFINITE);
-        break;
+        if (result == WAIT_TIMEOUT) return;
+        // The wait itself failed: fall back to a plain one.
+        if (handle != nullptr) {
+            WaitForSingleObject(handle, timeout);
+        } else {
+            Sleep(left);
+        }
+        return;
     }
+}
+
+// The end is seen through the handle, so an exit code of 259 (STILL_ACTIVE) is no obstacle.
+DWORD WaitForProcess(HANDLE process) {
+    WaitPumping(process, INFINITE);
     DWORD exitCode = EXIT_SETUP_FAILED;
     GetExitCodeProcess(process, &exitCode);
     return exitCode;
 }
 
 // Programs that ask for administrator rights cannot be started by CreateProcess; the
-// shell starts them and the system asks the user.
-int StartElevated(const char* setupPath, HANDLE* process) {
+// shell starts them and the system asks the user. SHELL32 is loaded only for this,
+// from the system directory.
+int StartElevated(const char* setupPath, const char* arguments, HANDLE* process) {
+    typedef BOOL(WINAPI * ShellExecuteExFunction)(SHELLEXECUTEINFOA*);
+    HMODULE shell = LoadSystemLibrary("shell32.dll");
+    ShellExecuteExFunction shellExecute =
+        shell == nullptr ? nullptr
+                         : reinterpret_cast<ShellExecuteExFunction>(
+                               reinterpret_cast<void*>(GetProcAddress(shell, "ShellExecuteExA")));
+    if (shellExecute == nullptr) return 0;
     SHELLEXECUTEINFOA info;
     memset(&info, 0, sizeof info);
     info.cbSize = sizeof info;
     info.fMask = SEE_MASK_NOCLOSEPROCESS | SEE_MASK_FLAG_NO_UI;
     info.lpFile = setupPath;
+    info.lpParameters = arguments[0] != 0 ? arguments : nullptr;
     info.nShow = SW_SHOWNORMAL;
-    if (!ShellExecuteExA(&info)) return 0;
+    if (!shellExecute(&info)) return 0;
     *process = info.hProcess;
     return 1;
 }
@@ -54,17 +86,105 @@ void ShowLaunchFailure(DWORD error, HINSTANCE instance) {
     MessageBoxA(nullptr, text, nullptr, MB_OK);
 }
 
+// The setup program's path, quoted so that spaces in the work directory's path cannot
+// select another program, then the arguments exactly as the stub was given them.
+int FormCommandLine(char* commandLine, const char* setupPath, const char* arguments) {
+    const size_t pathLength = strlen(setupPath);
+    const size_t argumentsLength = strlen(arguments);
+    if (pathLength + argumentsLength + 4 > COMMAND_LINE_SIZE) return 0;
+    char* end = commandLine;
+    *end++ = '"';
+    memcpy(end, setupPath, pathLength);
+    end += pathLength;
+    *end++ = '"';
+    if (argumentsLength != 0) {
+        *end++ = ' ';
+        memcpy(end, arguments, argumentsLength);
+        end += argumentsLength;
+    }
+    *end = 0;
+    return 1;
+}
+
+// 1 when the process still runs and its program file lies inside the directory (whose
+// name ends in a backslash), with a handle to wait on in *waitable when one could be
+// had (else null); 0 when it does not, or when that cannot be told.
+int RunsFrom(DWORD processId, const char* directory, size_t directoryLength, HANDLE* waitable) {
+    typedef BOOL(WINAPI * QueryImageNameFunction)(HANDLE, DWORD, LPSTR, PDWORD);
+    const QueryImageNameFunction queryImageName = reinterpret_cast<QueryImageNameFunction>(
+        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("kernel32.dll"),
+                                               "QueryFullProcessImageNameA")));
+    char image[MAX_PATH];
+    image[0] = 0;
+    HANDLE process = OpenProcess(SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION, FALSE, processId);
+    if (process == nullptr) process = OpenProcess(SYNCHRONIZE, FALSE, processId);
+    // An ended process that someone still holds a handle to may still be listed.
+    if (process != nullptr && WaitForSingleObject(process, 0) == WAIT_OBJECT_0) {
+        CloseHandle(process);
+        return 0;
+    }
+    DWORD size = sizeof image;
+    if (queryImageName != nullptr) {
+        HANDLE query = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, processId);
+        if (query == nullptr || !queryImageName(query, 0, image, &size)) image[0] = 0;
+        if (query != nullptr) CloseHandle(query);
+    } else {
+        // Systems before Vista: the first module of the process is its program.
+        HANDLE modules = CreateToolhelp32Snapshot(TH32CS_SNAPMODULE, processId);
+        MODULEENTRY32 module;
+        module.dwSize = sizeof module;
+        if (modules != INVALID_HANDLE_VALUE && Module32First(modules, &module)) {
+            lstrcpynA(image, module.szExePath, sizeof image);
+        }
+        if (modules != INVALID_HANDLE_VALUE) CloseHandle(modules);
+    }
+    int inside = 0;
+    if (strlen(image) > directoryLength) {
+        image[directoryLength] = 0;
+        inside = lstrcmpiA(image, directory) == 0;
+    }
+    if (!inside && process != nullptr) CloseHandle(process);
+    *waitable = inside ? process : nullptr;
+    return inside;
+}
+
+// 1 when a process runs from a program inside the directory, with a handle to wait on
+// in *waitable (or null); 0 when there is none, or when the processes cannot be listed.
+int FindProcessRunningFrom(const char* directory, size_t directoryLength, HANDLE* waitable) {
+    HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+    if (snapshot == INVALID_HANDLE_VALUE) return 0;
+    PROCESSENTRY32 entry;
+    entry.dwSize = sizeof entry;
+    int found = 0;
+    const DWORD self = GetCurrentProcessId();
+    for (BOOL more = Process32First(snapshot, &entry); more && !found;
+         more = Process32Next(snapshot, &entry)) {
+        found = entry.th32ProcessID != 0 && entry.th32ProcessID != self &&
+                RunsFrom(entry.th32ProcessID, directory, directoryLength, waitable);
+    }
+    CloseHandle(snapshot);
+    return found;
+}
+
 }  // namespace
 
-int LaunchSetup(const char* setupPath, HINSTANCE instance, DWORD* exitCode) {
-    // The program is named apart from the command line, and the command line quotes it,
-    // so that spaces in the work directory's path cannot select another program.
-    char commandLine[MAX_PATH + 3];
-    commandLine[0] = '"';
-    lstrcpynA(commandLine + 1, setupPath, MAX_PATH);
-    const size_t length = strlen(commandLine);
-    commandLine[length] = '"';
-    commandLine[length + 1] = 0;
+int LaunchSetup(HINSTANCE instance, const char* arguments, DWORD* exitCode) {
+    DWORD error = 0;
+    const char* setupPath = HeldSetupPath(&error);
+    if (setupPath == nullptr || error != 0) {
+        ReleaseSetupFiles();
+        ShowLaunchFailure(error, instance);
+        *exitCode = EXIT_SETUP_FAILED;
+        return 0;
+    }
+    // On the stack: a static buffer this large would be stored in the image.
+    char commandLine[COMMAND_LINE_SIZE];
+    if (!FormCommandLine(commandLine, setupPath, arguments)) {
+        ReleaseSetupFiles();
+        ShowLaunchFailure(ERROR_FILENAME_EXCED_RANGE, instance);
+        *exitCode = EXIT_SETUP_FAILED;
+        return 0;
+    }
 
     STARTUPINFOA startup;
     memset(&startup, 0, sizeof startup);
@@ -73,33 +193,58 @@ int LaunchSetup(const char* setupPath, HINSTANCE instance, DWORD* exitCode) {
     memset(&started, 0, sizeof started);
 
     // No current directory: the setup program starts in ours, as it always has.
+    HANDLE process = nullptr;
     if (CreateProcessA(setupPath, commandLine, nullptr, nullptr, FALSE, NORMAL_PRIORITY_CLASS,
                        nullptr, nullptr, &startup, &started)) {
         CloseHandle(started.hThread);
-        *exitCode = WaitForProcess(started.hProcess);
-        CloseHandle(started.hProcess);
+        process = started.hProcess;
+    } else {
+        error = GetLastError();
+        if (error == ELEVATION_REQUIRED) {
+            if (StartElevated(setupPath, arguments, &process)) {
+                error = 0;
+            } else {
+                error = GetLastError();
+            }
+        }
+    }
+    // Started (or not): the program's file need not be held any longer.
+    ReleaseSetupFiles();
+
+    if (error == 0) {
+        *exitCode = 0;
+        if (process != nullptr) {
+            *exitCode = WaitForProcess(process);
+            CloseHandle(process);
+        }
         return 1;
     }
-
-    DWORD error = GetLastError();
-    if (error == ELEVATION_REQUIRED) {
-        HANDLE process = nullptr;
-        if (StartElevated(setupPath, &process)) {
-            *exitCode = 0;
-            if (process != nullptr) {
-                *exitCode = WaitForProcess(process);
-                CloseHandle(process);
-            }
-            return 1;
-        }
-        error = GetLastError();
-        if (error == ERROR_CANCELLED) {
-            // The user said no to the elevation prompt: nothing to explain.
-            *exitCode = EXIT_USER_CANCELLED;
-            return 0;
-        }
+    if (error == ERROR_CANCELLED) {
+        // The user said no to the elevation prompt: nothing to explain.
+        *exitCode = EXIT_USER_CANCELLED;
+        return 0;
     }
     ShowLaunchFailure(error, instance);
     *exitCode = EXIT_SETUP_FAILED;
     return 0;
+}
+
+void WaitForLaterStages(const char* workDirectory) {
+    char directory[MAX_PATH];
+    // Program paths come in their long form; the temporary path may be a short one.
+    DWORD length = GetLongPathNameA(workDirectory, directory, MAX_PATH - 1);
+    if (length == 0 || length >= MAX_PATH - 1) {
+        lstrcpynA(directory, workDirectory, MAX_PATH - 1);
+        length = static_cast<DWORD>(strlen(directory));
+    }
+    if (length == 0) return;
+    if (directory[length - 1] != '\\') {
+        directory[length++] = '\\';
+        directory[length] = 0;
+    }
+    HANDLE process;
+    while (FindProcessRunningFrom(directory, length, &process)) {
+        WaitPumping(process, process == nullptr ? STAGE_POLL_MS : INFINITE);
+        if (process != nullptr) CloseHandle(process);
+    }
 }

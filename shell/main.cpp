@@ -12,8 +12,13 @@ namespace {
 
 const char SETUP_CAPTION[] = "Setup";
 
+// Whether the search for DLLs loaded at run time is restricted to the system directory.
+int dllSearchRestricted;
+
 // Loads DLLs from the system directory only, so that a DLL lying beside a downloaded
 // setup is never loaded into it. Older systems lack the call and go on without it.
+// Only the system's own DLLs are imported at load time, which the system always takes
+// from its own directory; everything else is loaded later through LoadSystemLibrary.
 void RestrictDllSearch() {
     typedef BOOL(WINAPI * SetDefaultDllDirectoriesFunction)(DWORD);
     HMODULE kernel = GetModuleHandleA("kernel32.dll");
@@ -21,30 +26,30 @@ void RestrictDllSearch() {
     SetDefaultDllDirectoriesFunction setDirectories =
         reinterpret_cast<SetDefaultDllDirectoriesFunction>(
             reinterpret_cast<void*>(GetProcAddress(kernel, "SetDefaultDllDirectories")));
-    if (setDirectories != nullptr) setDirectories(LOAD_LIBRARY_SEARCH_SYSTEM32);
+    if (setDirectories != nullptr && setDirectories(LOAD_LIBRARY_SEARCH_SYSTEM32)) {
+        dllSearchRestricted = 1;
+    }
 }
 
 void ShowError(HWND window, HINSTANCE instance, UINT id) {
     MessageBoxA(window, LoadText(instance, id), SETUP_CAPTION, MB_ICONERROR | MB_OK);
 }
 
-// SETUP32.EXE when it was extracted, else SETUP.EXE (whose absence the launch reports).
-void ChooseSetupPath(char* setupPath, const char* workDirectory) {
-    WIN32_FIND_DATAA found;
-    strcpy(setupPath, workDirectory);
-    JoinPath(setupPath, "SETUP32.EXE");
-    HANDLE search = FindFirstFileA(setupPath, &found);
-    if (search != INVALID_HANDLE_VALUE) {
-        FindClose(search);
-        return;
-    }
-    strcpy(setupPath, workDirectory);
-    JoinPath(setupPath, "SETUP.EXE");
-}
-
 }  // namespace
 
-int WINAPI RunSelfExtractor(HINSTANCE instance, HINSTANCE, LPSTR, int) {
+HMODULE LoadSystemLibrary(const char* name) {
+    if (dllSearchRestricted) return LoadLibraryExA(name, nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
+    // Without the restriction, at least the DLL itself comes from the system directory.
+    char path[MAX_PATH];
+    const UINT length = GetSystemDirectoryA(path, MAX_PATH);
+    if (length == 0 || length + 1 + strlen(name) + 1 > MAX_PATH) return nullptr;
+    JoinPath(path, name);
+    return LoadLibraryA(path);
+}
+
+// The command line's tail (everything after the program's name) goes to the setup
+// program unchanged; the show state is not used.
+int WINAPI RunSelfExtractor(HINSTANCE instance, HINSTANCE, LPSTR arguments, int) {
     RestrictDllSearch();
     InitCommonControls();
     HWND window = CreateDialogParamA(instance, "D_MAIN", nullptr, ProgressDialogProc, 0);
@@ -63,13 +68,13 @@ int WINAPI RunSelfExtractor(HINSTANCE instance, HINSTANCE, LPSTR, int) {
     if (moduleLength == 0 || moduleLength >= MAX_PATH) modulePath[0] = 0;
 
     DWORD exitCode;
-    // The work directory's name is at most MAX_PATH - 14 long, so the setup name fits.
     if (modulePath[0] != 0 && ExtractArchive(window, modulePath, workDirectory) == 1) {
         DestroyWindow(window);
-        char setupPath[MAX_PATH];
-        ChooseSetupPath(setupPath, workDirectory);
-        LaunchSetup(setupPath, instance, &exitCode);
+        if (LaunchSetup(instance, arguments == nullptr ? "" : arguments, &exitCode)) {
+            WaitForLaterStages(workDirectory);
+        }
     } else {
+        ReleaseSetupFiles();
         const int cancelled = CancelRequested != 0;
         ShowError(window, instance, cancelled ? IDS_ABORTED : IDS_EXTRACT_FAILED);
         DestroyWindow(window);

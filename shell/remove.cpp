@@ -6,18 +6,41 @@
 #include "archive/ui.h"
 #include "shell/shell.h"
 
+unsigned removalSkipped;
+
 namespace {
 
 int IsDotEntry(const char* name) {
     return lstrcmpA(name, ".") == 0 || lstrcmpA(name, "..") == 0;
 }
 
-// directory joined with name into path (MAX_PATH); 0 when it does not fit.
+// directory joined with name into path (MAX_PATH); 0 when it does not fit, counted in
+// removalSkipped.
 int FormPath(char* path, const char* directory, const char* name) {
-    if (strlen(directory) + 1 + strlen(name) + 1 > MAX_PATH) return 0;
+    if (strlen(directory) + 1 + strlen(name) + 1 > MAX_PATH) {
+        ++removalSkipped;
+        return 0;
+    }
     strcpy(path, directory);
     JoinPath(path, name);
     return 1;
+}
+
+// The entry's path: directory joined with its name, or with its short name when the
+// long one does not fit or cannot be written in the ANSI code page ('?' stands for what
+// cannot; only the setup program itself makes such names). 0 when neither will do,
+// counted in removalSkipped.
+int ChildPath(char* child, const char* directory, const WIN32_FIND_DATAA& found) {
+    const char* name = found.cFileName;
+    const int fits = strlen(directory) + 1 + strlen(name) + 1 <= MAX_PATH;
+    if ((!fits || strchr(name, '?') != nullptr) && found.cAlternateFileName[0] != 0) {
+        name = found.cAlternateFileName;
+    }
+    if (strchr(name, '?') != nullptr) {
+        ++removalSkipped;
+        return 0;
+    }
+    return FormPath(child, directory, name);
 }
 
 void ClearReadOnly(const char* path, DWORD attributes) {
@@ -47,7 +70,7 @@ int RemoveTree(const char* directory) {
     if (search != INVALID_HANDLE_VALUE) {
         do {
             if (IsDotEntry(found.cFileName)) continue;
-            if (!FormPath(child, directory, found.cFileName)) continue;
+            if (!ChildPath(child, directory, found)) continue;
             const DWORD attributes = found.dwFileAttributes;
             // A junction or symbolic link goes as a link; what it points to is not ours.
             if ((attributes & FILE_ATTRIBUTE_DIRECTORY) != 0 &&
@@ -61,7 +84,11 @@ int RemoveTree(const char* directory) {
     }
     if (RemoveDirectoryA(directory)) return 1;
     const DWORD attributes = GetFileAttributesA(directory);
-    if (attributes == INVALID_FILE_ATTRIBUTES) return 0;
+    if (attributes == INVALID_FILE_ATTRIBUTES) {
+        // Gone already (the setup program may remove it itself): nothing left to do.
+        const DWORD error = GetLastError();
+        return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
+    }
     return DeleteEntry(directory, attributes);
 }
 
@@ -75,7 +102,7 @@ void ScheduleTreeRemoval(const char* directory) {
     if (search != INVALID_HANDLE_VALUE) {
         do {
             if (IsDotEntry(found.cFileName)) continue;
-            if (!FormPath(child, directory, found.cFileName)) continue;
+            if (!ChildPath(child, directory, found)) continue;
             if ((found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0 &&
                 (found.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0) {
                 ScheduleTreeRemoval(child);
@@ -93,8 +120,11 @@ void ScheduleTreeRemoval(const char* directory) {
 int RemoveWorkDirectory(const char* directory) {
     if (directory == nullptr || directory[0] == 0) return 0;
     const DWORD start = GetTickCount();
-    while (!RemoveTree(directory)) {
-        if (GetTickCount() - start >= REMOVAL_TIME_LIMIT_MS) {
+    for (;;) {
+        removalSkipped = 0;
+        if (RemoveTree(directory)) break;
+        // Paths too long to name will not get shorter by waiting.
+        if (removalSkipped != 0 || GetTickCount() - start >= REMOVAL_TIME_LIMIT_MS) {
             ScheduleTreeRemoval(directory);
             return 0;
         }

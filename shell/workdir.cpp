@@ -7,8 +7,6 @@
 namespace {
 
 const char WORK_DIRECTORY_PREFIX[] = "ZEB";
-// GetTempFileNameA appends "ZEBxxxx.tmp" and needs the result to fit MAX_PATH.
-const DWORD TEMP_NAME_ROOM = 14;
 
 // A protected access list (nothing inherited from the temporary directory) whose entries
 // pass on to everything created inside.
@@ -64,11 +62,19 @@ int BuildProtectedSecurity(ProtectedSecurity* security) {
 
 }  // namespace
 
+int WorkDirectoryFits(DWORD temporaryLength) {
+    // The core's rule for a member path: directory, separator, name, room for the "\*.*"
+    // of a later search, terminator. The setup program's path and the removal's first
+    // pattern are shorter than that.
+    return temporaryLength + WORK_NAME_LENGTH + 1 + (sizeof LONGEST_SETUP_NAME - 1) + 4 + 1 <=
+           MAX_PATH;
+}
+
 int MakeWorkDirectory(char* workDirectory) {
     workDirectory[0] = 0;
     char temporaryPath[MAX_PATH];
     const DWORD length = GetTempPathA(MAX_PATH, temporaryPath);
-    if (length == 0 || length > MAX_PATH - TEMP_NAME_ROOM) return 0;
+    if (length == 0 || !WorkDirectoryFits(length)) return 0;
 
     ProtectedSecurity security;
     if (!BuildProtectedSecurity(&security)) return 0;

@@ -13,6 +13,12 @@ int ListCommand(int argc, char** argv);
 int TestCommand(int argc, char** argv);
 int ExtractCommand(int argc, char** argv);
 int PackCommand(int argc, char** argv);
+int VersionCommand();  // --version
+
+#include <stddef.h>
+#include <string>
+// The file version ("1.0.0.5") in a Windows executable's version resource, or "".
+std::string StubFileVersion(const unsigned char* image, size_t size);
 
 // The stub that pack writes by default; embeddedStubSize is 0 when the tool was built
 // without one.

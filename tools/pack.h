@@ -1,16 +1,66 @@
-// Member-name handling of the pack verb: conversion from UTF-8 to the archive's code
-// page and the case folding by which names must be unique.
+// The pack verb in steps: options, collecting the members, compressing them, writing
+// the setup. PackCommand (commands.h) runs them in this order.
 #ifndef VORPANEX_TOOLS_PACK_H
 #define VORPANEX_TOOLS_PACK_H
 
+#include <stdint.h>
+#include <sys/stat.h>
+
 #include <string>
+#include <vector>
 
-// Converts a UTF-8 file name to the code page (0: plain ASCII only; 932; 1252).
-// Returns false with a reason in error when that cannot be done.
-bool ConvertMemberName(const std::string& utf8, unsigned codePage, std::string& name,
-                       std::string& error);
+#include "encode/encoder.h"
+#include "tools/times.h"
 
-// The name as Windows compares names: letters of the code page folded to upper case.
-std::string FoldMemberName(const std::string& name, unsigned codePage);
+struct PackOptions {
+    std::string output;          // "-" for standard output
+    std::string stubPath;        // "" for the built-in stub
+    char method = '6';
+    bool best = false;
+    bool archiveOnly = false;
+    bool noSetup = false;
+    bool verbose = false;
+    unsigned codePage = 0;       // 0: ASCII names only
+    unsigned jobs = 0;           // 0: the number of CPUs
+    bool haveFixedTime = false;  // --mtime or SOURCE_DATE_EPOCH
+    DosStamp fixedTime;
+    std::vector<std::string> inputs;
+};
+
+// Fills options from argv (argv[0] is "pack"); 0, or the exit status to return at once
+// (after --help, or a usage error).
+int ParsePackOptions(int argc, char** argv, PackOptions& options, bool& done);
+
+// One member to be: the file on disk, its name in the archive, and once compressed,
+// its packed form.
+struct PackInput {
+    std::string path;          // as found on disk
+    std::string display;       // the UTF-8 name, for messages and the listing
+    std::string name;          // the member name in the archive's code page
+    struct stat status;
+    DosStamp stamp;
+    PackedMember packed;
+};
+
+// Finds the members (a FILE as itself, a DIR as the files inside it, sorted by name),
+// converts and checks their names, and sets their times. "" or an error text.
+std::string CollectMembers(const PackOptions& options, std::vector<PackInput>& inputs);
+
+// Reads and compresses every member, several at once, with a progress bar. "" or an
+// error text.
+std::string CompressMembers(const PackOptions& options, std::vector<PackInput>& inputs,
+                            double& seconds, unsigned& workers);
+
+// The stub to put in front: --stub FILE checked to be a Windows executable of at most
+// 49152 bytes, or the built-in one. "" or an error text.
+std::string LoadStub(const PackOptions& options, std::vector<uint8_t>& stub);
+
+// Writes stub, padding, members and end marker to OUT through a temporary file that
+// replaces OUT only when complete. "" or an error text.
+std::string WriteSetup(const PackOptions& options, const std::vector<uint8_t>& stub,
+                       const std::vector<PackInput>& inputs);
+
+// A whole file into memory; false with a message naming the path.
+bool ReadWholeFile(const std::string& path, std::vector<uint8_t>& data, std::string& error);
 
 #endif

@@ -1,5 +1,7 @@
 #!/usr/bin/env python3
-"""Checks the built stub: exactly 49152 bytes, and imports only the system's own DLLs.
+"""Checks the built stub: exactly 49152 bytes, imports only DLLs that the system always
+takes from its own directory (comctl32 through the manifest's side-by-side binding),
+and carries no time stamp.
 
   check_stub.py OBJDUMP VORPANEX.exe
 """
@@ -9,7 +11,7 @@ import sys
 
 SIZE = 49152
 SYSTEM_DLLS = {'kernel32.dll', 'user32.dll', 'gdi32.dll', 'advapi32.dll', 'comctl32.dll',
-               'msvcrt.dll', 'shell32.dll'}
+               'msvcrt.dll'}
 
 
 def main():
@@ -26,7 +28,12 @@ def main():
     if not imported:
         problems.append('no import table found')
     for name in sorted(imported - SYSTEM_DLLS):
-        problems.append('imports %s, which is not one of the system\'s own DLLs' % name)
+        problems.append('imports %s at load time, before the DLL search can be restricted; '
+                        'load it with LoadSystemLibrary' % name)
+    stamp = re.search(r'Time/Date\s+(.*)', dump)
+    if stamp is None or not stamp.group(1).startswith('Thu Jan  1 00:00:00 1970'):
+        problems.append('the image carries a time stamp (%s): builds differ'
+                        % (stamp.group(1) if stamp else 'none found'))
     for problem in problems:
         print('FAILED:', problem)
     return 1 if problems else 0

@@ -8,8 +8,20 @@
 //   VORPANEX_E2E_ACTIONS  comma-separated: sleep:MS, readonly (leave a read-only file and
 //                         a read-only folder), hold:MS (a child process keeps a file open
 //                         that long), junction:DIR (a junction to DIR inside the work
-//                         directory)
-// Record lines are UTF-8 "key=value".
+//                         directory), list (list the files again), spawn:NAME (start NAME
+//                         from this program's folder with VORPANEX_E2E_CHILD_ACTIONS as
+//                         its actions and exit code 0; do not wait), outside:MS (a copy
+//                         of this program outside the work directory sleeps MS), rmdir
+//                         (remove the work directory, this program's file moved out
+//                         first), longname (a file whose path is too long for ANSI calls)
+// Record lines are UTF-8 "key=value"; "created" is the process's creation time and
+// "done_tick" the tick count at its end.
+//
+//   e2e_setup.exe --attack TEMP RECORDS IMPOSTOR REPORT
+// plays another process of the same user: while the stub extracts, it tries again and
+// again to write, rename, delete and replace (with IMPOSTOR) the setup program in any
+// ZEB*.tmp folder of TEMP, until a record appears in RECORDS (the setup ran) or 3
+// minutes pass. Each success is reported with its system time.
 #include <windows.h>
 #include <winioctl.h>
 
@@ -156,12 +168,122 @@ void MakeJunction(const std::wstring& directory, const std::wstring& target) {
     Line("junction", text);
 }
 
+// Starts program with the given actions and does not wait for it.
+bool Spawn(const std::wstring& program, const std::wstring& actions) {
+    SetEnvironmentVariableW(L"VORPANEX_E2E_ACTIONS", actions.c_str());
+    SetEnvironmentVariableW(L"VORPANEX_E2E_EXIT", nullptr);  // the child ends with 0
+    std::wstring command = L"\"" + program + L"\"";
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION started = {};
+    const BOOL ok = CreateProcessW(program.c_str(), &command[0], nullptr, nullptr, FALSE, 0,
+                                   nullptr, nullptr, &startup, &started);
+    if (ok) {
+        CloseHandle(started.hProcess);
+        CloseHandle(started.hThread);
+    }
+    return ok != FALSE;
+}
+
+std::wstring TempFile(const wchar_t* name) {
+    wchar_t path[MAX_PATH];
+    GetTempPathW(MAX_PATH, path);
+    return std::wstring(path) + name;
+}
+
+void RemoveOwnDirectory(const std::wstring& self, const std::wstring& directory) {
+    wchar_t name[64];
+    swprintf(name, 64, L"vorpanex-e2e-moved-%lu.exe",
+             static_cast<unsigned long>(GetCurrentProcessId()));
+    BOOL ok = MoveFileExW(self.c_str(), TempFile(name).c_str(), MOVEFILE_REPLACE_EXISTING);
+    WIN32_FIND_DATAW found;
+    HANDLE search = FindFirstFileW((directory + L"\\*").c_str(), &found);
+    if (search != INVALID_HANDLE_VALUE) {
+        do {
+            if (found.cFileName[0] == L'.') continue;
+            DeleteFileW((directory + L"\\" + found.cFileName).c_str());
+        } while (FindNextFileW(search, &found));
+        FindClose(search);
+    }
+    ok = ok && RemoveDirectoryW(directory.c_str());
+    Line("rmdir", ok ? "done" : "failed " + std::to_string(GetLastError()));
+}
+
+void MakeLongName(const std::wstring& directory) {
+    std::wstring path = L"\\\\?\\" + directory + L"\\" + std::wstring(240, L'n');
+    HANDLE handle = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                FILE_ATTRIBUTE_NORMAL, nullptr);
+    Line("longname", handle != INVALID_HANDLE_VALUE ? "made" : "failed");
+    CloseHandle(handle);
+}
+
+unsigned long long SystemTime() {
+    FILETIME now;
+    GetSystemTimeAsFileTime(&now);
+    return (static_cast<unsigned long long>(now.dwHighDateTime) << 32) | now.dwLowDateTime;
+}
+
+bool AnyFile(const std::wstring& pattern) {
+    WIN32_FIND_DATAW found;
+    HANDLE search = FindFirstFileW(pattern.c_str(), &found);
+    if (search == INVALID_HANDLE_VALUE) return false;
+    FindClose(search);
+    return true;
+}
+
+int Attack(const wchar_t* temp, const wchar_t* records, const wchar_t* impostor,
+           const wchar_t* reportPath) {
+    record = _wfopen(reportPath, L"w");
+    if (record == nullptr) return 3;
+    unsigned long attempts = 0;
+    const DWORD start = GetTickCount();
+    while (!AnyFile(std::wstring(records) + L"\\*.txt") && GetTickCount() - start < 180000) {
+        WIN32_FIND_DATAW found;
+        HANDLE search = FindFirstFileW((std::wstring(temp) + L"\\ZEB*.tmp").c_str(), &found);
+        if (search == INVALID_HANDLE_VALUE) {
+            Sleep(1);
+            continue;
+        }
+        do {
+            std::wstring setup = std::wstring(temp) + L"\\" + found.cFileName + L"\\SETUP.EXE";
+            if (GetFileAttributesW(setup.c_str()) == INVALID_FILE_ATTRIBUTES) continue;
+            ++attempts;
+            const std::string when = std::to_string(SystemTime());
+            HANDLE writer = CreateFileW(setup.c_str(), GENERIC_WRITE,
+                                        FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                        nullptr, OPEN_EXISTING, 0, nullptr);
+            if (writer != INVALID_HANDLE_VALUE) {
+                Line("write", when);
+                CloseHandle(writer);
+            }
+            std::wstring moved = setup + L".old";
+            if (MoveFileExW(setup.c_str(), moved.c_str(), 0)) {
+                Line("rename", when);
+                MoveFileExW(moved.c_str(), setup.c_str(), 0);
+            }
+            if (CopyFileW(impostor, moved.c_str(), FALSE) &&
+                MoveFileExW(moved.c_str(), setup.c_str(), MOVEFILE_REPLACE_EXISTING)) {
+                Line("replace", when);
+            }
+            DeleteFileW(moved.c_str());
+            if (DeleteFileW(setup.c_str())) Line("delete", when);
+        } while (FindNextFileW(search, &found));
+        FindClose(search);
+    }
+    Line("attempts", std::to_string(attempts));
+    fclose(record);
+    return 0;
+}
+
 }  // namespace
 
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, LPWSTR, int) {
     int argc = 0;
     wchar_t** argv = CommandLineToArgvW(GetCommandLineW(), &argc);
     if (argc == 4 && wcscmp(argv[1], L"--hold") == 0) return Hold(argv[2], argv[3]);
+    if (argc == 6 && wcscmp(argv[1], L"--attack") == 0) {
+        return Attack(argv[2], argv[3], argv[4], argv[5]);
+    }
 
     const wchar_t* records = _wgetenv(L"VORPANEX_E2E_RECORDS");
     wchar_t path[MAX_PATH];
@@ -178,6 +300,10 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, LPWSTR, int) {
     wchar_t current[MAX_PATH];
     GetCurrentDirectoryW(MAX_PATH, current);
     Line("cwd", Utf8(current));
+    FILETIME created, ignored[3];
+    GetProcessTimes(GetCurrentProcess(), &created, &ignored[0], &ignored[1], &ignored[2]);
+    Line("created", std::to_string((static_cast<unsigned long long>(created.dwHighDateTime) << 32) |
+                                   created.dwLowDateTime));
     ListFiles(directory);
 
     const wchar_t* actions = _wgetenv(L"VORPANEX_E2E_ACTIONS");
@@ -195,10 +321,24 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, LPWSTR, int) {
         if (name == L"readonly") LeaveReadOnly(directory);
         if (name == L"hold") HoldOpen(directory, value.c_str());
         if (name == L"junction") MakeJunction(directory, value);
+        if (name == L"list") ListFiles(directory);
+        if (name == L"rmdir") RemoveOwnDirectory(self, directory);
+        if (name == L"longname") MakeLongName(directory);
+        if (name == L"spawn") {
+            const wchar_t* child = _wgetenv(L"VORPANEX_E2E_CHILD_ACTIONS");
+            const bool ok = Spawn(directory + L"\\" + value, child ? child : L"");
+            Line("spawn", ok ? "started" : "failed");
+        }
+        if (name == L"outside") {
+            const std::wstring copy = TempFile(L"vorpanex-e2e-outside.exe");
+            const bool ok = CopyFileW(self, copy.c_str(), FALSE) && Spawn(copy, L"sleep:" + value);
+            Line("outside", ok ? "started" : "failed");
+        }
     }
 
     const wchar_t* exitText = _wgetenv(L"VORPANEX_E2E_EXIT");
     const int exitCode = exitText ? _wtoi(exitText) : 0;
+    Line("done_tick", std::to_string(GetTickCount()));
     Line("done", std::to_string(exitCode));
     fclose(record);
     return exitCode;

@@ -14,13 +14,16 @@ import glob
 import ntpath
 import os
 import pwd
+import re
 import shutil
 import subprocess
 import sys
 import time
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+sys.path.insert(1, os.path.join(os.path.dirname(os.path.abspath(__file__)), '..', 'release'))
 import make_archive  # noqa: E402
+import support as release  # noqa: E402
 
 SKIP = 77
 ENGLISH = {
@@ -233,6 +236,20 @@ def case_compressed(case, wine):
     check(not run.leaked, 'left behind: %s' % run.leaked)
 
 
+def case_signed(case, wine):
+    """A setup signed with osslsigncode runs: the signature after the archive is ignored."""
+    setup = case.setup_copy('SETUP.EXE')
+    path = case.packed_setup([setup])
+    signed = os.path.join(case.work, 'signed.exe')
+    release.sign(path, signed, case.work)
+    check(os.path.getsize(signed) > os.path.getsize(path), 'nothing appended by signing')
+    run = case.run(wine, signed, [], exit_code=9).finish()
+    check(run.exit_code() == '9', 'exit code %s, expected 9' % run.exit_code())
+    records = case.records_read()
+    check(len(records) == 1, 'setup ran %d times' % len(records))
+    check(not run.leaked, 'left behind: %s' % run.leaked)
+
+
 def case_setup32_wins(case, wine):
     with open(case.options.setup, 'rb') as handle:
         program = handle.read()
@@ -416,8 +433,189 @@ def case_japanese(case, wine):
     check(not run.leaked, 'left behind: %s' % run.leaked)
 
 
+def program(case):
+    with open(case.options.setup, 'rb') as handle:
+        return handle.read()
+
+
+def values(record, key):
+    value = record.get(key, [])
+    return value if isinstance(value, list) else [value]
+
+
+def hidden_wait_ms(run, record):
+    """Milliseconds from the setup program's end to the stub's."""
+    return int(run.report['exit_tick']) - int(record['done_tick'])
+
+
+# DLLs the stub once pulled in at load time through SHELL32, or that the system's own
+# DLLs load on demand; the run with +loaddll adds whatever else Wine's loader reports.
+PLANTED_ALWAYS = {'shell32.dll', 'shcore.dll', 'shlwapi.dll', 'version.dll', 'uxtheme.dll',
+                  'imm32.dll', 'dwmapi.dll', 'cryptbase.dll', 'profapi.dll'}
+
+
+def case_planted_dlls(case, wine):
+    path = case.stored_setup([(b'SETUP.EXE', program(case))])
+    wine.env['WINEDEBUG'] = '+loaddll'
+    try:
+        run = case.run(wine, path, [], exit_code=0)
+        output = run.process.communicate(timeout=150)[0].decode(errors='replace')
+    finally:
+        wine.env['WINEDEBUG'] = '-all'
+    loaded = {ntpath.basename(name).lower() for name in
+              re.findall(r'Loaded L"([^"]+\.dll)"', output, re.IGNORECASE)}
+    names = sorted(PLANTED_ALWAYS | loaded)
+    print('planted:', ' '.join(names))
+    for name in names:
+        shutil.copyfile(case.options.marker, os.path.join(os.path.dirname(path), name))
+    shutil.rmtree(case.records)
+    os.makedirs(case.records)
+    run = case.run(wine, path, [], exit_code=0).finish()
+    check(run.exit_code() == '0', 'exit code %s' % run.exit_code())
+    markers = sorted(glob.glob(os.path.join(case.records, 'planted-*')))
+    check(not markers, 'planted DLLs loaded: %s' % [os.path.basename(m) for m in markers])
+    check(len(case.records_read()) == 1, 'the setup program did not run')
+
+
+def case_swap(case, wine):
+    path = case.stored_setup([(b'SETUP.EXE', program(case)), (b'BIG.BIN', bytes(96 << 20))])
+    attack = os.path.join(case.work, 'attack.txt')
+    attacker = wine.start([case.options.setup, '--attack', windows_path(case.temp),
+                           windows_path(case.records), windows_path(case.options.user),
+                           windows_path(attack)])
+    deadline = time.time() + 120
+    while not os.path.exists(attack) and time.time() < deadline:
+        time.sleep(0.5)
+    run = case.run(wine, path, [], exit_code=9).finish(timeout=400)
+    attacker.communicate(timeout=240)
+    report = read_pairs(attack)
+    print('attacker:', report)
+    check(run.exit_code() == '9', 'exit code %s: not the archived setup' % run.exit_code())
+    records = case.records_read()
+    check(len(records) == 1, 'setup programs started: %d' % len(records))
+    created = int(records[0]['created'])
+    check(int(report.get('attempts', 0)) > 0, 'the attacker never saw the setup program')
+    for kind in ('write', 'rename', 'replace', 'delete'):
+        early = [when for when in values(report, kind) if int(when) < created]
+        check(not early, '%s succeeded %d times before the setup started' % (kind, len(early)))
+    check(not run.leaked, 'left behind: %s' % run.leaked)
+
+
+def case_arguments(case, wine):
+    path = case.stored_setup([(b'SETUP.EXE', program(case))])
+    tail = '/S /D=C:\\Program Files\\X "quoted arg"  a\\"b "" end '
+    run = case.run(wine, path, ['args:' + tail], exit_code=0).finish()
+    check(run.exit_code() == '0', 'exit code %s' % run.exit_code())
+    record = case.records_read()[0]
+    expected = '"%s" %s' % (record['module'], tail)
+    check(record['commandline'] == expected, 'command line %r, expected %r'
+          % (record['commandline'], expected))
+
+
+def case_work_directory_gone(case, wine):
+    path = case.stored_setup([(b'SETUP.EXE', program(case)), (b'data.txt', b'data\r\n')])
+    # (actions, may leave the directory) per row: the setup removes the work directory
+    # itself; the setup leaves a file whose path is too long for ANSI calls, which goes
+    # by its short name where the file system has one and is otherwise left in place.
+    for actions, may_leave in (('rmdir', False), ('longname', True)):
+        shutil.rmtree(case.records)
+        os.makedirs(case.records)
+        run = case.run(wine, path, [], actions=actions, exit_code=4).finish()
+        check(run.exit_code() == '4', '%s: exit code %s' % (actions, run.exit_code()))
+        record = case.records_read()[0]
+        check(record.get(actions) in ('done', 'made'), '%s: %s' % (actions, record.get(actions)))
+        wait = hidden_wait_ms(run, record)
+        check(wait < 15000, '%s: the stub waited %d ms after the setup' % (actions, wait))
+        check(may_leave or not run.leaked, '%s: left behind: %s' % (actions, run.leaked))
+        for directory in run.leaked:
+            shutil.rmtree(directory)
+    for moved in glob.glob(os.path.join(case.temp, 'vorpanex-e2e-moved-*.exe')):
+        os.remove(moved)
+
+
+def case_later_stages(case, wine):
+    data = b'needed by the second stage\r\n'
+    path = case.stored_setup([(b'SETUP.EXE', program(case)), (b'STAGE2.EXE', program(case)),
+                              (b'data.txt', data)])
+    run = case.run(wine, path, [], actions='spawn:STAGE2.EXE', exit_code=6,
+                   environment=[('VORPANEX_E2E_CHILD_ACTIONS', 'sleep:2000,list')]).finish()
+    check(run.exit_code() == '6', 'exit code %s, not the setup\'s' % run.exit_code())
+    stage = [r for r in case.records_read() if r['module'].upper().endswith('\\STAGE2.EXE')]
+    check(len(stage) == 1, 'second stage records: %d' % len(stage))
+    seen = values(stage[0], 'file').count('data.txt %d' % len(data))
+    check(seen == 2, 'the second stage saw data.txt %d times of 2 (first look, 2 s later)' % seen)
+    check(int(run.report['exit_tick']) >= int(stage[0]['done_tick']),
+          'the stub ended before the second stage')
+    check(not run.leaked, 'left behind: %s' % run.leaked)
+
+    shutil.rmtree(case.records)
+    os.makedirs(case.records)
+    run = case.run(wine, path, [], actions='outside:60000', exit_code=0).finish()
+    setup = [r for r in case.records_read() if 'ZEB' in r['module'].upper()][0]
+    check(setup.get('outside') == 'started', 'outside program: %s' % setup.get('outside'))
+    wait = hidden_wait_ms(run, setup)
+    check(wait < 15000, 'the stub waited %d ms for a program outside its directory' % wait)
+    check(not run.leaked, 'left behind: %s' % run.leaked)
+
+
+# Temporary-path lengths as GetTempPathA reports them (with the final backslash). Up to
+# 232 the work directory, "SETUP32.EXE" and a search pattern inside it fit 260
+# characters; beyond, the stub must refuse before it creates anything.
+TEMP_PATH_LENGTHS = (200, 231, 232, 233, 236, 237, 238, 239, 240, 245, 246, 250, 255, 259)
+LONGEST_RUNNING_TEMP_PATH = 232
+
+
+def case_temp_path_lengths(case, wine):
+    path = case.stored_setup([(b'SETUP.EXE', program(case)), (b'readme.txt', b'hello\r\n')])
+    base = 'C:\\vorpanex-e2e-temp'
+    shutil.rmtree(case.unix_path(base), ignore_errors=True)
+    for length in TEMP_PATH_LENGTHS:
+        rest = length - 1 - len(base)
+        windows = base + ''.join('\\' + 'd' * min(120, rest - done - 1)
+                                 for done in range(0, rest, 121))
+        check(len(windows) + 1 == length, 'built a path of %d' % (len(windows) + 1))
+        unix = case.unix_path(windows)
+        os.makedirs(unix)
+        shutil.rmtree(case.records)
+        os.makedirs(case.records)
+        run = case.run(wine, path, ['box', 'ok'], environment=[('TEMP', windows), ('TMP', windows)],
+                       exit_code=0, temp_directories=[unix]).finish()
+        records = case.records_read()
+        if length <= LONGEST_RUNNING_TEMP_PATH:
+            check(run.exit_code() == '0' and len(records) == 1 and 'box_text' not in run.report,
+                  '%d: exit %s, %d runs, box %s' % (length, run.exit_code(), len(records),
+                                                   run.report.get('box_text')))
+            wait = hidden_wait_ms(run, records[0])
+            check(wait < 15000, '%d: the stub waited %d ms after the setup' % (length, wait))
+        else:
+            check(run.exit_code() == '1603' and run.report.get('box_text') == ENGLISH[10002],
+                  '%d: exit %s, box %s' % (length, run.exit_code(), run.report.get('box_text')))
+            check(not records, '%d: the setup program ran' % length)
+        check(not os.listdir(unix), '%d: left behind: %s' % (length, os.listdir(unix)))
+        shutil.rmtree(case.unix_path(base))
+
+
+def set_log_pixels(wine, dpi):
+    wine.run(['reg', 'add', 'HKCU\\Control Panel\\Desktop', '/v', 'LogPixels', '/t',
+              'REG_DWORD', '/d', str(dpi), '/f'])
+    wine.stop_server()
+
+
+def case_high_dpi(case, wine):
+    path = case.stored_setup([(b'SETUP.EXE', program(case))])
+    set_log_pixels(wine, 144)
+    try:
+        run = case.run(wine, path, ['progress'], exit_code=0).finish()
+    finally:
+        set_log_pixels(wine, 96)
+    check(run.exit_code() == '0', 'exit code %s' % run.exit_code())
+    check(run.report.get('progress_dpi_awareness') == '1',
+          'DPI awareness %s, expected 1 (system)' % run.report.get('progress_dpi_awareness'))
+
+
 CASES = {
     'compressed': case_compressed,
+    'signed': case_signed,
     'setup32_wins': case_setup32_wins,
     'no_setup': case_no_setup,
     'corrupt': case_corrupt,
@@ -428,6 +626,13 @@ CASES = {
     'stubborn_files': case_stubborn_files,
     'junction': case_junction,
     'japanese': case_japanese,
+    'planted_dlls': case_planted_dlls,
+    'swap': case_swap,
+    'arguments': case_arguments,
+    'work_directory_gone': case_work_directory_gone,
+    'later_stages': case_later_stages,
+    'temp_path_lengths': case_temp_path_lengths,
+    'high_dpi': case_high_dpi,
 }
 
 
@@ -438,6 +643,7 @@ def main():
     parser.add_argument('--stub')
     parser.add_argument('--user')
     parser.add_argument('--setup')
+    parser.add_argument('--marker')
     parser.add_argument('--tool')
     parser.add_argument('--prefix', required=True)
     parser.add_argument('--work')
@@ -467,7 +673,7 @@ def main():
     shutil.rmtree(screens, ignore_errors=True)
     try:
         CASES[options.case](case, wine)
-    except Failure as failure:
+    except (Failure, release.Failure) as failure:
         print('FAILED %s: %s' % (options.case, failure))
         os.makedirs(screens, exist_ok=True)
         wine.screenshot(os.path.join(screens, 'at-failure.png'))

@@ -7,15 +7,18 @@
 // Each observation also saves the screen as REPORT.N-WHAT.bmp.
 // Steps, in order:
 //   env:NAME=VALUE  set an environment variable for the setup (before it starts)
+//   args:TEXT       the setup's arguments: its command line is "SETUP.EXE" TEXT
 //   start           start the setup (done by the first step that needs it)
-//   progress        wait for the progress window; report caption, status line, bar
+//   progress        wait for the progress window; report caption, status line, bar,
+//                   DPI awareness (0 unaware, 1 system, 2 per monitor, -1 unknown)
 //   status          wait until the status line is not empty; report it
 //   cancel          press Cancel on the progress window
 //   box             wait for a message box; report its caption and text, and whether
 //                   the progress window is still visible
 //   ok              press OK on the message box
 //   window:CAPTION  wait for a visible window with this caption (any process)
-//   exit            wait for the setup to end; report its exit code (always done last)
+//   exit            wait for the setup to end; report its exit code and the tick count
+//                   when its end was seen (always done last)
 #include <windows.h>
 #include <commctrl.h>
 
@@ -34,6 +37,7 @@ const DWORD EXIT_TIMEOUT_MS = 120000;
 FILE* report;
 PROCESS_INFORMATION setup;
 bool started;
+std::wstring arguments;
 HWND messageBox;
 
 std::string Utf8(const std::wstring& text) {
@@ -141,6 +145,19 @@ void SaveScreen(const char* what) {
     ReleaseDC(nullptr, screen);
 }
 
+// The window's DPI awareness, through calls that older systems lack.
+int DpiAwareness(HWND window) {
+    typedef void* (WINAPI * ContextOfWindow)(HWND);
+    typedef int(WINAPI * AwarenessOfContext)(void*);
+    HMODULE user = GetModuleHandleW(L"user32.dll");
+    ContextOfWindow contextOf = reinterpret_cast<ContextOfWindow>(
+        reinterpret_cast<void*>(GetProcAddress(user, "GetWindowDpiAwarenessContext")));
+    AwarenessOfContext awarenessOf = reinterpret_cast<AwarenessOfContext>(
+        reinterpret_cast<void*>(GetProcAddress(user, "GetAwarenessFromDpiAwarenessContext")));
+    if (contextOf == nullptr || awarenessOf == nullptr) return -1;
+    return awarenessOf(contextOf(window));
+}
+
 bool SetupEnded() { return WaitForSingleObject(setup.hProcess, 0) == WAIT_OBJECT_0; }
 
 template <typename Test>
@@ -163,6 +180,7 @@ bool WaitFor(const char* what, Test test) {
 bool Start(const wchar_t* program) {
     if (started) return true;
     std::wstring command = L"\"" + std::wstring(program) + L"\"";
+    if (!arguments.empty()) command += L" " + arguments;
     STARTUPINFOW startup = {};
     startup.cb = sizeof startup;
     if (!CreateProcessW(program, &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr,
@@ -183,6 +201,10 @@ bool Step(const wchar_t* step, const wchar_t* program) {
                                 assignment.substr(equals + 1).c_str());
         return true;
     }
+    if (wcsncmp(step, L"args:", 5) == 0) {
+        arguments = step + 5;
+        return true;
+    }
     if (!Start(program)) return false;
     if (wcscmp(step, L"start") == 0) return true;
     if (wcscmp(step, L"progress") == 0 || wcscmp(step, L"status") == 0) {
@@ -201,6 +223,8 @@ bool Step(const wchar_t* step, const wchar_t* program) {
         LineNumber("progress_bar",
                    static_cast<unsigned long>(SendMessageW(GetDlgItem(progress, 102), PBM_GETPOS, 0, 0)));
         Line("progress_button", Text(GetDlgItem(progress, IDCANCEL)));
+        fprintf(report, "progress_dpi_awareness=%d\n", DpiAwareness(progress));
+        fflush(report);
         return true;
     }
     if (wcscmp(step, L"cancel") == 0) {
@@ -276,6 +300,7 @@ int wmain(int argc, wchar_t** argv) {
     }
     DWORD code = 0;
     GetExitCodeProcess(setup.hProcess, &code);
+    LineNumber("exit_tick", GetTickCount());
     LineNumber("exit", code);
     fclose(report);
     return ok ? 0 : 1;

@@ -5,8 +5,10 @@
 //   bytes 1-3   original size, little-endian, low 21 bits (at most 2 MiB - 1)
 //   bytes 4-    the packed data; its length is the packed size
 // Once every packed bit has been taken the stream is zero bits without end; one more
-// chunk of that is decoded and the rest of the original size is skipped, which keeps a
-// run short without leaving a path of the decoder unexercised.
+// chunk of that is decoded and the rest of the original size is skipped. A run also
+// ends after the chunk in which the decoder refused its data (as extraction does) and
+// at the output budget, as if the original size ended there; that keeps it short
+// without leaving a path of the decoder unexercised.
 #include <stddef.h>
 #include <stdint.h>
 #include <string.h>
@@ -38,7 +40,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const uint32_t packedSize = static_cast<uint32_t>(size - 4);
 
     static const std::string path = ScratchRoot() + "/member.bin";
-    WriteWholeFile(path, data + 4, packedSize);
+    PlatformServeMemory(path.c_str(), data + 4, packedSize);
     if (!archiveReader.Open(path.c_str())) FuzzFailure("cannot open", path);
 
     // The window keeps earlier members' bytes; clear it so that a run depends on its
@@ -47,10 +49,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     extractionState.packedRemaining = packedSize;
     BeginDecode(method);
     int chunksOnZeroBits = 0;
-    while (originalSize != 0 && chunksOnZeroBits < 2) {
-        const uint32_t count = originalSize < WINDOW_SIZE ? originalSize : WINDOW_SIZE;
+    uint32_t decoded = 0;
+    while (originalSize != 0 && chunksOnZeroBits < 2 && decoded < FUZZ_OUTPUT_BUDGET &&
+           !DecodeSawBadData()) {
+        uint32_t count = originalSize < WINDOW_SIZE ? originalSize : WINDOW_SIZE;
+        if (count > FUZZ_OUTPUT_BUDGET - decoded) count = FUZZ_OUTPUT_BUDGET - decoded;
         DecodeChunk(count, extractionState.windowBuffer);
         originalSize -= count;
+        decoded += count;
         // The bit input takes bytes only while the packed size allows, so it can never
         // run into the end of a file that holds exactly the packed data.
         if (archiveReader.atEnd) FuzzFailure("decoder read past its packed data");

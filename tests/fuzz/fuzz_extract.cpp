@@ -18,15 +18,19 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     static const std::string input = root + "/input.lzh";
     // No trailing separator: the core must add the right one itself.
     static const std::string work = root + "/work";
-    WriteWholeFile(input, data, size);
-    if (mkdir(work.c_str(), 0700) != 0) FuzzFailure("cannot make", work);
-    const std::vector<std::string> before = ListDirectory(root);
+    PlatformServeMemory(input.c_str(), data, static_cast<UINT>(size));
+    // The work directory stays from run to run, emptied after each.
+    static const std::vector<std::string> before = [] {
+        if (mkdir(work.c_str(), 0700) != 0) FuzzFailure("cannot make", work);
+        return ListDirectory(ScratchRoot());
+    }();
 
     // Bytes before a member's start come from the window: the same for both runs.
     memset(extractionState.windowBuffer, 0, sizeof extractionState.windowBuffer);
     ResetSilentUi();
     const int result = ExtractArchiveAt(nullptr, input.c_str(), work.c_str(), 0);
     const int failure = extractionFailure;
+    if (extractionFailure == FAILURE_OPEN) FuzzFailure("the served input did not open");
     if ((result == 1) != (extractionFailure == FAILURE_NONE)) {
         FuzzFailure("result and failure disagree");
     }
@@ -45,8 +49,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             FuzzFailure("not a plain file", path);
         }
         if (!IsSafeMemberName(name.c_str())) FuzzFailure("unsafe name written", name);
+        RemoveTree(path);
     }
-    RemoveTree(work);
 
     memset(extractionState.windowBuffer, 0, sizeof extractionState.windowBuffer);
     ResetSilentUi();

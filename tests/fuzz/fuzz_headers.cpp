@@ -33,12 +33,13 @@ void CheckAcceptedHeader() {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     static const std::string path = ScratchRoot() + "/headers.lzh";
-    WriteWholeFile(path, data, size);
+    PlatformServeMemory(path.c_str(), data, static_cast<UINT>(size));
     inputSize = size;
     ResetSilentUi();
     fuzzMemberHook = CheckAcceptedHeader;
     const int result = ExtractArchiveAt(nullptr, path.c_str(), nullptr, 0);
     fuzzMemberHook = nullptr;
+    if (extractionFailure == FAILURE_OPEN) FuzzFailure("the served input did not open");
     if ((result == 1) != (extractionFailure == FAILURE_NONE)) {
         FuzzFailure("result and failure disagree");
     }

@@ -11,6 +11,7 @@
 
 #include <algorithm>
 
+#include "archive/archive.h"
 #include "archive/ui.h"
 
 volatile int CancelRequested;
@@ -19,6 +20,7 @@ void (*fuzzMemberHook)();
 namespace {
 
 int pumps;
+uint32_t outputBytes;
 
 void RemoveScratchAtExit() {
     RemoveTree(ScratchRoot());
@@ -37,10 +39,15 @@ void ShowStatusLine(HWND, const char*) {
 
 void ShowProgress(HWND, unsigned position) {
     if (position > 100) FuzzFailure("progress position above 100");
+    // Shown before each chunk: the chunk about to be decoded.
+    const uint32_t left = extractionState.originalRemaining;
+    outputBytes += left < WINDOW_SIZE ? left : WINDOW_SIZE;
+    if (outputBytes > FUZZ_OUTPUT_BUDGET) CancelRequested = 1;
 }
 
 void ResetSilentUi() {
     pumps = 0;
+    outputBytes = 0;
     CancelRequested = 0;
 }
 
@@ -59,13 +66,6 @@ const std::string& ScratchRoot() {
         atexit(RemoveScratchAtExit);
     }
     return root;
-}
-
-void WriteWholeFile(const std::string& path, const uint8_t* data, size_t size) {
-    FILE* file = fopen(path.c_str(), "wb");
-    if (file == nullptr) FuzzFailure("cannot create", path);
-    if (size != 0 && fwrite(data, 1, size, file) != size) FuzzFailure("cannot write", path);
-    if (fclose(file) != 0) FuzzFailure("cannot close", path);
 }
 
 std::vector<std::string> ListDirectory(const std::string& path) {

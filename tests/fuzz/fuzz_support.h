@@ -10,10 +10,13 @@
 #include <vector>
 
 // Every extraction pumps once per member and once per chunk of at most 32768 bytes. The
-// silent UI presses Cancel after this many pumps, so that one input costs at most about
-// a megabyte of output however large the sizes its headers declare; the core's own
-// Cancel path ends the run.
+// silent UI presses Cancel after this many pumps, or before a chunk that would take
+// the bytes decoded in this run past the output budget, so that an input declaring
+// gigabytes costs no more than a chunk or so (decoding is nearly all of a run's time);
+// the core's own Cancel path ends the run. The decoder target spends the budget on a
+// full chunk and a part of the next, where matches reach back across the window's end.
 const int FUZZ_PUMP_BUDGET = 40;
+const uint32_t FUZZ_OUTPUT_BUDGET = 40 * 1024;
 
 // Called by the silent UI each time the core shows a member's status line, after the
 // member's header was read and its extended headers skipped. Null: nothing to check.
@@ -26,9 +29,6 @@ int SilentUiPumps();
 // A directory of this process's own under the temporary directory, made on first use
 // and removed at exit. Every path a target uses lies inside it.
 const std::string& ScratchRoot();
-
-// Writes the bytes to the file, replacing it. Aborts on failure.
-void WriteWholeFile(const std::string& path, const uint8_t* data, size_t size);
 
 // The names in a directory, sorted, without "." and "..".
 std::vector<std::string> ListDirectory(const std::string& path);

@@ -143,6 +143,23 @@ def main():
                 seed = decoder_seed(method_id[3:4], original_size, packed)
                 write(decoder_dir, '%s-%d' % (name.replace('.lzh', ''), index), seed)
 
+    # The packer's round trip: byte 0 picks the method (5, 6, 0 by value mod 3) and
+    # --best (bit 0 of value / 3), bytes 1-2 the block budget (0: the encoder's choice).
+    pack_dir = os.path.join(corpus, 'pack')
+    clear_seeds(pack_dir)
+    with open(os.path.join(FIXTURES, 'MANIFEST.txt'), 'rb') as f:
+        text = f.read()[:2048]
+    noise = bytes((i * 7919 + (i >> 3) * 104729) % 251 for i in range(1500))
+    kinds = {'text': text, 'zeros': bytes(1200), 'bytes': bytes(range(256)) * 3,
+             'noise': noise, 'runs': b'ab' * 300 + b'abc' * 200 + bytes(range(50)) * 4}
+    for kind, data in kinds.items():
+        for selector, label in ((0, 'lh5'), (1, 'lh6'), (3, 'lh5-best'), (4, 'lh6-best')):
+            for budget in (0, 7):
+                name = '%s-%s%s' % (kind, label, '-blocks7' if budget else '')
+                write(pack_dir, name, bytes([selector]) + struct.pack('<H', budget) + data)
+    write(pack_dir, 'stored', bytes([2, 0, 0]) + text[:300])
+    write(pack_dir, 'empty-lh6', bytes([1, 0, 0]))
+
 
 if __name__ == '__main__':
     main()

@@ -47,6 +47,17 @@ std::vector<uint8_t> ReadFile(const std::string& path) {
     return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
+std::vector<uint8_t> FakeStub(size_t size) {
+    std::vector<uint8_t> stub(size, 'S');
+    const uint8_t mz[] = {'M', 'Z'};
+    const uint8_t peAt[] = {0x40, 0, 0, 0};
+    const uint8_t pe[] = {'P', 'E', 0, 0, 0x4C, 0x01};
+    memcpy(&stub[0], mz, sizeof mz);
+    memcpy(&stub[0x3C], peAt, sizeof peAt);
+    memcpy(&stub[0x40], pe, sizeof pe);
+    return stub;
+}
+
 std::vector<uint8_t> RandomBytes(size_t size, uint32_t seed) {
     std::mt19937 random(seed);
     std::vector<uint8_t> data(size);

@@ -26,6 +26,10 @@ private:
 void WriteFile(const std::string& path, const std::vector<uint8_t>& data);
 std::vector<uint8_t> ReadFile(const std::string& path);
 
+// A stand-in stub of size bytes (at least 70): the MZ and PE headers that pack
+// checks, filled with 'S'.
+std::vector<uint8_t> FakeStub(size_t size);
+
 // Test data, from fixed seeds.
 std::vector<uint8_t> RandomBytes(size_t size, uint32_t seed);
 std::vector<uint8_t> TextBytes(size_t size, uint32_t seed);

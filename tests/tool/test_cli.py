@@ -3,7 +3,10 @@
 
 usage: test_cli.py VORPANEX FIXTURES_DIR
 """
+import hashlib
+import json
 import os
+import signal
 import subprocess
 import sys
 import tempfile
@@ -21,9 +24,43 @@ def stored_member(name, data, crc=None):
     return make_archive.member(name.encode("latin-1"), data, crc)
 
 
-def run(*args, cwd=None):
-    return subprocess.run([TOOL, *args], capture_output=True, text=True, cwd=cwd,
-                          errors="replace")
+def fake_stub(size=1000):
+    """MZ and PE headers, as pack checks them, filled up with 'S'."""
+    head = b"MZ" + b"S" * 58 + (0x40).to_bytes(4, "little") + b"PE\0\0\x4c\x01"
+    return head + b"S" * (size - len(head))
+
+
+def zeros_member(name, size):
+    """An -lh5- member of `size` zero bytes in seven packed bytes: one block of size 0
+    (its codes last to the member's end) whose one symbol is a match of 256, 1 back."""
+    fields = [(0, 16), (0, 5), (0, 5), (0, 9), (509, 9), (0, 4), (0, 4)]
+    value = 0
+    for field, bits in fields:
+        value = value << bits | field
+    packed = (value << 4).to_bytes(7, "big")  # 52 bits and 4 of padding
+    header = bytearray(stored_member(name, packed, crc=0))
+    header[2:7] = b"-lh5-"
+    header[11:15] = size.to_bytes(4, "little")
+    header[1] = sum(header[2:2 + header[0]]) & 0xFF
+    return bytes(header)
+
+
+def wait_for_sigint_handler(process):
+    """Waits until the process catches SIGINT (SigCgt in /proc), as a user pressing
+    Ctrl-C during the work would find it."""
+    deadline = time.monotonic() + 30
+    while process.poll() is None and time.monotonic() < deadline:
+        with open("/proc/%d/status" % process.pid) as status:
+            caught = [line.split()[1] for line in status if line.startswith("SigCgt:")]
+        if caught and int(caught[0], 16) & (1 << (signal.SIGINT - 1)):
+            return True
+        time.sleep(0.01)
+    return False
+
+
+def run(*args, cwd=None, env=None, stdout=subprocess.PIPE):
+    return subprocess.run([TOOL, *args], stdout=stdout, stderr=subprocess.PIPE, text=True,
+                          cwd=cwd, errors="replace", env=env)
 
 
 class ToolVerbs(unittest.TestCase):
@@ -78,6 +115,20 @@ class ToolVerbs(unittest.TestCase):
         self.assertEqual(1, result.returncode)
         self.assertIn("TEXT.TXT: truncated", result.stderr)
 
+    def test_ctrl_c_exits_130(self):
+        # About 4 GiB to decode: the interrupt comes long before the end.
+        archive = self.write("zeros.lzh", zeros_member("ZEROS.BIN", 0xFFFFFF00) + b"\0")
+        for args in (["test", archive], ["extract", "-C", self.path("out"), archive]):
+            with self.subTest(args[0]):
+                process = subprocess.Popen([TOOL, *args], stdout=subprocess.DEVNULL,
+                                           stderr=subprocess.PIPE, text=True)
+                caught = wait_for_sigint_handler(process)
+                process.send_signal(signal.SIGINT)
+                _, errors = process.communicate(timeout=60)
+                self.assertTrue(caught, "no SIGINT handler")
+                self.assertEqual(130, process.returncode, errors)
+                self.assertIn("ZEROS.BIN", errors)
+
     def test_pack_extract_round_trip_keeps_bytes_and_times(self):
         source = os.path.join(self.dir, "source")
         os.mkdir(source)
@@ -92,7 +143,7 @@ class ToolVerbs(unittest.TestCase):
         for method in ("lh0", "lh5", "lh6"):
             with self.subTest(method):
                 setup = os.path.join(self.dir, method + ".exe")
-                result = run("pack", "-m", method, "--stub", self.write("stub.bin", b"MZ"),
+                result = run("pack", "-m", method, "--stub", self.write("stub.bin", fake_stub()),
                              "-o", setup, source)
                 self.assertEqual(0, result.returncode, result.stderr)
                 # A signature appended after the end marker is ignored.
@@ -135,6 +186,152 @@ class ToolVerbs(unittest.TestCase):
         short = run("test", self.write("short.exe", b"MZ" + bytes(100)))
         self.assertEqual(1, short.returncode)
         self.assertIn("too short", short.stderr)
+
+    def test_help_of_every_verb_is_complete(self):
+        for verb, options in [("pack", ["--output", "--method", "--best", "--stub",
+                                        "--archive-only", "--no-setup", "--codepage",
+                                        "--mtime", "--jobs", "--quiet", "--verbose"]),
+                              ("list", ["--format", "--codepage", "--quiet"]),
+                              ("test", ["--verbose", "--quiet"]),
+                              ("extract", ["--directory", "--verbose", "--quiet"])]:
+            text = run(verb, "--help").stdout
+            for needed in options + ["--help", "exit status", "example"]:
+                self.assertIn(needed, text, verb)
+
+    def test_version_names_the_tool_and_the_built_in_stub(self):
+        result = run("--version")
+        self.assertEqual(0, result.returncode)
+        self.assertTrue(result.stdout.startswith("vorpanex "), result.stdout)
+        self.assertEqual(result.stdout, run("-V").stdout)
+        if "SHA-256" in result.stdout:  # a tool built with its stub
+            self.assertRegex(result.stdout, r"file version \d+\.\d+\.\d+\.\d+")
+            self.assertRegex(result.stdout, r"SHA-256: [0-9a-f]{64}\n")
+
+    def test_options_in_gnu_style(self):
+        payload = self.payload()
+        stub = self.write("stub.bin", fake_stub())
+        cases = [
+            (["-qj2", "--stub=" + stub, "--output=" + self.path("a.exe"), payload], 0, ""),
+            (["-j", "2", "-q", "--stub", stub, "-o", self.path("b.exe"), "--", payload], 0, ""),
+            (["-j", "3x", "-o", self.path("c.exe"), payload], 2, "--jobs 3x"),
+            (["--frobnicate", "-o", self.path("c.exe"), payload], 2, "unknown option --frobnicate"),
+            (["-Z", payload], 2, "unknown option -Z"),
+            (["-o"], 2, "option -o needs a value"),
+        ]
+        for arguments, status, message in cases:
+            with self.subTest(arguments):
+                result = run("pack", *arguments)
+                self.assertEqual(status, result.returncode, result.stderr)
+                self.assertIn(message, result.stderr)
+                self.assertEqual("", result.stdout if status == 0 else "")
+        with open(self.path("a.exe"), "rb") as a, open(self.path("b.exe"), "rb") as b:
+            self.assertEqual(a.read(), b.read())
+
+    def test_same_bytes_in_every_time_zone(self):
+        payload = self.payload()
+        digests = set()
+        for zone in ("UTC", "Asia/Tokyo", "America/New_York"):
+            for how in (["--mtime", "2023-11-15T07:13:20+09:00"], ["--mtime", "@1700000000"],
+                        []):
+                env = dict(os.environ, TZ=zone, SOURCE_DATE_EPOCH="1700000000")
+                out = self.path("tz.lzh")
+                result = run("pack", "--archive-only", *how, "-o", out, payload, env=env)
+                self.assertEqual(0, result.returncode, result.stderr)
+                with open(out, "rb") as f:
+                    digests.add(hashlib.sha256(f.read()).hexdigest())
+        self.assertEqual(1, len(digests))
+        listing = run("list", out).stdout
+        self.assertIn("2023-11-14 22:13:20", listing)  # 1700000000 in UTC
+        for bad in ("2024-02-31", "2023-02-29T00:00Z", "1979-12-31", "yesterday", "12:00"):
+            with self.subTest(bad):
+                result = run("pack", "--archive-only", "--mtime", bad, "-o", out, payload)
+                self.assertEqual(2, result.returncode, bad)
+
+    def test_output_file_link_device_standard_output_and_failure(self):
+        payload = self.payload()
+        target = self.write("target.exe", b"old")
+        link = self.path("link.exe")
+        os.symlink("target.exe", link)
+        self.assertEqual(0, run("pack", "--archive-only", "-o", link, payload).returncode)
+        self.assertTrue(os.path.islink(link))
+        with open(target, "rb") as f:
+            packed = f.read()
+        self.assertEqual(0, packed[-1])
+        # A failed pack leaves OUT as it was.
+        result = run("pack", "--archive-only", "-o", link, payload, self.path("missing"))
+        self.assertEqual(1, result.returncode)
+        with open(target, "rb") as f:
+            self.assertEqual(packed, f.read())
+        self.assertEqual(["link.exe", "payload", "target.exe"], sorted(os.listdir(self.dir)))
+        result = run("pack", "--archive-only", "-o", "/dev/null", payload)
+        self.assertEqual(1, result.returncode)
+        self.assertIn("not a regular file", result.stderr)
+        with open(self.path("piped.lzh"), "w") as f:
+            result = run("pack", "--archive-only", "-o", "-", payload, stdout=f)
+        self.assertEqual(0, result.returncode, result.stderr)
+        with open(self.path("piped.lzh"), "rb") as f:
+            self.assertEqual(packed, f.read())
+        self.assertIn("-> -", result.stderr)  # the summary went to standard error
+
+    def test_failed_writes_to_standard_output_exit_1(self):
+        payload = self.payload()
+        archive = self.path("a.lzh")
+        run("pack", "--archive-only", "-o", archive, payload)
+        with open("/dev/full", "w") as full:
+            for arguments in (["list", archive], ["test", archive],
+                              ["pack", "--archive-only", "-o", "-", payload]):
+                with self.subTest(arguments[0]):
+                    result = run(*arguments, stdout=full)
+                    self.assertEqual(1, result.returncode)
+                    self.assertIn("No space left on device", result.stderr)
+
+    def test_list_json_and_several_files(self):
+        fixture = os.path.join(FIXTURES, "fx-lh5.lzh")
+        with open(fixture, "rb") as f:
+            signed = self.write("signed.lzh", f.read() + b"SIG" * 10)
+        result = run("list", "--format=json", fixture, signed)
+        self.assertEqual(0, result.returncode, result.stderr)
+        plain, appended = json.loads(result.stdout)
+        self.assertEqual(0, plain["appended_bytes"])
+        self.assertEqual(30, appended["appended_bytes"])
+        self.assertEqual(0, appended["archive_offset"])
+        first = plain["members"][0]
+        self.assertEqual({"name": "TEXT.TXT", "method": "-lh5-", "crc16": "7065",
+                          "header_offset": 0},
+                         {k: first[k] for k in ("name", "method", "crc16", "header_offset")})
+        self.assertRegex(first["time"], r"^\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d$")
+        second = plain["members"][1]
+        self.assertEqual(second["header_offset"],
+                         first["packed_size"] + 27 + len(first["name"]))
+        self.assertIn("30 bytes appended after the end marker", run("list", signed).stdout)
+        both = run("test", "-q", fixture, self.write("bad.lzh", b"\0not an archive"[1:]))
+        self.assertEqual(1, both.returncode)
+        self.assertEqual("", both.stdout)
+
+    def test_pack_messages(self):
+        payload = self.payload()
+        result = run("pack", "--archive-only", "-o", self.path("x.lzh"),
+                     os.path.join(payload, "SETUP.EXE"), os.path.join(payload, "SETUP.EXE"))
+        self.assertEqual(1, result.returncode)
+        self.assertIn("given twice", result.stderr)
+        for stub, message in ((b"MZ", "cut short"), (b"\x7fELF" + bytes(100), "no MZ header"),
+                              (fake_stub(49153), "at most 49152"),
+                              (fake_stub()[:64] + bytes(100), "without a PE header")):
+            with self.subTest(message):
+                result = run("pack", "--stub", self.write("s.bin", stub), "-o",
+                             self.path("x.exe"), payload)
+                self.assertEqual(1, result.returncode)
+                self.assertIn(message, result.stderr)
+
+    def path(self, name):
+        return os.path.join(self.dir, name)
+
+    def payload(self):
+        payload = self.path("payload")
+        os.makedirs(payload, exist_ok=True)
+        self.write("payload/SETUP.EXE", b"MZ setup" * 100)
+        self.write("payload/README.TXT", b"read me\r\n" * 50)
+        return payload
 
 
 if __name__ == "__main__":

@@ -8,7 +8,7 @@
 #include "archive/archive.h"
 #include "support.h"
 #include "tools/commands.h"
-#include "tools/pack.h"
+#include "tools/names.h"
 
 namespace {
 
@@ -20,7 +20,7 @@ struct Payload {
         WriteFile(in + "/SETUP.EXE", TextBytes(5000, 1));
         WriteFile(in + "/data.bin", RandomBytes(3000, 2));
         WriteFile(in + "/readme.txt", TextBytes(70000, 3));
-        WriteFile(directory.Join("stub.bin"), std::vector<uint8_t>(1000, 'S'));
+        WriteFile(directory.Join("stub.bin"), FakeStub(1000));
     }
 };
 

@@ -67,6 +67,22 @@ void PutSingleCodes(StreamWriter* w, int symbol, int distanceCountBits) {
     w->Put(0, distanceCountBits);  //   single symbol 0
 }
 
+// Length code: symbol 3 (length 1) is "0", symbols 1 and 2 (zero runs) "10" and "11".
+// Literal/length lengths: 1 for literals 0 and 1, then one zero run of `zeros` entries
+// (508 ends the list exactly at entry 510).
+void PutTwoLiteralsAndZeroRun(StreamWriter* w, int zeros) {
+    w->Put(4, 5);
+    w->PutLength(0);
+    w->PutLength(2);
+    w->PutLength(2);
+    w->Put(0, 2);  // no zero run
+    w->PutLength(1);
+    w->Put(510, 9);
+    w->Put(0, 2);  // symbol 3 twice
+    w->Put(3, 2);  // symbol 2: a run of 20 + 9 bits
+    w->Put(static_cast<uint32_t>(zeros - 20), 9);
+}
+
 std::vector<StreamCase> WellFormedCases() {
     std::vector<StreamCase> cases;
     cases.push_back({"single-symbol codes: 'B' three times, then a block of 'C' twice", '5',
@@ -170,6 +186,15 @@ std::vector<StreamCase> WellFormedCases() {
                          WriteFixedBlock(w, '4', {Literal('a'), Literal('b'), Match(5, 1)});
                      },
                      Text("abababa")});
+    cases.push_back({"a zero run ending exactly at entry 510", '5',
+                     [](StreamWriter* w) {
+                         w->Put(3, 16);  // block size 3
+                         PutTwoLiteralsAndZeroRun(w, 508);
+                         w->Put(0, 4);  // distance code: count 0,
+                         w->Put(0, 4);  //   single symbol 0
+                         w->Put(2, 3);  // literals 0, 1, 0
+                     },
+                     Bytes{0, 1, 0}});
     return cases;
 }
 
@@ -452,6 +477,11 @@ std::vector<BadCase> BadCases() {
              PutFixedSymbolLengths(w);
              w->Put(14, 4);
              for (int i = 0; i < 14; ++i) w->PutLength(4);
+         }},
+        {"zero run one past entry 510 (the overrun stays inside the decoder's record)", '5',
+         [](StreamWriter* w) {
+             w->Put(5, 16);
+             PutTwoLiteralsAndZeroRun(w, 509);
          }},
     };
 }

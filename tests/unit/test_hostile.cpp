@@ -447,6 +447,16 @@ TEST(HostileArchive, CompressedDataThatMustEnd) {
     before.Put(1, 16);
     PutSingleSymbolCodes(&before, 256, 3, 4);
     before.Put(0, 2);  // the distance code's extra bits: value 4 + 0
+    // Four packed bytes, a block the decoder would refuse (single length-code symbol
+    // 19): a member of original size 0 primes the bit input with them and reads nothing
+    // more, and the next header follows them.
+    StreamWriter refused;
+    refused.Put(5, 16);
+    refused.Put(0, 5);
+    refused.Put(19, 5);
+    Bytes primedOnly = PackedMember("-lh5-", "ZERO.BIN", refused.Finish(), 0, 0);
+    const Bytes after = Stored("AFTER.TXT", "after");
+    primedOnly.insert(primedOnly.end(), after.begin(), after.end());
 
     std::vector<Row> rows = {
         {"block size 0", Lh5(blockSizeZero, 70000, ReferenceCrc16(Bytes(70000, 'A'))),
@@ -455,6 +465,8 @@ TEST(HostileArchive, CompressedDataThatMustEnd) {
         {"distance before the member's start",
          Lh5(before, 3, ReferenceCrc16(Bytes(3, 0x5A))), SUCCEEDS, FAILURE_NONE,
          {"PACKED.BIN"}},
+        {"original size 0: primed, no symbol read", primedOnly, SUCCEEDS, FAILURE_NONE,
+         {"ZERO.BIN", "AFTER.TXT"}},
     };
     for (const Row& row : rows) RunRow(row);
 }

@@ -1,0 +1,49 @@
+# What `cmake --install` puts under the prefix, and the Debian package made from it
+# (`make package`): the tool with its embedded stub, the manual page and the bash
+# completion.
+include(GNUInstallDirs)
+
+install(TARGETS vorpanex RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+install(FILES ${CMAKE_SOURCE_DIR}/doc/vorpanex.1 DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+install(FILES ${CMAKE_SOURCE_DIR}/doc/vorpanex.bash-completion
+        DESTINATION ${CMAKE_INSTALL_DATADIR}/bash-completion/completions RENAME vorpanex)
+
+set(VORPANEX_PACKAGE_MAINTAINER "vorpanex maintainers <vorpanex@localhost>" CACHE STRING
+    "The Maintainer field of the Debian package")
+
+set(CPACK_GENERATOR DEB)
+set(CPACK_PACKAGE_NAME vorpanex)
+set(CPACK_PACKAGE_VENDOR vorpanex)
+set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "builds and checks self-extracting setups for 32-bit Windows")
+set(CPACK_PACKAGE_DESCRIPTION "\
+vorpanex packs a folder of setup files into a self-extracting setup for 32-bit \
+Windows (a small stub program followed by an LHA archive), and lists, tests and \
+extracts such setups and bare .lzh archives with the same decoding code that runs \
+inside the stub. The stub is built into the tool: making a setup needs no Windows \
+tools.")
+set(CPACK_DEBIAN_PACKAGE_MAINTAINER "${VORPANEX_PACKAGE_MAINTAINER}")
+set(CPACK_DEBIAN_PACKAGE_SECTION devel)
+set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
+set(CPACK_DEBIAN_PACKAGE_SUGGESTS "osslsigncode, wine")
+set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
+set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
+set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
+set(CPACK_STRIP_FILES ON)
+# dpkg-shlibdeps (dpkg-dev) names the exact library versions; without it, the libraries
+# that every g++ program links.
+find_program(VORPANEX_DPKG_SHLIBDEPS dpkg-shlibdeps)
+if(VORPANEX_DPKG_SHLIBDEPS)
+  set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+else()
+  set(CPACK_DEBIAN_PACKAGE_DEPENDS "libc6, libgcc-s1, libstdc++6")
+endif()
+
+# A tool without its stub cannot make setups: refuse to package it.
+if(VORPANEX_STUB_FILE AND EXISTS "${VORPANEX_STUB_FILE}")
+  set(CPACK_VORPANEX_STUB_EMBEDDED ON)
+else()
+  set(CPACK_VORPANEX_STUB_EMBEDDED OFF)
+endif()
+set(CPACK_PROJECT_CONFIG_FILE ${CMAKE_CURRENT_LIST_DIR}/package-check.cmake)
+
+include(CPack)

@@ -1,0 +1,99 @@
+// The setup program's file, held from its creation until the program has started, so
+// that no other process can write, rename or delete it in between (the stub may run
+// elevated: a swapped program would run with its rights).
+//
+// While the extraction writes it, the file is open for writing with read sharing only,
+// and a second, read-only handle that does not share deletion is taken at once. Before
+// the writer is closed, an image section is made from it: while that exists, the
+// system refuses to open the file for writing; the reader keeps refusing deletion and
+// renaming. Both are released once the program has started (or the run is over).
+#include <string.h>
+
+#include "archive/member_file.h"
+#include "shell/shell.h"
+
+namespace {
+
+const char* const SETUP_NAMES[SETUP_FILE_COUNT] = {"SETUP32.EXE", "SETUP.EXE"};
+
+struct SetupFile {
+    HANDLE writer;   // while the extraction writes the file (the extraction closes it)
+    HANDLE reader;   // no delete sharing: no rename, no deletion
+    HANDLE section;  // an image section: no writing
+    DWORD error;     // why the section could not be made (0 when it was)
+    char path[MAX_PATH];
+};
+
+SetupFile setupFiles[SETUP_FILE_COUNT];
+
+int SetupIndex(const char* name) {
+    for (int index = 0; index < SETUP_FILE_COUNT; ++index) {
+        if (lstrcmpiA(name, SETUP_NAMES[index]) == 0) return index;
+    }
+    return -1;
+}
+
+void CloseIfOpen(HANDLE* handle) {
+    if (*handle != nullptr) CloseHandle(*handle);
+    *handle = nullptr;
+}
+
+void Release(SetupFile* file) {
+    CloseIfOpen(&file->section);
+    CloseIfOpen(&file->reader);
+    file->writer = nullptr;
+    file->path[0] = 0;
+}
+
+}  // namespace
+
+HFILE CreateMemberFile(const char* path, const char* name) {
+    const int index = SetupIndex(name);
+    if (index < 0) return _lcreat(path, 0);
+    // The work directory's limit keeps it shorter; a longer path is never started.
+    if (strlen(path) >= MAX_PATH) return HFILE_ERROR;
+    // A second member of the same name replaces the first, as for any other file.
+    SetupFile* file = &setupFiles[index];
+    Release(file);
+    HANDLE writer = CreateFileA(path, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr,
+                                CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (writer == INVALID_HANDLE_VALUE) return HFILE_ERROR;
+    HANDLE reader = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (reader == INVALID_HANDLE_VALUE) {
+        CloseHandle(writer);
+        return HFILE_ERROR;
+    }
+    file->writer = writer;
+    file->reader = reader;
+    file->error = 0;
+    lstrcpynA(file->path, path, MAX_PATH);
+    return static_cast<HFILE>(reinterpret_cast<intptr_t>(writer));
+}
+
+HFILE CloseMemberFile(HFILE handle) {
+    for (SetupFile& file : setupFiles) {
+        if (file.writer == nullptr || HandleFromHfile(handle) != file.writer) continue;
+        file.section = CreateFileMappingA(file.writer, nullptr, PAGE_READONLY | SEC_IMAGE, 0, 0,
+                                          nullptr);
+        // Not an image this system can map: the launch reports it instead of starting
+        // a file that could then be changed.
+        file.error = file.section == nullptr ? GetLastError() : 0;
+        file.writer = nullptr;
+    }
+    return _lclose(handle);
+}
+
+const char* HeldSetupPath(DWORD* error) {
+    for (const SetupFile& file : setupFiles) {
+        if (file.reader == nullptr || file.writer != nullptr) continue;
+        *error = file.error;
+        return file.path;
+    }
+    *error = ERROR_FILE_NOT_FOUND;
+    return nullptr;
+}
+
+void ReleaseSetupFiles() {
+    for (SetupFile& file : setupFiles) Release(&file);
+}

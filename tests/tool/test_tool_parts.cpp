@@ -1,0 +1,152 @@
+// Parts of the command line that the command-line tests cannot pin down exactly:
+// option values, fixed times, SHA-256 and the stub's version resource.
+#include <gtest/gtest.h>
+#include <stdlib.h>
+#include <time.h>
+
+#include <algorithm>
+
+#include "support.h"
+#include "tools/commands.h"
+#include "tools/options.h"
+#include "tools/pack.h"
+#include "tools/sha256.h"
+#include "tools/times.h"
+
+namespace {
+
+TEST(PackOptions, GnuStyleFillsTheStruct) {
+    struct Case {
+        std::vector<std::string> arguments;
+        int status;
+        unsigned jobs;
+        bool quiet;
+        std::vector<std::string> inputs;
+    } cases[] = {
+        {{"-o", "x", "-j4", "in"}, 0, 4, false, {"in"}},
+        {{"--output=x", "--jobs", "12", "in", "more"}, 0, 12, false, {"in", "more"}},
+        {{"-qvj2", "-ox", "in"}, 0, 2, true, {"in"}},
+        {{"-o", "x", "--", "-j3", "--best"}, 0, 0, false, {"-j3", "--best"}},
+        {{"in", "-o", "x", "--jobs=1"}, 0, 1, false, {"in"}},
+        {{"-o", "x", "-j", "3x", "in"}, EXIT_USAGE, 0, false, {}},
+        {{"-o", "x", "-j", "0", "in"}, EXIT_USAGE, 0, false, {}},
+        {{"-o", "x", "-j", "99999999999999999999999", "in"}, EXIT_USAGE, 0, false, {}},
+        {{"-o", "x", "--codepage", "437", "in"}, EXIT_USAGE, 0, false, {}},
+        {{"-o", "x", "--best=yes", "in"}, EXIT_USAGE, 0, false, {}},
+        {{"-o", "x"}, EXIT_USAGE, 0, false, {}},
+        {{"in"}, EXIT_USAGE, 0, false, {}},
+    };
+    for (const Case& c : cases) {
+        std::vector<std::string> all = {"pack"};
+        all.insert(all.end(), c.arguments.begin(), c.arguments.end());
+        std::vector<char*> argv;
+        for (std::string& argument : all) argv.push_back(&argument[0]);
+        argv.push_back(nullptr);
+        PackOptions options;
+        bool done = false;
+        const int status = ParsePackOptions(static_cast<int>(all.size()), argv.data(), options,
+                                            done);
+        EXPECT_EQ(c.status, status) << c.arguments[0] << " " << c.arguments.back();
+        if (c.status != 0) continue;
+        EXPECT_EQ(c.jobs, options.jobs);
+        EXPECT_EQ(c.quiet, quietOutput);
+        EXPECT_EQ(c.inputs, options.inputs);
+        EXPECT_EQ("x", options.output);
+    }
+}
+
+TEST(FixedTimes, SameWordsInEveryZone) {
+    struct Case {
+        const char* text;
+        uint16_t date, time;  // 0, 0: refused
+    } cases[] = {
+        {"1700000000", 0x576E, 0xB1AA},                 // 2023-11-14 22:13:20 UTC
+        {"@1700000000", 0x576E, 0xB1AA},
+        {"2023-11-15T07:13:20+09:00", 0x576E, 0xB1AA},
+        {"2023-11-14T17:13:20-0500", 0x576E, 0xB1AA},
+        {"2023-11-14T22:13:20Z", 0x576E, 0xB1AA},
+        {"2023-11-14 22:13:20", 0x576E, 0xB1AA},         // no zone: as written
+        {"2024-02-29", 0x585D, 0},
+        {"1980-01-01T00:00:00Z", 0x0021, 0},
+        {"2107-12-31 23:59:58", 0xFF9F, 0xBF7D},
+        {"2024-02-30", 0, 0},
+        {"2100-02-29", 0, 0},
+        {"2024-13-01", 0, 0},
+        {"2024-01-01T24:00", 0, 0},
+        {"1979-12-31T23:59:59Z", 0, 0},
+        {"2024-01-01T00:00+24:00", 0, 0},
+        {"2024-1-1", 0, 0},
+        {"315532800x", 0, 0},
+        {"", 0, 0},
+    };
+    for (const char* zone : {"UTC", "Asia/Tokyo", "America/New_York"}) {
+        setenv("TZ", zone, 1);
+        tzset();
+        for (const Case& c : cases) {
+            DosStamp stamp;
+            const std::string error = ParseFixedTime(c.text, stamp);
+            if (c.date == 0) {
+                EXPECT_NE("", error) << c.text;
+                continue;
+            }
+            EXPECT_EQ("", error) << c.text;
+            EXPECT_EQ(c.date, stamp.date) << c.text << " in " << zone;
+            EXPECT_EQ(c.time, stamp.time) << c.text << " in " << zone;
+        }
+        bool clamped = false;
+        DosStamp stamp;
+        EXPECT_EQ("", ParseSourceDateEpoch("1700000000", stamp, clamped));
+        EXPECT_EQ(0x576E, stamp.date);
+        EXPECT_EQ("", ParseSourceDateEpoch("0", stamp, clamped));
+        EXPECT_TRUE(clamped);
+        EXPECT_EQ(0x0021, stamp.date);
+        EXPECT_NE("", ParseSourceDateEpoch("17e8", stamp, clamped));
+    }
+    unsetenv("TZ");
+    tzset();
+}
+
+TEST(Sha256, KnownDigests) {
+    const std::string million(1000000, 'a');
+    const std::pair<std::string, const char*> cases[] = {
+        {"", "e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855"},
+        {"abc", "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad"},
+        // 56 bytes: the length no longer fits the first padding block.
+        {"abcdbcdecdefdefgefghfghighijhijkijkljklmklmnlmnomnopnopq",
+         "248d6a61d20638b8e5c026930c3e6039a33ce45964ff2167f6ecedd419db06c1"},
+        {million, "cdc76e5c9914fb9281a1c7e284d73e67f1809a48a497200e046d39ccc7112cd0"},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(c.second, Sha256Hex(reinterpret_cast<const uint8_t*>(c.first.data()),
+                                      c.first.size()))
+            << c.first.size() << " bytes";
+    }
+}
+
+// --best spends seconds on one member: its progress must move within the member.
+TEST(BestProgress, ReportedThroughoutOneMember) {
+    std::vector<uint64_t> reports;
+    EncodeOptions options;
+    options.best = true;
+    options.progressContext = &reports;
+    options.progress = [](void* context, uint64_t done) {
+        static_cast<std::vector<uint64_t>*>(context)->push_back(done);
+    };
+    const std::vector<uint8_t> data = TextBytes(300000, 7);
+    CompressStream(data.data(), data.size(), options);
+    ASSERT_GE(reports.size(), 10u);
+    EXPECT_TRUE(std::is_sorted(reports.begin(), reports.end()));
+    EXPECT_LT(reports[reports.size() / 2], data.size());
+    EXPECT_EQ(data.size(), reports.back());
+}
+
+TEST(StubVersion, FromTheFixedFileInfo) {
+    std::vector<unsigned char> image(256, 0);
+    const unsigned char record[] = {0xBD, 0x04, 0xEF, 0xFE, 0, 0, 1, 0,
+                                    2, 0, 1, 0, 7, 0, 3, 0};  // 1.2, 3.7
+    std::copy(record, record + sizeof record, image.begin() + 100);
+    EXPECT_EQ("1.2.3.7", StubFileVersion(image.data(), image.size()));
+    EXPECT_EQ("", StubFileVersion(image.data(), 100));
+}
+
+}  // namespace

@@ -1,0 +1,102 @@
+// The member listing of list and pack.
+#include "tools/listing.h"
+
+#include "tools/terminal.h"
+#include "tools/times.h"
+
+namespace {
+
+std::string Hex(const std::string& bytes) {
+    std::string text;
+    char digits[3];
+    for (unsigned char byte : bytes) {
+        snprintf(digits, sizeof digits, "%02x", byte);
+        text += digits;
+    }
+    return text;
+}
+
+}  // namespace
+
+std::string JsonString(const std::string& text) {
+    std::string quoted = "\"";
+    for (unsigned char c : text) {
+        if (c == '"' || c == '\\') {
+            quoted += '\\';
+            quoted += static_cast<char>(c);
+        } else if (c < 0x20 || c == 0x7F) {
+            char escaped[8];
+            snprintf(escaped, sizeof escaped, "\\u%04x", c);
+            quoted += escaped;
+        } else {
+            quoted += static_cast<char>(c);
+        }
+    }
+    return quoted + "\"";
+}
+
+void PrintPlainListing(FILE* out, const ListedArchive& archive, const std::string& trailer) {
+    fprintf(out, "%-6s %10s %10s %6s %-4s  %-19s  %s\n", "Method", "Packed", "Original",
+            "Ratio", "CRC", "Date       Time", "Name");
+    uint64_t totalPacked = 0, totalOriginal = 0;
+    for (const ListedMember& member : archive.members) {
+        char ratio[16];
+        FormatRatio(ratio, sizeof ratio, member.packedSize, member.originalSize);
+        fprintf(out, "%-6s %10llu %10llu %6s %04X  %s  %s%s\n", member.method.c_str(),
+                static_cast<unsigned long long>(member.packedSize),
+                static_cast<unsigned long long>(member.originalSize), ratio, member.crc,
+                FormatDosStamp(member.dosDate, member.dosTime, ' ').c_str(),
+                member.name.c_str(), member.directory ? "/" : "");
+        totalPacked += member.packedSize;
+        totalOriginal += member.originalSize;
+    }
+    char ratio[16];
+    FormatRatio(ratio, sizeof ratio, totalPacked, totalOriginal);
+    const size_t count = archive.members.size();
+    fprintf(out, "%-6s %10llu %10llu %6s %-4s  %-19s  %zu file%s%s\n", "total",
+            static_cast<unsigned long long>(totalPacked),
+            static_cast<unsigned long long>(totalOriginal), ratio, "", "", count,
+            count == 1 ? "" : "s", trailer.c_str());
+    if (archive.endReached && archive.appendedBytes != 0) {
+        fprintf(out, "%llu byte%s appended after the end marker (ignored; a signature, "
+                "for instance)\n",
+                static_cast<unsigned long long>(archive.appendedBytes),
+                archive.appendedBytes == 1 ? "" : "s");
+    }
+}
+
+void PrintJsonListing(FILE* out, const std::vector<ListedArchive>& archives) {
+    fputs("[", out);
+    for (size_t a = 0; a < archives.size(); ++a) {
+        const ListedArchive& archive = archives[a];
+        fprintf(out, "%s\n  {\"file\": %s, \"archive_offset\": %llu, ", a == 0 ? "" : ",",
+                JsonString(archive.path).c_str(),
+                static_cast<unsigned long long>(archive.archiveOffset));
+        if (archive.endReached) {
+            fprintf(out, "\"appended_bytes\": %llu,",
+                    static_cast<unsigned long long>(archive.appendedBytes));
+        } else {
+            fputs("\"appended_bytes\": null,", out);
+        }
+        fprintf(out, " \"error\": %s,\n   \"members\": [",
+                archive.error.empty() ? "null" : JsonString(archive.error).c_str());
+        for (size_t m = 0; m < archive.members.size(); ++m) {
+            const ListedMember& member = archive.members[m];
+            char crc[8];
+            snprintf(crc, sizeof crc, "%04x", member.crc);
+            fprintf(out,
+                    "%s\n    {\"name\": %s, \"name_bytes\": \"%s\", \"directory\": %s, "
+                    "\"method\": %s, \"original_size\": %llu, \"packed_size\": %llu, "
+                    "\"crc16\": \"%s\", \"time\": \"%s\", \"header_offset\": %llu}",
+                    m == 0 ? "" : ",", JsonString(member.name).c_str(),
+                    Hex(member.rawName).c_str(), member.directory ? "true" : "false",
+                    JsonString(member.method).c_str(),
+                    static_cast<unsigned long long>(member.originalSize),
+                    static_cast<unsigned long long>(member.packedSize), crc,
+                    FormatDosStamp(member.dosDate, member.dosTime, 'T').c_str(),
+                    static_cast<unsigned long long>(member.headerOffset));
+        }
+        fputs(archive.members.empty() ? "]}" : "\n   ]}", out);
+    }
+    fputs(archives.empty() ? "]\n" : "\n]\n", out);
+}

@@ -1,0 +1,43 @@
+// The member listing that list prints and pack prints after writing: plain columns or
+// JSON.
+#ifndef VORPANEX_TOOLS_LISTING_H
+#define VORPANEX_TOOLS_LISTING_H
+
+#include <stdint.h>
+#include <stdio.h>
+
+#include <string>
+#include <vector>
+
+struct ListedMember {
+    std::string name;         // UTF-8 for the reader: converted, or with \xNN escapes
+    std::string rawName;      // the bytes stored in the archive
+    std::string method;       // "-lh5-"; unprintable bytes as '?'
+    uint64_t packedSize = 0;  // the data (extended headers not counted)
+    uint64_t originalSize = 0;
+    uint16_t crc = 0;
+    uint16_t dosDate = 0, dosTime = 0;
+    uint64_t headerOffset = 0;  // in the file
+    bool directory = false;   // a -lhd- entry
+};
+
+struct ListedArchive {
+    std::string path;
+    uint64_t archiveOffset = 0;
+    bool endReached = false;   // the end marker (or the end of the file) was read
+    uint64_t appendedBytes = 0;  // after the end marker, when endReached
+    std::vector<ListedMember> members;
+    std::string error;         // why the walk stopped early, or ""
+};
+
+// Columns, one line per member, a total line, and a line naming bytes appended after
+// the end marker. trailer goes after the member count on the total line.
+void PrintPlainListing(FILE* out, const ListedArchive& archive, const std::string& trailer);
+
+// Several archives as one JSON array of objects (README: "JSON listing").
+void PrintJsonListing(FILE* out, const std::vector<ListedArchive>& archives);
+
+// Text as a JSON string literal (quotes included).
+std::string JsonString(const std::string& text);
+
+#endif

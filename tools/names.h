@@ -1,0 +1,33 @@
+// Member names between the archive's code page and UTF-8: conversion for pack, the
+// case folding by which names must be unique, and names shown by list and extract.
+#ifndef VORPANEX_TOOLS_NAMES_H
+#define VORPANEX_TOOLS_NAMES_H
+
+#include <string>
+
+// Converts a UTF-8 file name to the code page (0: plain ASCII only; 932; 1252).
+// Returns false with a reason in error when that cannot be done.
+bool ConvertMemberName(const std::string& utf8, unsigned codePage, std::string& name,
+                       std::string& error);
+
+// The name as Windows compares names: letters of the code page folded to upper case.
+std::string FoldMemberName(const std::string& name, unsigned codePage);
+
+// A member name from the archive as UTF-8 text. Code page 0 keeps ASCII and shows
+// every other byte as \xNN; 932 and 1252 convert. Control bytes and bytes that do
+// not convert are shown as \xNN too. converted is false when any byte was escaped.
+std::string MemberNameToUtf8(const std::string& bytes, unsigned codePage, bool& converted);
+
+// The name to give the file on Linux: the converted UTF-8 name, or for code page 0
+// the bytes themselves. false (with a reason) when the name does not convert.
+bool MemberNameForDisk(const std::string& bytes, unsigned codePage, std::string& name,
+                       std::string& error);
+
+// True when the stub's name rule judges the name differently under code pages 932
+// and 1252 (a Shift_JIS trail byte 0x5C, for instance): the code page decides.
+bool NameDependsOnCodePage(const char* name);
+
+// The reason a code page conversion could not start (iconv_open failed), or "".
+std::string CodePageUnavailable(unsigned codePage);
+
+#endif

@@ -1,0 +1,121 @@
+// The shared command-line parser over getopt_long, and value checks.
+#include "tools/options.h"
+
+#include <getopt.h>
+#include <stdio.h>
+#include <string.h>
+
+#include <algorithm>
+
+#include "tools/commands.h"
+
+bool quietOutput;
+
+int UsageError(const char* verb, const std::string& message) {
+    fprintf(stderr, "vorpanex %s: %s\n(see `vorpanex %s --help`)\n", verb, message.c_str(),
+            verb);
+    return EXIT_USAGE;
+}
+
+int ParseOptions(int argc, char** argv, const std::vector<OptionSpec>& specs,
+                 const OptionHandler& handler, std::vector<std::string>& operands,
+                 bool& help) {
+    const char* verb = argv[0];
+    const int HELP_ID = 'h';
+    std::string shortOptions = ":h";  // ':' first: a missing value returns ':'
+    std::vector<option> longOptions;
+    longOptions.push_back({"help", no_argument, nullptr, HELP_ID});
+    for (const OptionSpec& spec : specs) {
+        if (spec.id > 0 && spec.id < 256) {
+            shortOptions += static_cast<char>(spec.id);
+            if (spec.takesValue) shortOptions += ':';
+        }
+        longOptions.push_back(
+            {spec.longName, spec.takesValue ? required_argument : no_argument, nullptr, spec.id});
+    }
+    longOptions.push_back({nullptr, 0, nullptr, 0});
+    help = false;
+    quietOutput = false;
+    opterr = 0;
+    optind = 0;  // glibc: a full restart, also of a scan left half-way by an earlier call
+    for (;;) {
+        int longIndex = -1;
+        const int id = getopt_long(argc, argv, shortOptions.c_str(), longOptions.data(),
+                                   &longIndex);
+        if (id == -1) break;
+        if (id == '?' || id == ':') {
+            // The option as the user wrote it: a short letter, or the long word.
+            // optind has moved past the argument at fault, except inside a cluster of
+            // short flags ("-Zq"), where the letter in optopt is the one at fault.
+            const char* argument = argv[optind - 1];
+            std::string written;
+            if (strncmp(argument, "--", 2) == 0 && argument[2] != 0) {
+                written = argument;
+                written.resize(std::min(written.find('='), written.size()));
+            }
+            if (optopt != 0 && !written.empty()) {
+                // A long option at fault carries its own id in optopt.
+                bool matches = false;
+                for (const option& known : longOptions) {
+                    if (known.name != nullptr && known.val == optopt &&
+                        strncmp(known.name, written.c_str() + 2, written.size() - 2) == 0) {
+                        matches = true;
+                    }
+                }
+                if (!matches) written.clear();
+            }
+            if (written.empty()) written = std::string("-") + static_cast<char>(optopt);
+            if (id == ':') return UsageError(verb, "option " + written + " needs a value");
+            if (optopt != 0 && strchr(argv[optind - 1], '=') != nullptr &&
+                strncmp(argv[optind - 1], "--", 2) == 0) {
+                return UsageError(verb, "option " + written + " takes no value");
+            }
+            // An abbreviation that fits several long options is not "unknown".
+            if (optopt == 0 && written.compare(0, 2, "--") == 0) {
+                int fits = 0;
+                for (const option& known : longOptions) {
+                    if (known.name != nullptr &&
+                        strncmp(known.name, written.c_str() + 2, written.size() - 2) == 0) {
+                        ++fits;
+                    }
+                }
+                if (fits > 1) return UsageError(verb, "option " + written + " is ambiguous");
+            }
+            return UsageError(verb, "unknown option " + written);
+        }
+        if (id == HELP_ID) {
+            help = true;
+            continue;
+        }
+        const std::string error = handler(id, optarg);
+        if (!error.empty()) return UsageError(verb, error);
+    }
+    for (int i = optind; i < argc; ++i) operands.push_back(argv[i]);
+    return 0;
+}
+
+bool ParseWholeNumber(const char* text, uint64_t low, uint64_t high, uint64_t& value) {
+    if (text == nullptr || *text == 0) return false;
+    uint64_t number = 0;
+    for (const char* p = text; *p != 0; ++p) {
+        if (*p < '0' || *p > '9') return false;
+        const uint64_t digit = static_cast<uint64_t>(*p - '0');
+        if (number > (UINT64_MAX - digit) / 10) return false;
+        number = number * 10 + digit;
+    }
+    if (number < low || number > high) return false;
+    value = number;
+    return true;
+}
+
+std::string ParseCodePage(const char* text, unsigned& codePage) {
+    if (strcmp(text, "932") == 0) {
+        codePage = 932;
+    } else if (strcmp(text, "1252") == 0) {
+        codePage = 1252;
+    } else {
+        return std::string("--codepage ") + text +
+               ": unsupported; use 932 (Japanese) or 1252 (Western)";
+    }
+    return "";
+}

@@ -1,0 +1,128 @@
+// pack: reading and compressing the members, several at once, with a progress bar.
+#include <errno.h>
+#include <fcntl.h>
+#include <stdio.h>
+#include <string.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <condition_variable>
+#include <mutex>
+#include <thread>
+
+#include "tools/options.h"
+#include "tools/pack.h"
+#include "tools/terminal.h"
+
+namespace {
+
+const uint64_t MAX_MEMBER_SIZE = 0xFFFFFFFFull;
+const unsigned MAX_JOBS = 16;
+
+// What one worker has reported of its member so far, added into the shared count.
+struct WorkerProgress {
+    std::atomic<uint64_t>* total;
+    uint64_t reported;
+};
+
+void OnEncodeProgress(void* context, uint64_t done) {
+    auto* progress = static_cast<WorkerProgress*>(context);
+    if (done > progress->reported) {
+        *progress->total += done - progress->reported;
+        progress->reported = done;
+    }
+}
+
+}  // namespace
+
+bool ReadWholeFile(const std::string& path, std::vector<uint8_t>& data, std::string& error) {
+    const int file = open(path.c_str(), O_RDONLY);
+    if (file < 0) {
+        error = path + ": " + strerror(errno);
+        return false;
+    }
+    data.clear();
+    uint8_t buffer[1 << 16];
+    for (;;) {
+        const ssize_t got = read(file, buffer, sizeof buffer);
+        if (got < 0) {
+            if (errno == EINTR) continue;
+            error = path + ": " + strerror(errno);
+            close(file);
+            return false;
+        }
+        if (got == 0) break;
+        data.insert(data.end(), buffer, buffer + got);
+        if (data.size() > MAX_MEMBER_SIZE) {
+            error = path + ": larger than 4 GiB, which an archive member cannot hold";
+            close(file);
+            return false;
+        }
+    }
+    close(file);
+    return true;
+}
+
+std::string CompressMembers(const PackOptions& options, std::vector<PackInput>& inputs,
+                            double& seconds, unsigned& workers) {
+    uint64_t totalBytes = 0;
+    for (const PackInput& input : inputs) totalBytes += static_cast<uint64_t>(input.status.st_size);
+    unsigned jobs = options.jobs != 0 ? options.jobs : std::thread::hardware_concurrency();
+    jobs = std::max(1u, std::min(jobs, MAX_JOBS));
+    workers = static_cast<unsigned>(std::min<size_t>(jobs, inputs.size()));
+
+    const double started = NowSeconds();
+    std::atomic<uint64_t> done{0};
+    std::atomic<size_t> nextMember{0};
+    std::atomic<bool> failed{false};
+    size_t finished = 0;
+    std::vector<std::string> errors(inputs.size());
+    std::mutex mutex;
+    std::condition_variable wake;
+    auto work = [&]() {
+        std::vector<uint8_t> data;
+        for (;;) {
+            const size_t index = nextMember++;
+            if (index >= inputs.size() || failed) break;
+            PackInput& input = inputs[index];
+            if (!ReadWholeFile(input.path, data, errors[index])) {
+                failed = true;
+            } else {
+                WorkerProgress progress = {&done, 0};
+                EncodeOptions encode;
+                encode.best = options.best;
+                encode.progress = OnEncodeProgress;
+                encode.progressContext = &progress;
+                input.packed = PackMember(data.data(), data.size(), encode, options.method);
+                OnEncodeProgress(&progress, data.size());
+            }
+            {
+                std::lock_guard<std::mutex> lock(mutex);
+                ++finished;
+            }
+            wake.notify_all();
+        }
+    };
+    std::vector<std::thread> threads;
+    for (unsigned k = 0; k < workers; ++k) threads.emplace_back(work);
+    {
+        // Redrawn several times a second with the time so far, so that a long member
+        // (--best) shows that work goes on between the encoder's reports.
+        std::unique_lock<std::mutex> lock(mutex);
+        while (finished < inputs.size() && !failed) {
+            wake.wait_for(lock, std::chrono::milliseconds(250));
+            if (quietOutput) continue;
+            char label[48];
+            snprintf(label, sizeof label, "packing (%.0f s)", NowSeconds() - started);
+            ProgressBar(label, done, totalBytes);
+        }
+    }
+    for (std::thread& thread : threads) thread.join();
+    ProgressDone();
+    seconds = NowSeconds() - started;
+    for (const std::string& error : errors) {
+        if (!error.empty()) return error;
+    }
+    return "";
+}
