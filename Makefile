@@ -9,6 +9,10 @@ CI_FUZZ_SECONDS ?= 60
 
 STUB = $(CURDIR)/build/win32/VORPANEX.exe
 
+# Where 32-bit programs run through qemu-i386 (scripts/enable-i386.sh), Wine needs the
+# emulator to reserve the whole 32-bit address space; elsewhere this changes nothing.
+export QEMU_RESERVED_VA ?= 0xffff0000
+
 .PHONY: all deps build build-win32 build-host test test-host test-win32 test-sanitize \
         test-fuzz test-reproducible demo bench fuzz clean tool package
 

@@ -3,26 +3,35 @@
 //
 // Format notes
 //   The archive is a sequence of members, then one 0 byte (the end marker); the end
-//   of the file in its place ends the sequence too. A member is a level-1 header,
-//   zero or more extended headers chained through 2-byte size fields, then its data
-//   (packed size minus the extended headers). Multi-byte fields are little-endian.
+//   of the file in its place ends the sequence too. Multi-byte fields are
+//   little-endian. Every member header starts with the same fields (offsets from the
+//   header's first byte; headerBuffer holds the header from its third byte on):
 //
-//   header byte  headerBuffer  width  field
-//   0            -             1      headerSize: bytes after the first two; 0 = end
-//   1            -             1      headerSum: low 8 bits of the sum of those bytes
-//   2            0             5      method id "-lh0-", "-lh4-", "-lh5-", "-lh6-"
-//   7            5             4      packed size (extended headers + data)
-//   11           9             4      original size
-//   15           13            2      MS-DOS time (local)
-//   17           15            2      MS-DOS date (local)
-//   19           17            1      attribute (0x20)
-//   20           18            1      level (1)
-//   21           19            1      name length L
-//   22           20            L      name, ANSI, no directory part
-//   22+L         headerSize-5  2      CRC-16/ARC of the uncompressed bytes
-//   24+L         headerSize-3  1      OS id ('M')
-//   25+L         headerSize-2  2      size of the first extended header, 0 = none
-//   The trailing three fields are found from the header's end, the name from L.
+//   byte  headerBuffer  width  field
+//   0     -             1      level 0/1: headerSize, bytes after the first two
+//   1     -             1      level 0/1: headerSum, low 8 bits of their sum
+//   0     -             2      level 2: size of the whole header, extended headers too
+//   2     0             5      method id "-lh0-", "-lh4-", "-lh5-", "-lh6-", "-lhd-"
+//   7     5             4      packed size
+//   11    9             4      original size
+//   15    13            4      level 0/1: MS-DOS time, then date (local); level 2:
+//                              Unix time (UTC seconds)
+//   19    17            1      attribute
+//   20    18            1      header level: 0, 1 or 2
+//
+//   Level 0: name length L, name (folders separated by '\' or '/'), CRC-16; any bytes
+//     after that up to headerSize are skipped. No extended headers. The packed size
+//     is the data.
+//   Level 1: name length L, name, CRC-16 (at headerSize - 5), OS id, size of the first
+//     extended header (at headerSize - 2). The extended headers come after the
+//     header and count in the packed size.
+//   Level 2: CRC-16, OS id, size of the first extended header (the base header is 26
+//     bytes); the extended headers are part of the header, not of the packed size.
+//   Extended header of size S (S >= 2): type byte, S - 3 bytes, size of the next (0 =
+//     last). Types read: 0x00 CRC-16 of the whole header (taken with this field as
+//     zero; checked at level 2), 0x01 file name, 0x02 folder (components separated by 0xFF, '\' or '/'),
+//     0x54 Unix time; every other type is skipped.
+//   Member paths are kept with '/' between folder components and the name.
 #ifndef VORPANEX_ARCHIVE_ARCHIVE_H
 #define VORPANEX_ARCHIVE_ARCHIVE_H
 
@@ -35,8 +44,14 @@ const uint32_t ARCHIVE_OFFSET = 49152;
 const uint32_t READER_BUFFER_SIZE = 4096;
 const uint32_t WINDOW_SIZE = 32768;
 const unsigned HEADER_BUFFER_SIZE = 256;   // 255 header bytes and a terminator
-const unsigned OUTPUT_PATH_SIZE = 300;     // a member's output path, terminator included
-const unsigned HEADER_FIXED_SIZE = 25;     // headerSize of a member with an empty name
+const unsigned OUTPUT_PATH_SIZE = 300;     // the status line text, terminator included
+const unsigned HEADER_FIXED_SIZE = 25;     // level-1 headerSize with an empty name
+const unsigned LEVEL0_FIXED_SIZE = 22;     // level-0 headerSize with an empty name
+const unsigned LEVEL2_BASE_SIZE = 26;      // level-2 header without extended headers
+// Every path formed for a member, and every search pattern ("\*.*") that the work
+// directory's removal forms in a folder, fits a MAX_PATH buffer: PathFits.
+const unsigned PATH_BUFFER_SIZE = 260;
+const unsigned SEARCH_PATTERN_ROOM = 4;    // "\*.*" after a folder's path
 
 // The one read-only byte source over the archive file: 4096-byte refills, one byte
 // handed out at a time; a 0 byte with atEnd set once the file has no more.
@@ -62,6 +77,8 @@ public:
     // Up to count bytes into destination, as count ReadByte calls would deliver them,
     // stopping at the end of the data. Returns the number delivered.
     uint32_t ReadBytes(unsigned char* destination, uint32_t count);
+    // The same without keeping the bytes.
+    uint32_t SkipBytes(uint32_t count);
 
     unsigned char buffer[READER_BUFFER_SIZE];
     uint32_t position;
@@ -90,7 +107,10 @@ enum ExtractionFailure {
     FAILURE_CANCELLED,     // Cancel was pressed
     FAILURE_CRC,           // CRC-16 mismatch
     FAILURE_BAD_DATA,      // compressed data outside the format's limits
-    FAILURE_READ           // the data ended before the file did: a read failed
+    FAILURE_READ,          // the data ended before the file did: a read failed
+    FAILURE_LEVEL,         // header level other than 0, 1 and 2
+    FAILURE_HEADER_CRC,    // the header's own CRC-16 (extended header 0x00) mismatch
+    FAILURE_NOT_FOLDER     // a folder on the member's path is a file or a link
 };
 
 // The member in hand. One global record.
@@ -107,10 +127,25 @@ struct ExtractionState {
     uint32_t archiveSize;
     HFILE outputFile;
     uint8_t windowBuffer[WINDOW_SIZE];
+
+    uint32_t archiveOffset;   // where the archive starts in the file
+
+    // The member in hand as NextMember found it.
+    uint32_t headerOffset;    // of its header, from the start of the file
+    uint32_t packedSize;      // as declared, extended headers of level 1 included
+    uint32_t originalSize;
+    uint8_t headerLevel;
+    uint8_t timeIsUnix;       // 1: unixTime is the member's time (level 2)
+    uint32_t unixTime;
+    int pathProblem;          // FAILURE_NAME or FAILURE_PATH_TOO_LONG when memberPath
+                              // cannot be used; FAILURE_NONE otherwise
+    char memberPath[PATH_BUFFER_SIZE];  // folders and name, '/' between them
 };
 
 extern ExtractionState extractionState;
 extern int extractionFailure;       // an ExtractionFailure, set when a result is 0
+extern uint32_t extractionSystemError;  // the system's error code of a failed create
+                                        // or write (GetLastError; errno on the host)
 extern uint32_t membersExtracted;   // members completed by the last extraction
 
 // CRC-16/ARC: reflected polynomial 0xA001, initial value 0, no final XOR.
@@ -129,7 +164,23 @@ void UpdateCrcBlock(const uint8_t* data, uint32_t count);
 uint32_t GetHeaderField(int offset, int width);
 uint8_t SumHeaderBytes();
 void ReadHeaderBytes(uint8_t* destination, unsigned count);
-int ReadMemberHeader();  // 0 end of archive, 1 header read, 2 bad header
+// Reads the next header's fixed part: 0 end of archive, 1 header read, 2 bad header
+// (extractionFailure says why). Extended headers are left to ReadExtendedHeaders.
+int ReadMemberHeader();
+// Reads the extended headers of the header in hand (level 1: off packedRemaining;
+// level 2: inside the header), checks a header CRC and fills memberPath. 1, or 0
+// with extractionFailure set.
+int ReadExtendedHeaders();
+
+// The member walk shared by list, test, extract and the stub. Between OpenArchive and
+// CloseArchive: NextMember puts the next member in hand (0 end of archive, 1 member,
+// 2 failure); ExtractMember and/or SkipMemberData consume it, and SkipMemberData must
+// be called before the next NextMember so that the walk goes by the packed size,
+// whatever the decoder took.
+int OpenArchive(const char* path, uint32_t offset);
+int NextMember();
+int SkipMemberData();
+void CloseArchive();
 
 // 1 when every member was extracted with a matching CRC-16, else 0.
 int ExtractArchive(HWND window, const char* modulePath, const char* workDirectory);
@@ -138,10 +189,12 @@ int ExtractArchive(HWND window, const char* modulePath, const char* workDirector
 int ExtractArchiveAt(HWND window, const char* archivePath, const char* workDirectory,
                      uint32_t offset);
 int ExtractMember(HWND window, const char* workDirectory);
-// Skips the extended headers that follow the header in hand and takes their sizes
-// off packedRemaining. 0 when the file ends inside them.
-int SkipExtendedHeaders();
 int WriteChunk(const uint8_t* data, uint32_t count, HFILE file);
+
+// 1 when directory + separator + relativePath, with room for a search pattern after
+// it and the terminator, fits PATH_BUFFER_SIZE: the one limit for every path formed
+// below the work directory.
+int PathFits(const char* directory, const char* relativePath);
 
 // Appends one separator (a backslash on Windows, a slash on the host) unless the path
 // already ends in a backslash or slash, then the name. The result must fit the buffer.

@@ -11,13 +11,25 @@ namespace {
 // Whether the member's bytes go to files or are only decoded and checked.
 bool verifyOnly;
 
+// The member's output path: the work directory joined with memberPath.
+char outputPath[PATH_BUFFER_SIZE];
+
 int Fail(int failure) {
     extractionFailure = failure;
     return 0;
 }
 
+int FailWithSystemError(int failure) {
+    extractionSystemError = static_cast<uint32_t>(GetLastError());
+    return Fail(failure);
+}
+
+// Closes and deletes the member's file: a member that fails leaves nothing behind.
 int FailClosing(int failure) {
-    if (!verifyOnly) _lclose(extractionState.outputFile);
+    if (!verifyOnly) {
+        _lclose(extractionState.outputFile);
+        DeleteFileA(outputPath);
+    }
     return Fail(failure);
 }
 
@@ -40,11 +52,49 @@ bool IsDeviceName(const char* name) {
     for (const char* device : devices) {
         if (EqualsIgnoringCase(name, stem, device)) return true;
     }
-    if (stem == 4 && (EqualsIgnoringCase(name, 3, "COM") || EqualsIgnoringCase(name, 3, "LPT")) &&
-        name[3] >= '1' && name[3] <= '9') {
-        return true;
+    // COM0-COM9 and LPT0-LPT9, and with the superscript digits 1, 2 and 3 of the
+    // Western code page (B9, B2, B3), which the system reserves as well.
+    if (stem == 4 && (EqualsIgnoringCase(name, 3, "COM") || EqualsIgnoringCase(name, 3, "LPT"))) {
+        const unsigned char digit = static_cast<unsigned char>(name[3]);
+        return (digit >= '0' && digit <= '9') || digit == 0xB9 || digit == 0xB2 ||
+               digit == 0xB3;
     }
     return false;
+}
+
+// Makes sure the folder at path exists as a real folder: created when missing; a
+// file or a link in its place fails the member.
+int EnsureFolder(const char* path) {
+    const DWORD attributes = GetFileAttributesA(path);
+    if (attributes == INVALID_FILE_ATTRIBUTES) {
+        if (!CreateDirectoryA(path, nullptr)) return FailWithSystemError(FAILURE_CREATE);
+        return 1;
+    }
+    if ((attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0 ||
+        (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
+        return Fail(FAILURE_NOT_FOLDER);
+    }
+    return 1;
+}
+
+// Forms outputPath for the member in hand and creates the folders on its way (the
+// member's own folder too when it is a folder entry).
+int PrepareOutputPath(const char* workDirectory, bool isFolder) {
+    const char* memberPath = extractionState.memberPath;
+    if (!PathFits(workDirectory, memberPath)) return Fail(FAILURE_PATH_TOO_LONG);
+    strcpy(outputPath, workDirectory);
+    JoinPath(outputPath, memberPath);
+    const size_t start = strlen(outputPath) - strlen(memberPath);
+    // '/' is never a trail byte of a double-byte character, so it marks exactly the
+    // separators between the member's folders.
+    for (size_t i = start; outputPath[i] != 0; ++i) {
+        if (outputPath[i] != '/') continue;
+        outputPath[i] = 0;
+        const int made = EnsureFolder(outputPath);
+        outputPath[i] = PATH_SEPARATOR;
+        if (!made) return 0;
+    }
+    return isFolder ? EnsureFolder(outputPath) : 1;
 }
 
 }  // namespace
@@ -79,22 +129,11 @@ int IsSafeMemberName(const char* name) {
     return 1;
 }
 
-int SkipExtendedHeaders() {
-    ExtractionState& state = extractionState;
-    uint32_t size = GetHeaderField(state.headerSize - 2, 2);
-    while (size != 0) {
-        state.packedRemaining -= size;
-        // A size of 1 wraps the count and runs the skip to the end of the data.
-        for (uint32_t skip = size - 2; skip != 0; --skip) {
-            archiveReader.ReadByte();
-            if (archiveReader.atEnd) return 0;
-        }
-        const uint32_t low = archiveReader.ReadByte();
-        const uint32_t high = archiveReader.ReadByte();
-        if (archiveReader.atEnd) return 0;
-        size = low + 256 * high;
-    }
-    return 1;
+int PathFits(const char* directory, const char* relativePath) {
+    return strlen(directory) + 1 + strlen(relativePath) + SEARCH_PATTERN_ROOM + 1 <=
+                   PATH_BUFFER_SIZE
+               ? 1
+               : 0;
 }
 
 int WriteChunk(const uint8_t* data, uint32_t count, HFILE file) {
@@ -111,31 +150,33 @@ int ExtractMember(HWND window, const char* workDirectory) {
     const uint8_t* header = state.headerBuffer;
     const char method = static_cast<char>(header[3]);
     if (header[0] != '-' || header[1] != 'l' || header[2] != 'h' || header[4] != '-' ||
-        (method != '0' && method != '4' && method != '5' && method != '6')) {
+        (method != '0' && method != '4' && method != '5' && method != '6' && method != 'd')) {
         return Fail(FAILURE_METHOD);
     }
-    const char* name = reinterpret_cast<const char*>(header + 20);
-    if (!IsSafeMemberName(name)) return Fail(FAILURE_NAME);
-
-    if (!SkipExtendedHeaders()) return Fail(FAILURE_TRUNCATED);
-
-    char text[OUTPUT_PATH_SIZE];
-    if (!verifyOnly) {
-        if (strlen(workDirectory) + 1 + strlen(name) + 1 > sizeof text) {
-            return Fail(FAILURE_PATH_TOO_LONG);
-        }
-        strcpy(text, workDirectory);
-        JoinPath(text, name);
-        state.outputFile = CreateMemberFile(text, name);
-        if (state.outputFile == HFILE_ERROR) return Fail(FAILURE_CREATE);
+    if (state.pathProblem != FAILURE_NONE) return Fail(state.pathProblem);
+    const bool isFolder = method == 'd';
+    // Stored data longer than the packed size would run into the next member.
+    if (method == '0' && state.originalRemaining > state.packedRemaining) {
+        return Fail(FAILURE_BAD_HEADER);
     }
 
+    if (!verifyOnly) {
+        if (!PrepareOutputPath(workDirectory, isFolder)) return 0;
+        if (!isFolder) {
+            state.outputFile = CreateMemberFile(outputPath, state.memberPath);
+            if (state.outputFile == HFILE_ERROR) return FailWithSystemError(FAILURE_CREATE);
+        }
+    }
+
+    char text[OUTPUT_PATH_SIZE];
     static const char STATUS_PREFIX[] = "Extracting : ";
-    static_assert(sizeof STATUS_PREFIX - 1 + 255 < OUTPUT_PATH_SIZE, "status line fits");
+    static_assert(sizeof STATUS_PREFIX - 1 + PATH_BUFFER_SIZE <= OUTPUT_PATH_SIZE,
+                  "status line fits");
     strcpy(text, STATUS_PREFIX);
-    strcpy(text + sizeof STATUS_PREFIX - 1, name);
+    strcpy(text + sizeof STATUS_PREFIX - 1, state.memberPath);
     ShowStatusLine(window, text);
     PumpOneMessage();
+    if (isFolder) return 1;
 
     state.runningCrc = 0;
     if (method != '0') BeginDecode(method);
@@ -149,74 +190,111 @@ int ExtractMember(HWND window, const char* workDirectory) {
         PumpOneMessage();
         if (CancelRequested) return FailClosing(FAILURE_CANCELLED);
         if (method == '0') {
-            if (archiveReader.ReadBytes(state.windowBuffer, count) != count) {
-                return FailClosing(FAILURE_TRUNCATED);
-            }
+            const uint32_t got = archiveReader.ReadBytes(state.windowBuffer, count);
+            state.packedRemaining -= got;
+            if (got != count) return FailClosing(FAILURE_TRUNCATED);
         } else {
             DecodeChunk(count, state.windowBuffer);
+            // Data the decoder refused fail the member here, whatever the CRC-16 of the
+            // zeros that would follow says, and without producing the rest of them.
+            if (DecodeSawBadData()) return FailClosing(FAILURE_BAD_DATA);
             // The bit input asked for a byte beyond the end of the file: the member is cut
             // short. Stop now rather than decode the rest of its declared size from zeros.
             if (archiveReader.atEnd) return FailClosing(FAILURE_TRUNCATED);
         }
         if (!WriteChunk(state.windowBuffer, count, state.outputFile)) {
+            extractionSystemError = static_cast<uint32_t>(GetLastError());
             return FailClosing(FAILURE_WRITE);
         }
         state.originalRemaining -= count;
     }
 
     if (!verifyOnly) {
-        // A date or time word that is not a valid DOS value leaves the time as it is.
         FILETIME local;
         FILETIME utc;
-        if (DosDateTimeToFileTime(state.fileDate, state.fileTime, &local) &&
-            LocalFileTimeToFileTime(&local, &utc)) {
-            SetFileTime(HandleFromHfile(state.outputFile), nullptr, nullptr, &utc);
+        bool timeKnown = false;
+        if (state.timeIsUnix) {
+            // Seconds since 1970 in UTC, as 100-ns ticks since 1601.
+            const uint64_t ticks = (static_cast<uint64_t>(state.unixTime) + 11644473600ULL) *
+                                   10000000ULL;
+            utc.dwLowDateTime = static_cast<DWORD>(ticks & 0xFFFFFFFFu);
+            utc.dwHighDateTime = static_cast<DWORD>(ticks >> 32);
+            timeKnown = true;
+        } else {
+            // A date or time word that is not a valid DOS value leaves the time as it is.
+            timeKnown = DosDateTimeToFileTime(state.fileDate, state.fileTime, &local) &&
+                        LocalFileTimeToFileTime(&local, &utc);
         }
-        CloseMemberFile(state.outputFile);
+        if (timeKnown) SetFileTime(HandleFromHfile(state.outputFile), nullptr, nullptr, &utc);
     }
 
     // A compressed member whose data the file could not supply is truncated, even when
     // the bytes lost held only padding and the CRC-16 matches.
-    if (method != '0' && archiveReader.atEnd) return Fail(FAILURE_TRUNCATED);
-    if (state.runningCrc != state.storedCrc) {
-        if (method != '0' && DecodeSawBadData()) return Fail(FAILURE_BAD_DATA);
-        return Fail(FAILURE_CRC);
-    }
+    if (method != '0' && archiveReader.atEnd) return FailClosing(FAILURE_TRUNCATED);
+    if (state.runningCrc != state.storedCrc) return FailClosing(FAILURE_CRC);
+    if (!verifyOnly) CloseMemberFile(state.outputFile);
     return 1;
 }
 
-int ExtractArchiveAt(HWND window, const char* archivePath, const char* workDirectory,
-                     uint32_t offset) {
+int OpenArchive(const char* path, uint32_t offset) {
     extractionFailure = FAILURE_NONE;
-    membersExtracted = 0;
-    verifyOnly = workDirectory == nullptr;
-    if (!archiveReader.Open(archivePath)) return Fail(FAILURE_OPEN);
+    extractionSystemError = 0;
+    ExtractionState& state = extractionState;
+    if (!archiveReader.Open(path)) return FailWithSystemError(FAILURE_OPEN);
     const LONG length = _llseek(archiveReader.handle, 0, FILE_END);
-    extractionState.archiveSize = static_cast<uint32_t>(length) - offset;
+    state.archiveSize = static_cast<uint32_t>(length) - offset;
+    state.archiveOffset = offset;
     if (length == HFILE_ERROR || static_cast<uint32_t>(length) < offset ||
         _llseek(archiveReader.handle, static_cast<LONG>(offset), FILE_BEGIN) == HFILE_ERROR) {
         archiveReader.Close();
         return Fail(FAILURE_SEEK);
     }
     BuildCrcTable();
-    for (;;) {
-        const int header = ReadMemberHeader();
-        if (header == 0) {
-            // Data that end before the file does are a failed read (or a file that shrank),
-            // not the end of the archive: members would go missing without a word.
-            if (archiveReader.atEnd && archiveReader.consumedBytes != extractionState.archiveSize) {
-                archiveReader.Close();
-                return Fail(FAILURE_READ);
-            }
-            break;
+    return 1;
+}
+
+int NextMember() {
+    const int header = ReadMemberHeader();
+    if (header == 0) {
+        // Data that end before the file does are a failed read (or a file that shrank),
+        // not the end of the archive: members would go missing without a word.
+        if (archiveReader.atEnd && archiveReader.consumedBytes != extractionState.archiveSize) {
+            Fail(FAILURE_READ);
+            return 2;
         }
-        if (header != 1 || !ExtractMember(window, workDirectory)) {
-            archiveReader.Close();
+        return 0;
+    }
+    if (header != 1 || !ReadExtendedHeaders()) return 2;
+    return 1;
+}
+
+int SkipMemberData() {
+    ExtractionState& state = extractionState;
+    const uint32_t skipped = archiveReader.SkipBytes(state.packedRemaining);
+    const bool complete = skipped == state.packedRemaining;
+    state.packedRemaining -= skipped;
+    return complete ? 1 : Fail(FAILURE_TRUNCATED);
+}
+
+void CloseArchive() {
+    if (archiveReader.handle != 0) archiveReader.Close();
+}
+
+int ExtractArchiveAt(HWND window, const char* archivePath, const char* workDirectory,
+                     uint32_t offset) {
+    membersExtracted = 0;
+    verifyOnly = workDirectory == nullptr;
+    if (!OpenArchive(archivePath, offset)) return 0;
+    for (;;) {
+        const int next = NextMember();
+        if (next == 0) break;
+        if (next != 1 || !ExtractMember(window, workDirectory) || !SkipMemberData()) {
+            CloseArchive();
             return 0;
         }
         ++membersExtracted;
     }
-    archiveReader.Close();
+    CloseArchive();
     return 1;
 }
 

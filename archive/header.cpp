@@ -3,10 +3,45 @@
 
 ExtractionState extractionState;
 int extractionFailure;
+uint32_t extractionSystemError;
 uint16_t Crc16Table[CRC_SLICES][256];
 
 static_assert(HEADER_BUFFER_SIZE >= 255 + 1, "headerBuffer holds the largest header");
 static_assert(HEADER_FIXED_SIZE == 20 + 5, "fixed fields, empty name, trailing fields");
+static_assert(LEVEL0_FIXED_SIZE == 20 + 2, "fixed fields, empty name, CRC-16");
+static_assert(LEVEL2_BASE_SIZE - 2 <= HEADER_BUFFER_SIZE, "level-2 base header fits");
+
+namespace {
+
+// Bytes 2..20 of every header: method id to level.
+const unsigned COMMON_FIELDS = 19;
+const unsigned LEVEL_OFFSET = 18;  // in headerBuffer
+
+// What the header in hand said beyond ExtractionState, for ReadExtendedHeaders.
+struct HeaderExtras {
+    uint32_t firstExtendedSize;  // size of the first extended header, 0 = none
+    uint32_t headerRemaining;    // level 2: header bytes not yet read
+    uint16_t headerCrc;          // CRC-16 of the header bytes read so far
+    unsigned nameLength;
+    unsigned folderLength;
+    bool nameTooLong;
+    bool folderTooLong;
+    char name[PATH_BUFFER_SIZE];
+    char folder[PATH_BUFFER_SIZE];
+};
+
+HeaderExtras extras;
+
+int FailHeader(int failure) {
+    extractionFailure = failure;
+    return 2;
+}
+
+uint16_t AddToCrc(uint16_t crc, uint8_t byte) {
+    return static_cast<uint16_t>(Crc16Table[0][(crc ^ byte) & 0xFF] ^ (crc >> 8));
+}
+
+}  // namespace
 
 void BuildCrcTable() {
     for (unsigned i = 0; i < 256; ++i) {
@@ -61,33 +96,225 @@ void ReadHeaderBytes(uint8_t* destination, unsigned count) {
 
 int ReadMemberHeader() {
     ExtractionState& state = extractionState;
+    state.headerOffset = state.archiveOffset + archiveReader.consumedBytes;
     state.headerSize = archiveReader.ReadByte();
     if (state.headerSize == 0) return 0;
     state.headerSum = archiveReader.ReadByte();
-    ReadHeaderBytes(state.headerBuffer, state.headerSize);
+    ReadHeaderBytes(state.headerBuffer, COMMON_FIELDS);
     // A header cut short by the end of the file would be judged partly on the bytes
     // of the header before it; it is refused as a whole.
-    if (archiveReader.atEnd) {
-        extractionFailure = FAILURE_BAD_HEADER;
-        return 2;
-    }
-    if (SumHeaderBytes() != state.headerSum) {
-        extractionFailure = FAILURE_HEADER_SUM;
-        return 2;
-    }
-    // The name must end before the trailing fields; this also guarantees the fixed
-    // fields (headerSize >= 25), and keeps every read and the terminator inside
-    // headerBuffer.
-    const unsigned nameEnd = 20u + state.headerBuffer[19];
-    if (state.headerSize < HEADER_FIXED_SIZE || nameEnd > state.headerSize - 5u) {
-        extractionFailure = FAILURE_BAD_HEADER;
-        return 2;
+    if (archiveReader.atEnd) return FailHeader(FAILURE_BAD_HEADER);
+    state.headerLevel = state.headerBuffer[LEVEL_OFFSET];
+    extras.firstExtendedSize = 0;
+    extras.headerRemaining = 0;
+    extras.nameLength = 0;
+    extras.folderLength = 0;
+    extras.nameTooLong = false;
+    extras.folderTooLong = false;
+
+    unsigned headerBytes;  // read into headerBuffer
+    if (state.headerLevel == 2) {
+        const uint32_t total = state.headerSize | (static_cast<uint32_t>(state.headerSum) << 8);
+        if (total < LEVEL2_BASE_SIZE) return FailHeader(FAILURE_BAD_HEADER);
+        headerBytes = LEVEL2_BASE_SIZE - 2;
+        ReadHeaderBytes(state.headerBuffer + COMMON_FIELDS, headerBytes - COMMON_FIELDS);
+        if (archiveReader.atEnd) return FailHeader(FAILURE_BAD_HEADER);
+        state.unixTime = GetHeaderField(13, 4);
+        state.timeIsUnix = 1;
+        state.fileTime = 0;
+        state.fileDate = 0;
+        state.storedCrc = static_cast<uint16_t>(GetHeaderField(19, 2));
+        extras.firstExtendedSize = GetHeaderField(22, 2);
+        extras.headerRemaining = total - LEVEL2_BASE_SIZE;
+    } else if (state.headerLevel == 0 || state.headerLevel == 1) {
+        headerBytes = state.headerSize;
+        if (headerBytes > COMMON_FIELDS) {
+            ReadHeaderBytes(state.headerBuffer + COMMON_FIELDS, headerBytes - COMMON_FIELDS);
+        }
+        if (archiveReader.atEnd) return FailHeader(FAILURE_BAD_HEADER);
+        if (SumHeaderBytes() != state.headerSum) return FailHeader(FAILURE_HEADER_SUM);
+        // The name must end before the CRC-16 (level 0) or the trailing fields (level
+        // 1); this also guarantees the fixed fields and keeps every read and the
+        // terminator inside headerBuffer.
+        const unsigned nameEnd = 20u + state.headerBuffer[19];
+        const unsigned crcOffset =
+            state.headerLevel == 0 ? nameEnd : state.headerSize - 5u;
+        if (state.headerSize < (state.headerLevel == 0 ? LEVEL0_FIXED_SIZE : HEADER_FIXED_SIZE) ||
+            nameEnd > crcOffset || crcOffset + 2 > state.headerSize) {
+            return FailHeader(FAILURE_BAD_HEADER);
+        }
+        state.fileTime = static_cast<uint16_t>(GetHeaderField(13, 2));
+        state.fileDate = static_cast<uint16_t>(GetHeaderField(15, 2));
+        state.timeIsUnix = 0;
+        state.unixTime = 0;
+        state.storedCrc = static_cast<uint16_t>(GetHeaderField(crcOffset, 2));
+        if (state.headerLevel == 1) {
+            extras.firstExtendedSize = GetHeaderField(state.headerSize - 2, 2);
+        }
+        extras.nameLength = state.headerBuffer[19];
+        memcpy(extras.name, state.headerBuffer + 20, extras.nameLength);
+        state.headerBuffer[nameEnd] = 0;
+    } else {
+        return FailHeader(FAILURE_LEVEL);
     }
     state.packedRemaining = GetHeaderField(5, 4);
     state.originalRemaining = GetHeaderField(9, 4);
-    state.fileTime = static_cast<uint16_t>(GetHeaderField(13, 2));
-    state.fileDate = static_cast<uint16_t>(GetHeaderField(15, 2));
-    state.storedCrc = static_cast<uint16_t>(GetHeaderField(state.headerSize - 5, 2));
-    state.headerBuffer[nameEnd] = 0;
+    state.packedSize = state.packedRemaining;
+    state.originalSize = state.originalRemaining;
+
+    uint16_t crc = AddToCrc(AddToCrc(0, state.headerSize), state.headerSum);
+    for (unsigned i = 0; i < headerBytes; ++i) crc = AddToCrc(crc, state.headerBuffer[i]);
+    extras.headerCrc = crc;
+    return 1;
+}
+
+namespace {
+
+bool IsSeparator(unsigned char c, bool slashes) {
+    return c == 0xFF || (slashes && (c == '\\' || c == '/'));
+}
+
+// Appends the components of `text` to memberPath, '/' between them. A separator at the
+// start makes the path absolute and refused; repeated and trailing separators are
+// dropped. Each component must be a safe name. Returns the problem found, if any.
+int AppendComponents(const char* text, unsigned length, bool slashes, unsigned* position) {
+    ExtractionState& state = extractionState;
+    int problem = FAILURE_NONE;
+    unsigned i = 0;
+    if (length > 0 && IsSeparator(static_cast<unsigned char>(text[0]), true)) {
+        problem = FAILURE_NAME;
+    }
+    while (i < length) {
+        unsigned end = i;
+        while (end < length && !IsSeparator(static_cast<unsigned char>(text[end]), slashes)) {
+            // A double-byte character: its trail byte (0x5C included) is no separator.
+            if (PlatformIsLeadByte(static_cast<unsigned char>(text[end])) && end + 1 < length) ++end;
+            ++end;
+        }
+        if (end > i) {
+            const unsigned start = *position + (*position > 0 ? 1 : 0);
+            if (start + (end - i) + 1 > PATH_BUFFER_SIZE) return FAILURE_PATH_TOO_LONG;
+            if (*position > 0) state.memberPath[*position] = '/';
+            memcpy(state.memberPath + start, text + i, end - i);
+            state.memberPath[start + (end - i)] = 0;
+            // A NUL inside a component would hide the rest of it from the check.
+            if (memchr(text + i, 0, end - i) != nullptr ||
+                !IsSafeMemberName(state.memberPath + start)) {
+                problem = FAILURE_NAME;
+            }
+            *position = start + (end - i);
+        }
+        i = end + 1;
+    }
+    return problem;
+}
+
+}  // namespace
+
+int ReadExtendedHeaders() {
+    ExtractionState& state = extractionState;
+    const bool levelTwo = state.headerLevel == 2;
+    uint16_t crc = extras.headerCrc;
+    bool crcPresent = false;
+    uint16_t storedHeaderCrc = 0;
+    uint32_t size = extras.firstExtendedSize;
+    while (size != 0) {
+        // Each size is taken from what the header (level 2) or the packed size (level
+        // 1) still holds, so the chain ends.
+        uint32_t& budget = levelTwo ? extras.headerRemaining : state.packedRemaining;
+        if (size < 2 || size > budget) {
+            extractionFailure = FAILURE_BAD_HEADER;
+            return 0;
+        }
+        budget -= size;
+        uint8_t type = 0xFF;  // a header of size 2 has no type byte
+        for (uint32_t i = 0; i + 2 < size; ++i) {
+            const uint8_t byte = archiveReader.ReadByte();
+            if (archiveReader.atEnd) break;
+            if (i == 0) {
+                type = byte;
+                crc = AddToCrc(crc, byte);
+                continue;
+            }
+            const uint32_t at = i - 1;  // in the content
+            if (type == 0x00 && at < 2) {
+                storedHeaderCrc = static_cast<uint16_t>(storedHeaderCrc | (byte << (8 * at)));
+                crcPresent = true;
+                crc = AddToCrc(crc, 0);
+                continue;
+            }
+            crc = AddToCrc(crc, byte);
+            if (type == 0x01) {
+                if (at < sizeof extras.name) extras.name[at] = static_cast<char>(byte);
+                extras.nameLength = at + 1;
+            } else if (type == 0x02) {
+                if (at < sizeof extras.folder) extras.folder[at] = static_cast<char>(byte);
+                extras.folderLength = at + 1;
+            }
+        }
+        if (type == 0x01 && size == 3) extras.nameLength = 0;
+        if (type == 0x02 && size == 3) extras.folderLength = 0;
+        const uint8_t low = archiveReader.ReadByte();
+        const uint8_t high = archiveReader.ReadByte();
+        if (archiveReader.atEnd) {
+            extractionFailure = FAILURE_TRUNCATED;
+            return 0;
+        }
+        crc = AddToCrc(AddToCrc(crc, low), high);
+        size = low + 256u * high;
+    }
+    // Level 2: whatever the chain left of the header (a padding byte) is skipped.
+    for (; levelTwo && extras.headerRemaining != 0; --extras.headerRemaining) {
+        crc = AddToCrc(crc, archiveReader.ReadByte());
+        if (archiveReader.atEnd) {
+            extractionFailure = FAILURE_TRUNCATED;
+            return 0;
+        }
+    }
+    // The CRC is checked in level-2 headers, where it covers the whole header. Level-1
+    // archives in the wild carry a 0x00 header whose value is not that CRC (it differs
+    // between headers that are identical but for their method); it is not enforced.
+    if (levelTwo && crcPresent && crc != storedHeaderCrc) {
+        extractionFailure = FAILURE_HEADER_CRC;
+        return 0;
+    }
+
+    // The member's path: folder components, then the name. Level 0 names carry their
+    // folders themselves, with '\\' or '/'; a name of another level is one component.
+    unsigned position = 0;
+    state.memberPath[0] = 0;
+    int problem = FAILURE_NONE;
+    if (extras.folderLength > sizeof extras.folder || extras.nameLength > sizeof extras.name) {
+        problem = FAILURE_PATH_TOO_LONG;
+    } else {
+        problem = AppendComponents(extras.folder, extras.folderLength, true, &position);
+        if (problem != FAILURE_PATH_TOO_LONG && extras.nameLength > 0) {
+            const bool slashes = state.headerLevel == 0;
+            int nameProblem;
+            if (slashes) {
+                nameProblem = AppendComponents(extras.name, extras.nameLength, true, &position);
+            } else {
+                // One component, taken whole so that a separator in it is refused.
+                const unsigned start = position + (position > 0 ? 1 : 0);
+                if (start + extras.nameLength + 1 > PATH_BUFFER_SIZE) {
+                    nameProblem = FAILURE_PATH_TOO_LONG;
+                } else {
+                    if (position > 0) state.memberPath[position] = '/';
+                    memcpy(state.memberPath + start, extras.name, extras.nameLength);
+                    state.memberPath[start + extras.nameLength] = 0;
+                    nameProblem = memchr(extras.name, 0, extras.nameLength) != nullptr ||
+                                          !IsSafeMemberName(state.memberPath + start)
+                                      ? FAILURE_NAME
+                                      : FAILURE_NONE;
+                    position = start + extras.nameLength;
+                }
+            }
+            if (problem == FAILURE_NONE || nameProblem == FAILURE_PATH_TOO_LONG) {
+                problem = nameProblem;
+            }
+        }
+        if (problem == FAILURE_NONE && position == 0) problem = FAILURE_NAME;
+    }
+    state.pathProblem = problem;
     return 1;
 }

@@ -34,20 +34,34 @@ void ArchiveReader::Refill() {
     position = 0;
 }
 
-uint32_t ArchiveReader::ReadBytes(unsigned char* destination, uint32_t count) {
+namespace {
+
+// Hands out up to count bytes (copied when destination is not null), refilling as
+// ReadByte does; stops at the end of the data.
+uint32_t Deliver(ArchiveReader* reader, unsigned char* destination, uint32_t count) {
     uint32_t delivered = 0;
     while (delivered < count) {
-        if (position == READER_BUFFER_SIZE) Refill();
-        if (position == available) {
-            atEnd = 1;
+        if (reader->position == READER_BUFFER_SIZE) reader->Refill();
+        if (reader->position == reader->available) {
+            reader->atEnd = 1;
             break;
         }
-        uint32_t run = available - position;
+        uint32_t run = reader->available - reader->position;
         if (run > count - delivered) run = count - delivered;
-        memcpy(destination + delivered, buffer + position, run);
-        position += run;
+        if (destination != nullptr) {
+            memcpy(destination + delivered, reader->buffer + reader->position, run);
+        }
+        reader->position += run;
         delivered += run;
     }
-    consumedBytes += delivered;
+    reader->consumedBytes += delivered;
     return delivered;
 }
+
+}  // namespace
+
+uint32_t ArchiveReader::ReadBytes(unsigned char* destination, uint32_t count) {
+    return Deliver(this, destination, count);
+}
+
+uint32_t ArchiveReader::SkipBytes(uint32_t count) { return Deliver(this, nullptr, count); }

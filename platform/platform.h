@@ -56,6 +56,17 @@ HFILE _lclose(HFILE file);                      // 0 on success, HFILE_ERROR on 
 HFILE _lcreat(LPCSTR path, int attributes);     // creates or truncates; mode 0644
 UINT _lwrite(HFILE file, const char* buffer, UINT count);
 
+// Folders and errors. GetFileAttributesA does not follow a symbolic link: a link
+// reports FILE_ATTRIBUTE_REPARSE_POINT, as a junction or link does on Windows.
+#define INVALID_FILE_ATTRIBUTES ((DWORD)0xFFFFFFFF)
+#define FILE_ATTRIBUTE_DIRECTORY 0x10
+#define FILE_ATTRIBUTE_NORMAL 0x80
+#define FILE_ATTRIBUTE_REPARSE_POINT 0x400
+DWORD GetFileAttributesA(LPCSTR path);
+BOOL CreateDirectoryA(LPCSTR path, void* securityAttributes);  // mode 0755
+BOOL DeleteFileA(LPCSTR path);
+DWORD GetLastError();  // errno of the last failed call
+
 // For fuzzing: from now on _lopen of exactly this path reads these bytes instead of a
 // file, through _lread and _llseek, until the next call (a null path ends it). The path
 // and the bytes must stay valid while in use. One memory file is open at a time.

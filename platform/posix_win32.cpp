@@ -137,6 +137,22 @@ UINT _lwrite(HFILE file, const char* buffer, UINT count) {
     return total;
 }
 
+DWORD GetFileAttributesA(LPCSTR path) {
+    struct stat info;
+    if (lstat(path, &info) != 0) return INVALID_FILE_ATTRIBUTES;
+    if (S_ISLNK(info.st_mode)) return FILE_ATTRIBUTE_REPARSE_POINT;
+    return S_ISDIR(info.st_mode) ? FILE_ATTRIBUTE_DIRECTORY : FILE_ATTRIBUTE_NORMAL;
+}
+
+BOOL CreateDirectoryA(LPCSTR path, void* securityAttributes) {
+    (void)securityAttributes;
+    return mkdir(path, 0755) == 0 ? TRUE : FALSE;
+}
+
+BOOL DeleteFileA(LPCSTR path) { return unlink(path) == 0 ? TRUE : FALSE; }
+
+DWORD GetLastError() { return static_cast<DWORD>(errno); }
+
 BOOL DosDateTimeToFileTime(WORD dosDate, WORD dosTime, FILETIME* fileTime) {
     static const unsigned char daysInMonth[12] = {31, 28, 31, 30, 31, 30,
                                                   31, 31, 30, 31, 30, 31};

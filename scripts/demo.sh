@@ -3,8 +3,10 @@
 # into build/demo/setup.exe, runs it under Wine, saves screenshots of the progress window
 # and of the setup program's window, and prints the exit code and whether the work
 # directory is gone. Then runs it once more at 144 DPI (150 %) for a screenshot of the
-# progress window as a high-DPI screen shows it. Expects both builds (build/win32 and
-# build/host) to be there.
+# progress window as a high-DPI screen shows it. Last, the same payload branded with an
+# example vendor's icon (drawn with ImageMagick), version information and execution
+# level: build/demo/branded-setup.exe, its listing and a screenshot of its progress
+# window with the new icon. Expects both builds (build/win32 and build/host) to be there.
 set -euo pipefail
 
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -91,5 +93,36 @@ if [ "$before" = "$after" ]; then
 else
   echo "work directory:        LEFT BEHIND: $(comm -13 <(echo "$before") <(echo "$after"))"
 fi
+plain_ok=no
+[ "${exit_code:-}" = "0" ] && [ "$before" = "$after" ] && plain_ok=yes
+
+# The branded setup: an example vendor's icon, version strings and execution level.
+branded_ok=yes
+if [ -x "$tool" ]; then
+  for size in 32 16; do
+    convert -size 32x32 xc:none -fill '#1f6fd0' -draw 'roundrectangle 1,1 30,30 6,6' \
+      -fill '#ffd23f' -draw 'polygon 16,5 19,13 27,13 21,18 23,27 16,22 9,27 11,18 5,13 13,13' \
+      -resize ${size}x${size} "PNG32:$out/vendor-$size.png"
+  done
+  convert "$out/vendor-32.png" "$out/vendor-16.png" "$out/vendor.ico"
+  "$tool" pack -q --stub "$win32/VORPANEX.exe" --icon "$out/vendor.ico" \
+    --version-info CompanyName="Hanabi Soft K.K." --version-info ProductName="Hanabi Paint" \
+    --version-info FileVersion=2.3.4.5 --version-info ProductVersion=2.3 \
+    --execution-level asInvoker -o "$out/branded-setup.exe" "$out/payload/"
+  "$tool" list "$out/branded-setup.exe" | sed -n '/^stub:/,$p'
+  report="$out/branded-report.txt"
+  echo "demo: running branded-setup.exe under Wine"
+  "$root/scripts/wine-run" --timeout 300 "$win32/tests/e2e/e2e_user.exe" \
+    "$(to_windows "$report")" "$(to_windows "$out/branded-setup.exe")" \
+    status "window:Vorpanex demo setup" || true
+  for shot in "$out"/branded-report.txt.*-status.bmp; do
+    [ -f "$shot" ] && convert "$shot" "$out/branded-progress-window.png"
+  done
+  rm -f "$out"/branded-report.txt.*.bmp "$out"/vendor-*.png
+  [ -f "$report" ] && sed -i 's/\r$//' "$report"
+  echo "branded window icon:   $(sed -n 's/^progress_icon=//p' "$report" | head -1)"
+  echo "branded exit code:     $(sed -n 's/^exit=//p' "$report" | head -1)"
+  [ "$(sed -n 's/^exit=//p' "$report" | head -1)" = "0" ] || branded_ok=no
+fi
 echo "screenshots:           $(ls "$out"/*.png 2>/dev/null | tr '\n' ' ')"
-[ "${exit_code:-}" = "0" ] && [ "$before" = "$after" ]
+[ "$plain_ok" = yes ] && [ "$branded_ok" = yes ]

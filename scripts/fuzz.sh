@@ -5,7 +5,7 @@
 # per target, and exits non-zero when any target found a crash, a hang or a leak.
 #
 #   FUZZ_SECONDS   seconds per target (default 60)
-#   FUZZ_TARGETS   targets to run (default: headers decoder extract pack)
+#   FUZZ_TARGETS   targets to run (default: headers decoder extract pack brand)
 #   FUZZ_MAX_LEN   largest input the fuzzer makes (default 16384)
 #   FUZZ_BUILD_DIR build directory (default: build/fuzz)
 #   FUZZ_JOBS      targets fuzzed at the same time (default 2, one per core)
@@ -19,7 +19,7 @@ set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=${FUZZ_BUILD_DIR:-$root/build/fuzz}
 seconds=${FUZZ_SECONDS:-60}
-targets=${FUZZ_TARGETS:-headers decoder extract pack}
+targets=${FUZZ_TARGETS:-headers decoder extract pack brand}
 max_len=${FUZZ_MAX_LEN:-16384}
 
 if ! command -v clang++ >/dev/null; then

@@ -28,14 +28,17 @@ for package in "${packages[@]}"; do
   [ "$status" = "install ok installed" ] || missing+=("$package")
 done
 
-if [ "${#missing[@]}" -eq 0 ]; then
-  exit 0
+if [ "${#missing[@]}" -gt 0 ]; then
+  echo "install-deps: installing ${missing[*]}"
+  if [[ " ${missing[*]} " == *:i386* ]] && ! dpkg --print-foreign-architectures | grep -qx i386; then
+    "${sudo[@]}" dpkg --add-architecture i386
+  fi
+  export DEBIAN_FRONTEND=noninteractive
+  "${sudo[@]}" apt-get update -qq
+  "${sudo[@]}" apt-get install -y -qq "${missing[@]}" >/dev/null
 fi
 
-echo "install-deps: installing ${missing[*]}"
-if [[ " ${missing[*]} " == *:i386* ]] && ! dpkg --print-foreign-architectures | grep -qx i386; then
-  "${sudo[@]}" dpkg --add-architecture i386
+# Wine's 32-bit loader must run: on machines without 32-bit support, through qemu.
+if [ -z "${1:-}" ]; then
+  "$(dirname "$0")/enable-i386.sh"
 fi
-export DEBIAN_FRONTEND=noninteractive
-"${sudo[@]}" apt-get update -qq
-"${sudo[@]}" apt-get install -y -qq "${missing[@]}" >/dev/null

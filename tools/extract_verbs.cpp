@@ -73,8 +73,7 @@ RunReport run;
 
 std::string CurrentName() {
     bool converted = false;
-    return MemberNameToUtf8(reinterpret_cast<const char*>(extractionState.headerBuffer + 20),
-                            0, converted);
+    return MemberNameToUtf8(extractionState.memberPath, 0, converted);
 }
 
 void PrintFinishedMembers(uint32_t finished, double now) {
@@ -149,12 +148,13 @@ int RunOne(const char* verb, const ExtractOptions& options, const char* path) {
         const int failure = extractionFailure;
         if (failure == FAILURE_OPEN || failure == FAILURE_SEEK || failure == FAILURE_READ) {
             fprintf(stderr, "vorpanex %s: %s: %s\n", verb, path, FailureText(failure));
-        } else if (failure == FAILURE_HEADER_SUM || failure == FAILURE_BAD_HEADER) {
+        } else if (failure == FAILURE_HEADER_SUM || failure == FAILURE_BAD_HEADER ||
+                   failure == FAILURE_LEVEL || failure == FAILURE_HEADER_CRC) {
             fprintf(stderr, "vorpanex %s: %s: header of member %u: %s\n", verb, path,
-                    membersExtracted + 1, FailureText(failure));
+                    membersExtracted + 1, FailureDetail(failure).c_str());
         } else {
             fprintf(stderr, "vorpanex %s: %s: %s: %s\n", verb, path, CurrentName().c_str(),
-                    FailureText(failure));
+                    FailureDetail(failure).c_str());
         }
         return failure == FAILURE_CANCELLED ? EXIT_CANCELLED : EXIT_BAD_ARCHIVE;
     }

@@ -62,6 +62,27 @@ const char* FailureText(int failure) {
         case FAILURE_CRC: return "CRC mismatch";
         case FAILURE_BAD_DATA: return "corrupt compressed data (CRC mismatch)";
         case FAILURE_READ: return "read error: the data end before the file does";
+        case FAILURE_LEVEL: return "header level not supported";
+        case FAILURE_HEADER_CRC: return "header CRC mismatch";
+        case FAILURE_NOT_FOLDER: return "a folder on the member's path is a file or a link";
         default: return "failed";
     }
+}
+
+std::string FailureDetail(int failure) {
+    char text[96];
+    if (failure == FAILURE_LEVEL) {
+        snprintf(text, sizeof text, "header level %u is not supported",
+                 extractionState.headerLevel);
+        return text;
+    }
+    if (failure == FAILURE_METHOD) {
+        std::string method;
+        for (int i = 0; i < 5; ++i) {
+            const char c = static_cast<char>(extractionState.headerBuffer[i]);
+            method += (c >= 0x20 && c < 0x7F) ? c : '?';
+        }
+        return "unsupported method " + method;
+    }
+    return FailureText(failure);
 }

@@ -15,5 +15,7 @@ long ArchiveOffsetOf(const char* verb, const char* path);
 bool IsSetupFile(const char* path);
 
 const char* FailureText(int failure);
+// The failure with what the header in hand adds (the level, the method).
+std::string FailureDetail(int failure);
 
 #endif

@@ -1,6 +1,7 @@
 // The list verb: the members of setups and archives, as columns or JSON.
 #include <stdio.h>
 #include <string.h>
+#include <time.h>
 
 #include "archive/archive.h"
 #include "tools/commands.h"
@@ -20,6 +21,8 @@ const char LIST_HELP[] =
     "(such as a signature), which list, test, extract and the setup ignore. FILE is a\n"
     "setup (it starts with \"MZ\"; its archive begins at offset 49152) or a bare .lzh\n"
     "archive. Several FILEs are listed one after the other, each under its name.\n"
+    "For a setup, the stub's version information, execution level and icon sizes\n"
+    "follow (\"stub\" in JSON; null for a bare archive).\n"
     "\n"
     "options:\n"
     "      --format=F     plain (default) or json\n"
@@ -60,61 +63,61 @@ std::string MethodOf(const uint8_t* header) {
     return method;
 }
 
-// Walks the archive's headers by their sizes, collecting what the listing shows.
+// The member's time as a local MS-DOS date and time word (level 2 stores Unix time).
+void LocalDosTime(const ExtractionState& state, uint16_t& date, uint16_t& time) {
+    date = state.fileDate;
+    time = state.fileTime;
+    if (!state.timeIsUnix) return;
+    const time_t seconds = static_cast<time_t>(state.unixTime);
+    struct tm local;
+    if (localtime_r(&seconds, &local) == nullptr || local.tm_year < 80) return;
+    date = static_cast<uint16_t>(((local.tm_year - 80) << 9) | ((local.tm_mon + 1) << 5) |
+                                 local.tm_mday);
+    time = static_cast<uint16_t>((local.tm_hour << 11) | (local.tm_min << 5) | (local.tm_sec / 2));
+}
+
+// Walks the archive with the core's member walk, collecting what the listing shows:
+// the same members, in the same order, that test and extract go through.
 void WalkArchive(const char* path, long offset, unsigned codePage, ListedArchive& listed) {
     listed.archiveOffset = static_cast<uint64_t>(offset);
-    if (!archiveReader.Open(path)) {
-        listed.error = FailureText(FAILURE_OPEN);
+    if (!OpenArchive(path, static_cast<uint32_t>(offset))) {
+        listed.error = FailureText(extractionFailure);
         return;
     }
-    const LONG length = _llseek(archiveReader.handle, 0, FILE_END);
-    _llseek(archiveReader.handle, static_cast<LONG>(offset), FILE_BEGIN);
-    static unsigned char scratch[READER_BUFFER_SIZE];
     for (;;) {
-        const uint64_t headerOffset = static_cast<uint64_t>(offset) + archiveReader.consumedBytes;
-        const int header = ReadMemberHeader();
-        if (header == 0) {
+        const int next = NextMember();
+        if (next == 0) {
             listed.endReached = true;
             const uint64_t consumed = archiveReader.consumedBytes;
-            const uint64_t size = static_cast<uint64_t>(length) - static_cast<uint64_t>(offset);
+            const uint64_t size = extractionState.archiveSize;
             listed.appendedBytes = size > consumed ? size - consumed : 0;
             break;
         }
-        if (header != 1) {
-            char text[64];
+        if (next != 1) {
+            char text[96];
             snprintf(text, sizeof text, "header of member %zu: %s", listed.members.size() + 1,
-                     FailureText(extractionFailure));
+                     FailureDetail(extractionFailure).c_str());
             listed.error = text;
             break;
         }
         ExtractionState& state = extractionState;
         ListedMember member;
-        member.rawName = reinterpret_cast<const char*>(state.headerBuffer + 20);
+        member.rawName = state.memberPath;
         bool converted = false;
         member.name = MemberNameToUtf8(member.rawName, codePage, converted);
         member.method = MethodOf(state.headerBuffer);
-        member.packedSize = state.packedRemaining;
-        member.originalSize = state.originalRemaining;
+        member.packedSize = state.packedSize;
+        member.originalSize = state.originalSize;
         member.crc = state.storedCrc;
-        member.dosDate = state.fileDate;
-        member.dosTime = state.fileTime;
-        member.headerOffset = headerOffset;
+        LocalDosTime(state, member.dosDate, member.dosTime);
+        member.headerOffset = state.headerOffset;
         listed.members.push_back(member);
-        if (!SkipExtendedHeaders()) {
-            listed.error = member.name + ": " + FailureText(FAILURE_TRUNCATED);
-            break;
-        }
-        for (uint32_t left = state.packedRemaining; left != 0;) {
-            const uint32_t step = left < sizeof scratch ? left : sizeof scratch;
-            if (archiveReader.ReadBytes(scratch, step) != step) break;
-            left -= step;
-        }
-        if (archiveReader.atEnd) {
+        if (!SkipMemberData()) {
             listed.error = member.name + ": " + FailureText(FAILURE_TRUNCATED);
             break;
         }
     }
-    archiveReader.Close();
+    CloseArchive();
 }
 
 }  // namespace
@@ -167,6 +170,10 @@ int ListCommand(int argc, char** argv) {
             continue;
         }
         WalkArchive(path, offset, options.codePage, listed);
+        std::string unreadable;  // a stub without readable resources just shows none
+        if (offset > 0) {
+            listed.stubDescribed = DescribeSetupFile(path, offset, listed.stub, unreadable);
+        }
         if (!listed.error.empty()) {
             fprintf(stderr, "vorpanex list: %s: %s\n", path, listed.error.c_str());
             status = EXIT_BAD_ARCHIVE;

@@ -63,7 +63,55 @@ void PrintPlainListing(FILE* out, const ListedArchive& archive, const std::strin
                 static_cast<unsigned long long>(archive.appendedBytes),
                 archive.appendedBytes == 1 ? "" : "s");
     }
+    if (!archive.stubDescribed) return;
+    const StubDescription& stub = archive.stub;
+    auto line = [&](const std::string& key, const std::string& value) {
+        std::string printable;
+        for (char c : value) printable += static_cast<unsigned char>(c) < 0x20 || c == 0x7F ? ' ' : c;
+        fprintf(out, "  %-18s %s\n", key.c_str(), printable.c_str());
+    };
+    fputs("stub:\n", out);
+    for (const auto& pair : stub.version.strings) line(pair.first, pair.second);
+    if (stub.hasVersion) {
+        line("file version", DottedVersion(stub.version.fileVersion));
+        line("product version", DottedVersion(stub.version.productVersion));
+    }
+    line("execution level", stub.executionLevel.empty() ? "(none)" : stub.executionLevel);
+    std::string icons;
+    for (const IconGroupEntry& icon : stub.icons) {
+        icons += (icons.empty() ? "" : ", ") + std::to_string(icon.width) + "x" +
+                 std::to_string(icon.height) + " " + std::to_string(icon.bitCount) + " bpp";
+    }
+    line("icon", icons.empty() ? "(none)" : icons);
 }
+
+namespace {
+
+// The stub's resources as a JSON object, or null for a bare archive.
+std::string StubJson(const ListedArchive& archive) {
+    if (!archive.stubDescribed) return "null";
+    const StubDescription& stub = archive.stub;
+    std::string json = "{\"version_info\": {";
+    for (size_t k = 0; k < stub.version.strings.size(); ++k) {
+        json += (k ? ", " : "") + JsonString(stub.version.strings[k].first) + ": " +
+                JsonString(stub.version.strings[k].second);
+    }
+    json += "}, \"file_version\": ";
+    json += stub.hasVersion ? JsonString(DottedVersion(stub.version.fileVersion)) : "null";
+    json += ", \"product_version\": ";
+    json += stub.hasVersion ? JsonString(DottedVersion(stub.version.productVersion)) : "null";
+    json += ", \"execution_level\": ";
+    json += stub.executionLevel.empty() ? "null" : JsonString(stub.executionLevel);
+    json += ", \"icons\": [";
+    for (size_t k = 0; k < stub.icons.size(); ++k) {
+        json += (k ? ", " : "") + std::string("{\"width\": ") + std::to_string(stub.icons[k].width) +
+                ", \"height\": " + std::to_string(stub.icons[k].height) +
+                ", \"bits_per_pixel\": " + std::to_string(stub.icons[k].bitCount) + "}";
+    }
+    return json + "]}";
+}
+
+}  // namespace
 
 void PrintJsonListing(FILE* out, const std::vector<ListedArchive>& archives) {
     fputs("[", out);
@@ -78,8 +126,9 @@ void PrintJsonListing(FILE* out, const std::vector<ListedArchive>& archives) {
         } else {
             fputs("\"appended_bytes\": null,", out);
         }
-        fprintf(out, " \"error\": %s,\n   \"members\": [",
-                archive.error.empty() ? "null" : JsonString(archive.error).c_str());
+        fprintf(out, " \"error\": %s,\n   \"stub\": %s,\n   \"members\": [",
+                archive.error.empty() ? "null" : JsonString(archive.error).c_str(),
+                StubJson(archive).c_str());
         for (size_t m = 0; m < archive.members.size(); ++m) {
             const ListedMember& member = archive.members[m];
             char crc[8];

@@ -9,11 +9,13 @@
 #include <string>
 #include <vector>
 
+#include "tools/pe_resources.h"
+
 struct ListedMember {
     std::string name;         // UTF-8 for the reader: converted, or with \xNN escapes
     std::string rawName;      // the bytes stored in the archive
     std::string method;       // "-lh5-"; unprintable bytes as '?'
-    uint64_t packedSize = 0;  // the data (extended headers not counted)
+    uint64_t packedSize = 0;  // as declared: level-1 extended headers and data
     uint64_t originalSize = 0;
     uint16_t crc = 0;
     uint16_t dosDate = 0, dosTime = 0;
@@ -28,10 +30,12 @@ struct ListedArchive {
     uint64_t appendedBytes = 0;  // after the end marker, when endReached
     std::vector<ListedMember> members;
     std::string error;         // why the walk stopped early, or ""
+    bool stubDescribed = false;  // a setup whose stub's resources could be read
+    StubDescription stub;
 };
 
-// Columns, one line per member, a total line, and a line naming bytes appended after
-// the end marker. trailer goes after the member count on the total line.
+// Columns, one line per member, a total line, a line naming bytes appended after
+// the end marker, and the stub's version information, execution level and icon. trailer goes after the member count on the total line.
 void PrintPlainListing(FILE* out, const ListedArchive& archive, const std::string& trailer);
 
 // Several archives as one JSON array of objects (README: "JSON listing").

@@ -35,6 +35,21 @@ const char PACK_HELP[] =
     "      --best         slower, smaller: optimal parsing instead of lazy matching\n"
     "      --stub=FILE    the stub to put in front instead of the built-in one: a\n"
     "                     Windows executable (MZ and PE headers) of at most 49152 bytes\n"
+    "      --icon=FILE    the setup's icon: an .ico file of 16x16 and 32x32 images at\n"
+    "                     4, 8 or 32 bits per pixel (bitmaps or PNG); its progress\n"
+    "                     window shows it too\n"
+    "      --version-info=KEY=VALUE\n"
+    "                     a version string of the setup (repeatable); KEY is one of\n"
+    "                     CompanyName, ProductName, FileDescription, FileVersion,\n"
+    "                     ProductVersion, LegalCopyright, OriginalFilename,\n"
+    "                     InternalName, Comments. FileVersion and ProductVersion are\n"
+    "                     a.b.c.d (1 to 4 numbers) and set the numeric version too;\n"
+    "                     keys not given keep the stub's values\n"
+    "      --execution-level=LEVEL\n"
+    "                     asInvoker, highestAvailable (the stub's own) or\n"
+    "                     requireAdministrator: the rights the setup asks Windows for.\n"
+    "                     A branded stub must still fit 49152 bytes, or nothing is\n"
+    "                     written; --stub and these options combine.\n"
     "      --archive-only write a bare archive without a stub\n"
     "      --no-setup     allow an archive without SETUP32.EXE or SETUP.EXE\n"
     "      --codepage=N   convert UTF-8 file names to code page 932 (Japanese) or 1252\n"
@@ -78,6 +93,9 @@ enum PackOptionId {
     OPTION_NO_SETUP,
     OPTION_CODEPAGE,
     OPTION_MTIME,
+    OPTION_ICON,
+    OPTION_VERSION_INFO,
+    OPTION_EXECUTION_LEVEL,
 };
 
 int Failure(const std::string& message) {
@@ -122,6 +140,9 @@ int ParsePackOptions(int argc, char** argv, PackOptions& options, bool& done) {
         {"no-setup", OPTION_NO_SETUP, false},
         {"codepage", OPTION_CODEPAGE, true},
         {"mtime", OPTION_MTIME, true},
+        {"icon", OPTION_ICON, true},
+        {"version-info", OPTION_VERSION_INFO, true},
+        {"execution-level", OPTION_EXECUTION_LEVEL, true},
     };
     bool haveMtime = false;
     auto handle = [&](int id, const char* value) -> std::string {
@@ -156,6 +177,27 @@ int ParsePackOptions(int argc, char** argv, PackOptions& options, bool& done) {
                 haveMtime = true;
                 options.haveFixedTime = true;
                 return ParseFixedTime(value, options.fixedTime);
+            case OPTION_ICON:
+                if (*value == 0) return "--icon needs an .ico file";
+                options.branding.iconPath = value;
+                break;
+            case OPTION_VERSION_INFO: {
+                std::string key, text;
+                const std::string problem = CheckVersionArgument(value, key, text);
+                if (!problem.empty()) return "--version-info " + problem;
+                for (const auto& given : options.branding.versionInfo) {
+                    if (given.first == key) return "--version-info " + key + " given twice";
+                }
+                options.branding.versionInfo.emplace_back(key, text);
+                break;
+            }
+            case OPTION_EXECUTION_LEVEL:
+                if (!IsExecutionLevel(value)) {
+                    return std::string("--execution-level ") + value + ": use asInvoker, "
+                           "highestAvailable or requireAdministrator";
+                }
+                options.branding.executionLevel = value;
+                break;
         }
         return "";
     };
@@ -174,6 +216,10 @@ int ParsePackOptions(int argc, char** argv, PackOptions& options, bool& done) {
     if (options.inputs.empty()) return UsageError("pack", "no FILE or DIR to pack");
     if (options.archiveOnly && !options.stubPath.empty()) {
         return UsageError("pack", "--stub and --archive-only exclude each other");
+    }
+    if (options.archiveOnly && !options.branding.Empty()) {
+        return UsageError("pack", "--icon, --version-info and --execution-level brand the "
+                          "stub, which --archive-only leaves out");
     }
     if (!haveMtime) {
         const char* epoch = getenv("SOURCE_DATE_EPOCH");
@@ -211,6 +257,17 @@ std::string LoadStub(const PackOptions& options, std::vector<uint8_t>& stub) {
     return "";
 }
 
+std::string BrandLoadedStub(const PackOptions& options, std::vector<uint8_t>& stub) {
+    if (options.archiveOnly || options.branding.Empty()) return "";
+    Branding branding = options.branding;
+    std::string error;
+    if (!branding.iconPath.empty() && !ReadWholeFile(branding.iconPath, branding.icon, error)) {
+        return error;
+    }
+    if (!BrandStub(stub, branding, ARCHIVE_OFFSET, error)) return error;
+    return "";
+}
+
 std::string WriteSetup(const PackOptions& options, const std::vector<uint8_t>& stub,
                        const std::vector<PackInput>& inputs) {
     OutputFile out;
@@ -240,6 +297,7 @@ int PackCommand(int argc, char** argv) {
 
     std::vector<uint8_t> stub;
     std::string error = LoadStub(options, stub);
+    if (error.empty()) error = BrandLoadedStub(options, stub);
     if (!error.empty()) return Failure(error);
     std::vector<PackInput> inputs;
     error = CollectMembers(options, inputs);

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "encode/encoder.h"
+#include "tools/pe_resources.h"
 #include "tools/times.h"
 
 struct PackOptions {
@@ -24,6 +25,7 @@ struct PackOptions {
     unsigned jobs = 0;           // 0: the number of CPUs
     bool haveFixedTime = false;  // --mtime or SOURCE_DATE_EPOCH
     DosStamp fixedTime;
+    Branding branding;           // --icon, --version-info, --execution-level
     std::vector<std::string> inputs;
 };
 
@@ -54,6 +56,10 @@ std::string CompressMembers(const PackOptions& options, std::vector<PackInput>& 
 // The stub to put in front: --stub FILE checked to be a Windows executable of at most
 // 49152 bytes, or the built-in one. "" or an error text.
 std::string LoadStub(const PackOptions& options, std::vector<uint8_t>& stub);
+
+// Applies --icon, --version-info and --execution-level to the loaded stub (nothing
+// without them). "" or an error text; a stub that would outgrow 49152 bytes is one.
+std::string BrandLoadedStub(const PackOptions& options, std::vector<uint8_t>& stub);
 
 // Writes stub, padding, members and end marker to OUT through a temporary file that
 // replaces OUT only when complete. "" or an error text.

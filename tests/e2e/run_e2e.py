@@ -18,7 +18,9 @@ import re
 import shutil
 import subprocess
 import sys
+import struct
 import time
+import zlib
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 sys.path.insert(1, os.path.join(os.path.dirname(os.path.abspath(__file__)), '..', 'release'))
@@ -53,6 +55,8 @@ class Wine:
         self.env = dict(os.environ)
         self.env.update(WINEPREFIX=options.prefix, WINEDEBUG='-all', WINEARCH='win32',
                         WINEDLLOVERRIDES='mscoree,mshtml=')
+        # Only read where 32-bit programs run through qemu-i386 (scripts/enable-i386.sh).
+        self.env.setdefault('QEMU_RESERVED_VA', '0xffff0000')
         if locale:
             self.env.update(locale)
         self.xvfb = None
@@ -142,14 +146,14 @@ class Case:
             handle.write(stub + make_archive.archive(members))
         return path
 
-    def packed_setup(self, files, method='lh6'):
+    def packed_setup(self, files, method='lh6', options=()):
         tool = self.options.tool
         if not tool or not os.path.exists(tool):
             print('skipped: the vorpanex tool is not built (%s)' % tool)
             sys.exit(SKIP)
         path = os.path.join(self.work, 'setup.exe')
         result = subprocess.run([tool, 'pack', '-m', method, '--stub', self.options.stub,
-                                 '-o', path] + files, stdout=subprocess.PIPE,
+                                 '-o', path] + list(options) + files, stdout=subprocess.PIPE,
                                 stderr=subprocess.STDOUT)
         check(result.returncode == 0, 'pack failed: %s' % result.stdout.decode(errors='replace'))
         return path
@@ -233,6 +237,51 @@ def case_compressed(case, wine):
     check('notes.txt %d' % os.path.getsize(notes) in files, 'files seen: %s' % files)
     check(record['commandline'] == '"%s"' % module, 'command line %s' % record['commandline'])
     check(not os.path.exists(os.path.dirname(case.unix_path(module))), 'work directory left')
+    check(not run.leaked, 'left behind: %s' % run.leaked)
+
+
+def icon_file(red, green, blue):
+    """An .ico of one opaque colour: a 32x32 PNG and a 16x16 32-bit bitmap."""
+    def chunk(kind, data):
+        return (struct.pack('>I', len(data)) + kind + data +
+                struct.pack('>I', zlib.crc32(kind + data) & 0xFFFFFFFF))
+    rows = b''.join(b'\0' + bytes([red, green, blue, 255]) * 32 for _ in range(32))
+    png = (b'\x89PNG\r\n\x1a\n' + chunk(b'IHDR', struct.pack('>IIBBBBB', 32, 32, 8, 6, 0, 0, 0)) +
+           chunk(b'IDAT', zlib.compress(rows)) + chunk(b'IEND', b''))
+    bitmap = (struct.pack('<IiiHHIIiiII', 40, 16, 32, 1, 32, 0, 0, 0, 0, 0, 0) +
+              bytes([blue, green, red, 255]) * 256 + bytes(4 * 16))
+    directory, body = struct.pack('<HHH', 0, 1, 2), b''
+    for size, image in ((32, png), (16, bitmap)):
+        directory += struct.pack('<BBBBHHII', size, size, 0, 0, 1, 32, len(image),
+                                 6 + 2 * 16 + len(body))
+        body += image
+    return directory + body
+
+
+def case_branded(case, wine):
+    icon = os.path.join(case.work, 'vendor.ico')
+    with open(icon, 'wb') as handle:
+        handle.write(icon_file(0x20, 0xA0, 0x60))
+    path = case.packed_setup([case.setup_copy('SETUP.EXE')], options=[
+        '--icon', icon, '--version-info', 'CompanyName=Hanabi Soft',
+        '--version-info', 'FileVersion=2.3.4.5', '--execution-level', 'asInvoker'])
+    listing = subprocess.run([case.options.tool, 'list', path], stdout=subprocess.PIPE,
+                             universal_newlines=True).stdout
+    for expected in ('Hanabi Soft', '2.3.4.5', 'asInvoker', '32x32 32 bpp, 16x16 32 bpp'):
+        check(expected in listing, 'list does not show %s:\n%s' % (expected, listing))
+    # Signed after branding, like any other setup; the signed one is what runs.
+    signed = os.path.join(case.work, 'signed.exe')
+    certificate = release.sign(path, signed, case.work)
+    for command in (['osslsigncode', 'verify', '-CAfile', certificate, signed],
+                    [case.options.tool, 'test', signed]):
+        result = subprocess.run(command, stdout=subprocess.PIPE, stderr=subprocess.STDOUT)
+        check(result.returncode == 0, '%s failed: %s' % (' '.join(command[:2]),
+                                                         result.stdout.decode(errors='replace')))
+    run = case.run(wine, signed, ['progress'], exit_code=0).finish()
+    check(run.exit_code() == '0', 'exit code %s, expected 0' % run.exit_code())
+    check(len(case.records_read()) == 1, 'the setup program did not run once')
+    check(run.report.get('progress_icon') == '32x32 20A060',
+          'the progress window shows %s, not the vendor\'s icon' % run.report.get('progress_icon'))
     check(not run.leaked, 'left behind: %s' % run.leaked)
 
 
@@ -633,6 +682,7 @@ CASES = {
     'later_stages': case_later_stages,
     'temp_path_lengths': case_temp_path_lengths,
     'high_dpi': case_high_dpi,
+    'branded': case_branded,
 }
 
 

@@ -10,7 +10,8 @@
 //   args:TEXT       the setup's arguments: its command line is "SETUP.EXE" TEXT
 //   start           start the setup (done by the first step that needs it)
 //   progress        wait for the progress window; report caption, status line, bar,
-//                   DPI awareness (0 unaware, 1 system, 2 per monitor, -1 unknown)
+//                   DPI awareness (0 unaware, 1 system, 2 per monitor, -1 unknown) and
+//                   icon (size, centre colour)
 //   status          wait until the status line is not empty; report it
 //   cancel          press Cancel on the progress window
 //   box             wait for a message box; report its caption and text, and whether
@@ -27,6 +28,7 @@
 #include <wchar.h>
 
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -145,6 +147,38 @@ void SaveScreen(const char* what) {
     ReleaseDC(nullptr, screen);
 }
 
+// The progress window's icon as shown: its size and the colour of its centre pixel.
+void ReportIcon(HWND progress) {
+    HWND child = nullptr;
+    while ((child = FindWindowExW(progress, child, L"Static", nullptr)) != nullptr) {
+        if ((GetWindowLongW(child, GWL_STYLE) & SS_TYPEMASK) == SS_ICON) break;
+    }
+    HICON icon = child ? reinterpret_cast<HICON>(SendMessageW(child, STM_GETICON, 0, 0)) : nullptr;
+    ICONINFO info = {};
+    if (icon == nullptr || !GetIconInfo(icon, &info) || info.hbmColor == nullptr) {
+        Line("progress_icon", L"none");
+        return;
+    }
+    BITMAP shape = {};
+    GetObjectW(info.hbmColor, sizeof shape, &shape);
+    BITMAPINFO format = {};
+    format.bmiHeader.biSize = sizeof format.bmiHeader;
+    format.bmiHeader.biWidth = shape.bmWidth;
+    format.bmiHeader.biHeight = -shape.bmHeight;  // top row first
+    format.bmiHeader.biPlanes = 1;
+    format.bmiHeader.biBitCount = 32;
+    std::vector<DWORD> pixels(static_cast<size_t>(shape.bmWidth) * shape.bmHeight);
+    HDC screen = GetDC(nullptr);
+    GetDIBits(screen, info.hbmColor, 0, shape.bmHeight, pixels.data(), &format, DIB_RGB_COLORS);
+    ReleaseDC(nullptr, screen);
+    const DWORD centre = pixels.empty() ? 0 : pixels[(shape.bmHeight / 2) * shape.bmWidth + shape.bmWidth / 2];
+    fprintf(report, "progress_icon=%ldx%ld %06lX\n", shape.bmWidth, shape.bmHeight,
+            static_cast<unsigned long>(centre & 0xFFFFFF));
+    fflush(report);
+    DeleteObject(info.hbmColor);
+    DeleteObject(info.hbmMask);
+}
+
 // The window's DPI awareness, through calls that older systems lack.
 int DpiAwareness(HWND window) {
     typedef void* (WINAPI * ContextOfWindow)(HWND);
@@ -223,6 +257,7 @@ bool Step(const wchar_t* step, const wchar_t* program) {
         LineNumber("progress_bar",
                    static_cast<unsigned long>(SendMessageW(GetDlgItem(progress, 102), PBM_GETPOS, 0, 0)));
         Line("progress_button", Text(GetDlgItem(progress, IDCANCEL)));
+        ReportIcon(progress);
         fprintf(report, "progress_dpi_awareness=%d\n", DpiAwareness(progress));
         fflush(report);
         return true;

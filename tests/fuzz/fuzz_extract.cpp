@@ -13,6 +13,25 @@
 #include "archive/archive.h"
 #include "fuzz_support.h"
 
+namespace {
+
+// Only plain files and real folders, each with a safe name, below the work directory.
+void CheckTree(const std::string& folder) {
+    for (const std::string& name : ListDirectory(folder)) {
+        struct stat info;
+        const std::string path = folder + "/" + name;
+        if (!IsSafeMemberName(name.c_str())) FuzzFailure("unsafe name written", name);
+        if (lstat(path.c_str(), &info) != 0) FuzzFailure("cannot stat", path);
+        if (S_ISDIR(info.st_mode)) {
+            CheckTree(path);
+        } else if (!S_ISREG(info.st_mode)) {
+            FuzzFailure("neither a plain file nor a folder", path);
+        }
+    }
+}
+
+}  // namespace
+
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const std::string& root = ScratchRoot();
     static const std::string input = root + "/input.lzh";
@@ -42,15 +61,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         for (const std::string& name : after) names += " [" + name + "]";
         FuzzFailure("something changed outside the work directory:", names);
     }
-    for (const std::string& name : ListDirectory(work)) {
-        struct stat info;
-        const std::string path = work + "/" + name;
-        if (lstat(path.c_str(), &info) != 0 || !S_ISREG(info.st_mode)) {
-            FuzzFailure("not a plain file", path);
-        }
-        if (!IsSafeMemberName(name.c_str())) FuzzFailure("unsafe name written", name);
-        RemoveTree(path);
-    }
+    CheckTree(work);
+    for (const std::string& name : ListDirectory(work)) RemoveTree(work + "/" + name);
 
     memset(extractionState.windowBuffer, 0, sizeof extractionState.windowBuffer);
     ResetSilentUi();

@@ -2,6 +2,7 @@
 // extended headers skipped and every member checked, no file written.
 #include <stddef.h>
 #include <stdint.h>
+#include <string.h>
 
 #include <string>
 
@@ -12,18 +13,32 @@ namespace {
 
 size_t inputSize;
 
-// After a header was accepted and its extended headers skipped: the fields the rest of
-// the core relies on must hold.
+// After a member was accepted: the fields the rest of the core relies on must hold.
 void CheckAcceptedHeader() {
     const ExtractionState& state = extractionState;
-    const unsigned nameLength = state.headerBuffer[19];
-    if (state.headerSize < HEADER_FIXED_SIZE) FuzzFailure("header shorter than fixed fields");
-    if (20u + nameLength > state.headerSize - 5u) FuzzFailure("name overlaps trailing fields");
-    if (state.headerBuffer[20 + nameLength] != 0) FuzzFailure("name not terminated");
-    const char* name = reinterpret_cast<const char*>(state.headerBuffer + 20);
-    if (!IsSafeMemberName(name)) FuzzFailure("unsafe name accepted", name);
+    if (state.headerLevel > 2) FuzzFailure("header level accepted");
+    if (state.headerLevel < 2) {
+        const unsigned nameLength = state.headerBuffer[19];
+        if (state.headerSize < LEVEL0_FIXED_SIZE) FuzzFailure("header shorter than fixed fields");
+        if (20u + nameLength + 2 > state.headerSize) FuzzFailure("name overlaps the CRC");
+        if (state.headerBuffer[20 + nameLength] != 0) FuzzFailure("name not terminated");
+    }
+    if (memchr(state.memberPath, 0, sizeof state.memberPath) == nullptr) {
+        FuzzFailure("member path not terminated");
+    }
+    // Every component of the path is a safe name, and there is at least one.
+    std::string path = state.memberPath;
+    if (path.empty()) FuzzFailure("empty path accepted");
+    size_t start = 0;
+    for (;;) {
+        const size_t end = path.find('/', start);
+        const std::string component = path.substr(start, end - start);
+        if (!IsSafeMemberName(component.c_str())) FuzzFailure("unsafe name accepted", component);
+        if (end == std::string::npos) break;
+        start = end + 1;
+    }
     const char method = static_cast<char>(state.headerBuffer[3]);
-    if (method != '0' && method != '4' && method != '5' && method != '6') {
+    if (method != '0' && method != '4' && method != '5' && method != '6' && method != 'd') {
         FuzzFailure("method accepted", std::string(1, method));
     }
     if (archiveReader.consumedBytes > inputSize) FuzzFailure("read past the file");

@@ -121,7 +121,8 @@ def compare(problems, what, in_help, in_page):
 # --- the bash completion --------------------------------------------------------------
 
 VALUES = [('pack', '--method', {'lh6', 'lh5', 'lh0'}), ('pack', '--codepage', {'932', '1252'}),
-          ('list', '--codepage', {'932', '1252'}), ('list', '--format', {'plain', 'json'})]
+          ('list', '--codepage', {'932', '1252'}), ('list', '--format', {'plain', 'json'}),
+          ('pack', '--execution-level', {'asInvoker', 'highestAvailable', 'requireAdministrator'})]
 
 
 def complete(script, words, directory):

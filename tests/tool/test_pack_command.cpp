@@ -9,6 +9,7 @@
 #include "support.h"
 #include "tools/commands.h"
 #include "tools/names.h"
+#include "tools/pe_resources.h"
 
 namespace {
 
@@ -104,6 +105,10 @@ TEST(PackCommand, RefusesBadInputsAndLeavesNothing) {
          [](const std::string& in) { WriteFile(in + "/" + std::string(231, 'n'), {1}); }, {}, 1},
         {"unknown option", [](const std::string&) {}, {"--fast"}, 2},
         {"unknown method", [](const std::string&) {}, {"-m", "lh4"}, 2},
+        {"unknown version key", [](const std::string&) {}, {"--version-info", "Vendor=x"}, 2},
+        {"version not a.b.c.d", [](const std::string&) {}, {"--version-info", "FileVersion=2 beta"},
+         2},
+        {"unknown execution level", [](const std::string&) {}, {"--execution-level", "admin"}, 2},
     };
     for (const Case& c : cases) {
         Payload payload;
@@ -130,6 +135,47 @@ TEST(PackCommand, UnwritableOutputLeavesNoTemporaryFile) {
     EXPECT_EQ(1, RunPack({"-o", payload.directory.Join("x.exe"), payload.in}))
         << "built without a stub, and neither --stub nor --archive-only";
     EXPECT_EQ(3, EntriesIn(payload.directory.Path()));
+}
+
+// Branding goes through the same stub bytes that an unbranded pack writes unchanged;
+// an icon that does not fit stops pack before anything is written.
+TEST(PackCommand, BrandsTheStub) {
+    const std::string stubPath = VORPANEX_TEST_STUB;
+    if (stubPath.empty() || !Exists(stubPath)) GTEST_SKIP() << "no built stub";
+    Payload payload;
+    const std::vector<uint8_t> stub = ReadFile(stubPath);
+    const std::string plain = payload.directory.Join("plain.exe");
+    ASSERT_EQ(EXIT_OK, RunPack({"--stub", stubPath, "-o", plain, payload.in}));
+    const std::vector<uint8_t> unbranded = ReadFile(plain);
+    EXPECT_TRUE(std::equal(stub.begin(), stub.end(), unbranded.begin())) << "stub changed";
+
+    const std::string branded = payload.directory.Join("branded.exe");
+    ASSERT_EQ(EXIT_OK, RunPack({"--stub", stubPath, "--version-info", "CompanyName=Hanabi",
+                                "--execution-level", "requireAdministrator", "-o", branded,
+                                payload.in}));
+    const std::vector<uint8_t> setup = ReadFile(branded);
+    StubDescription description;
+    std::string error;
+    ASSERT_TRUE(DescribeStub(std::vector<uint8_t>(setup.begin(), setup.begin() + ARCHIVE_OFFSET),
+                             description, error)) << error;
+    EXPECT_EQ("requireAdministrator", description.executionLevel);
+    EXPECT_TRUE(std::equal(setup.begin() + ARCHIVE_OFFSET, setup.end(),
+                           unbranded.begin() + ARCHIVE_OFFSET, unbranded.end()))
+        << "the archive changed";
+
+    // 40 KB of PNG cannot fit beside the stub's code.
+    std::vector<uint8_t> ico = {0, 0, 1, 0, 1, 0, 32, 32, 0, 0, 1, 0, 32, 0, 0, 0, 0, 0, 22, 0, 0, 0,
+                                0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n', 0, 0, 0, 13, 'I', 'H', 'D',
+                                'R', 0, 0, 0, 32, 0, 0, 0, 32, 8, 6, 0, 0, 0};
+    ico.resize(ico.size() + 40000, 0x77);
+    const uint32_t bytes = static_cast<uint32_t>(ico.size() - 22);
+    for (int k = 0; k < 4; ++k) ico[14 + k] = static_cast<uint8_t>(bytes >> 8 * k);
+    WriteFile(payload.directory.Join("big.ico"), ico);
+    const std::string refused = payload.directory.Join("refused.exe");
+    EXPECT_EQ(EXIT_BAD_ARCHIVE, RunPack({"--stub", stubPath, "--icon", payload.directory.Join("big.ico"),
+                                         "-o", refused, payload.in}));
+    EXPECT_FALSE(Exists(refused));
+    EXPECT_EQ(5, EntriesIn(payload.directory.Path()));  // in/, stub.bin, 2 setups, big.ico
 }
 
 TEST(PackCommand, NoSetupAndCodePages) {

@@ -256,7 +256,7 @@ TEST(HostileArchive, HeadersWhoseFieldsDoNotFit) {
          FAILURE_METHOD, {}},
         {"method -LH5-", PackedMember("-LH5-", "M.BIN", Bytes(4), 1, 0), FAILS_BEFORE_FILE,
          FAILURE_METHOD, {}},
-        {"method -lhd-", PackedMember("-lhd-", "M.BIN", Bytes(), 0, 0), FAILS_BEFORE_FILE,
+        {"method -lhe-", PackedMember("-lhe-", "M.BIN", Bytes(), 0, 0), FAILS_BEFORE_FILE,
          FAILURE_METHOD, {}},
     };
     for (const Row& row : rows) RunRow(row);
@@ -296,7 +296,7 @@ TEST(HostileArchive, ExtendedHeaderChains) {
 
     std::vector<Row> rows = {
         {"size 2", BuildMember(sizeTwo), SUCCEEDS, FAILURE_NONE, {"EXT2.TXT"}},
-        {"size 1", sizeOne, FAILS_BEFORE_FILE, FAILURE_TRUNCATED, {}, false},
+        {"size 1", sizeOne, FAILS_BEFORE_FILE, FAILURE_BAD_HEADER, {}, false},
         {"chain to the end of the file", endless, FAILS_BEFORE_FILE, FAILURE_TRUNCATED, {},
          false},
         {"file ends inside an extended header",
@@ -531,4 +531,49 @@ TEST(HostileArchive, FailedReadAtAMemberBoundaryFails) {
     recordingUi.onStatusLine = nullptr;
     RemoveTempDir(work);
     DeleteTestFile(path);
+}
+
+// The walk goes by each member's packed size, whatever its decoder took: bytes left
+// over in a member never read as the next header (a zero there would end the archive).
+TEST(HostileArchive, PackedBytesTheDecoderLeavesAreSkipped) {
+    Bytes letters;
+    Bytes padded = TwoLetterStream(8000, 0x2545F491u, &letters);
+    padded.insert(padded.end(), 8, 0);
+    Bytes paddedThenMore =
+        PackedMember("-lh5-", "PADDED.BIN", padded, 8000, ReferenceCrc16(letters));
+    const Bytes after = Stored("AFTER.TXT", "after\n");
+    paddedThenMore.insert(paddedThenMore.end(), after.begin(), after.end());
+    Bytes emptyThenMore = PackedMember("-lh6-", "EMPTY.BIN", Bytes(10, 0), 0, 0);
+    emptyThenMore.insert(emptyThenMore.end(), after.begin(), after.end());
+    std::vector<Row> rows = {
+        {"8 zero bytes after the last block", paddedThenMore, SUCCEEDS, FAILURE_NONE,
+         {"PADDED.BIN", "AFTER.TXT"}},
+        {"original size 0, packed size 10", emptyThenMore, SUCCEEDS, FAILURE_NONE,
+         {"EMPTY.BIN", "AFTER.TXT"}},
+        {"stored data longer than the packed size",
+         PackedMember("-lh0-", "SHORT.TXT", Bytes(4, 'x'), 8, 0), FAILS_BEFORE_FILE,
+         FAILURE_BAD_HEADER, {}},
+    };
+    for (const Row& row : rows) RunRow(row);
+}
+
+// Data the decoder refused fail the member even when the zeros it then produced match
+// the stored CRC-16, and the failure comes at the first chunk, not after the declared size.
+TEST(HostileArchive, RefusedDataFailAtOnceWhateverTheCrc) {
+    Bytes escape = {0xFF, 0xFF, 0x9F, 0xFF, 0xC0};  // a length escape of more than 9 ones
+    escape.resize(64, 0);
+    RunRow({"CRC of the zeros matches", PackedMember("-lh5-", "ZEROS.BIN", escape, 100000, 0),
+            FAILS_INSIDE, FAILURE_BAD_DATA, {"ZEROS.BIN"}});
+    EXPECT_LE(recordingUi.positions.size(), 2u) << "chunks after the refusal";  // GOOD.TXT, 1
+
+    Bytes noise(1 << 20);
+    uint32_t state = 0x12345678u;
+    for (uint8_t& byte : noise) {
+        state = state * 1103515245u + 12345u;
+        byte = static_cast<uint8_t>(state >> 24);
+    }
+    RunRow({"4 GiB declared over random data",
+            PackedMember("-lh5-", "HUGE.BIN", noise, 0xFFFFFFFFu, 0), FAILS_INSIDE,
+            FAILURE_BAD_DATA, {"HUGE.BIN"}});
+    EXPECT_LE(recordingUi.positions.size(), 64u) << "chunks after the refusal";
 }

@@ -16,7 +16,82 @@ static void PutLittle(Bytes* out, uint32_t value, int width) {
     for (int i = 0; i < width; ++i) out->push_back(static_cast<uint8_t>(value >> (8 * i)));
 }
 
+namespace {
+
+Bytes BuildLevel0(const MemberSpec& member, uint32_t originalSize, uint16_t crc) {
+    Bytes header;
+    header.insert(header.end(), member.method.begin(), member.method.end());
+    PutLittle(&header, static_cast<uint32_t>(member.data.size()), 4);
+    PutLittle(&header, originalSize, 4);
+    PutLittle(&header, member.time, 2);
+    PutLittle(&header, member.date, 2);
+    header.push_back(0x20);
+    header.push_back(0);
+    header.push_back(static_cast<uint8_t>(member.name.size()));
+    header.insert(header.end(), member.name.begin(), member.name.end());
+    PutLittle(&header, crc, 2);
+    header.insert(header.end(), static_cast<size_t>(member.extraHeaderBytes), 0xEE);
+    Bytes out;
+    out.push_back(static_cast<uint8_t>(header.size()));
+    unsigned sum = 0;
+    for (uint8_t byte : header) sum += byte;
+    out.push_back(static_cast<uint8_t>(sum));
+    out.insert(out.end(), header.begin(), header.end());
+    out.insert(out.end(), member.data.begin(), member.data.end());
+    return out;
+}
+
+Bytes BuildLevel2(const MemberSpec& member, uint32_t originalSize, uint16_t crc) {
+    std::vector<Bytes> extended;
+    if (member.headerCrc) extended.push_back(Bytes{0x00, 0, 0});
+    if (!member.name.empty()) {
+        Bytes name{0x01};
+        name.insert(name.end(), member.name.begin(), member.name.end());
+        extended.push_back(name);
+    }
+    extended.insert(extended.end(), member.extended.begin(), member.extended.end());
+
+    Bytes out(2, 0);  // the header's size, set below
+    out.insert(out.end(), member.method.begin(), member.method.end());
+    PutLittle(&out, static_cast<uint32_t>(member.data.size()), 4);
+    PutLittle(&out, originalSize, 4);
+    PutLittle(&out, member.unixTime, 4);
+    out.push_back(0x20);
+    out.push_back(2);
+    PutLittle(&out, crc, 2);
+    out.push_back('U');
+    PutLittle(&out, extended.empty() ? 0 : 2 + static_cast<uint32_t>(extended[0].size()), 2);
+    size_t crcField = 0;
+    for (size_t i = 0; i < extended.size(); ++i) {
+        if (member.headerCrc && i == 0) crcField = out.size() + 1;
+        out.insert(out.end(), extended[i].begin(), extended[i].end());
+        const uint32_t next =
+            i + 1 < extended.size() ? 2 + static_cast<uint32_t>(extended[i + 1].size()) : 0;
+        PutLittle(&out, next, 2);
+    }
+    if ((out.size() & 0xFF) == 0) out.push_back(0);  // a low size byte of 0 would end it
+    out[0] = static_cast<uint8_t>(out.size());
+    out[1] = static_cast<uint8_t>(out.size() >> 8);
+    if (member.headerCrc) {
+        const uint16_t headerCrc = ReferenceCrc16(out);
+        out[crcField] = static_cast<uint8_t>(headerCrc);
+        out[crcField + 1] = static_cast<uint8_t>(headerCrc >> 8);
+    }
+    out.insert(out.end(), member.data.begin(), member.data.end());
+    return out;
+}
+
+}  // namespace
+
 Bytes BuildMember(const MemberSpec& member) {
+    if (member.level != 1) {
+        const uint32_t size = member.originalSizeSet
+                                  ? member.originalSize
+                                  : static_cast<uint32_t>(member.data.size());
+        const uint16_t crc = member.crcSet ? member.crc : ReferenceCrc16(member.data);
+        return member.level == 0 ? BuildLevel0(member, size, crc)
+                                 : BuildLevel2(member, size, crc);
+    }
     uint32_t extendedTotal = 0;
     for (const Bytes& extended : member.extended) extendedTotal += 2 + extended.size();
     const uint32_t originalSize =

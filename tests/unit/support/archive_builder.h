@@ -20,10 +20,16 @@ struct MemberSpec {
     uint16_t time = 0x7000;      // 14:00:00
     uint16_t date = 0x5B88;      // 2025-12-08
     std::vector<Bytes> extended; // extended headers: type byte and content, sizes added
-    int extraHeaderBytes = 0;    // bytes between the name and the CRC-16
+    int extraHeaderBytes = 0;    // level 1: bytes between the name and the CRC-16;
+                                 // level 0: bytes after the CRC-16
+    int level = 1;               // 0, 1 or 2 (level 2: the name goes in an extended
+                                 // header of type 0x01, the time is unixTime)
+    uint32_t unixTime = 1700000000;
+    bool headerCrc = false;      // level 2: add a header CRC (type 0x00), correct
 };
 
-// A level-1 header with a correct sum, then the extended headers, then the data.
+// A header of the member's level with a correct sum, the extended headers (after the
+// header at level 1, inside it at level 2), then the data.
 Bytes BuildMember(const MemberSpec& member);
 // A stored member of the given name and contents.
 Bytes StoredMember(const std::string& name, const Bytes& contents);

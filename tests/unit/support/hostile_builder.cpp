@@ -61,6 +61,7 @@ Bytes RawHeaderMember(uint8_t headerSize, uint8_t nameLength, const std::string&
         if (5 + i < headerSize) header[5 + i] = static_cast<uint8_t>(size >> (8 * i));
         if (9 + i < headerSize) header[9 + i] = static_cast<uint8_t>(size >> (8 * i));
     }
+    if (18 < headerSize) header[18] = 1;  // level 1
     if (19 < headerSize) header[19] = nameLength;
     for (size_t i = 0; i < name.size() && 20 + i < header.size(); ++i) header[20 + i] = name[i];
     Bytes out;
