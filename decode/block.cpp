@@ -14,6 +14,11 @@ const HuffmanTable lengthCode = {LENGTH_CODE_SYMBOLS, blockDecoder.auxLengths, A
 namespace {
 
 const uint32_t WINDOW_MASK = WINDOW_SIZE - 1;
+#ifdef __OPTIMIZE_SIZE__
+const bool SIZE_BUILD = true;
+#else
+const bool SIZE_BUILD = false;
+#endif
 const int MAX_MATCH = 256;
 const int MATCH_BASE = 253;       // a match symbol minus this is its length
 const int MAX_DISTANCE_CODES = 16;
@@ -416,7 +421,9 @@ void DecodeChunk(uint32_t count, uint8_t* buffer) {
         // block and 8 bytes can be loaded, nothing else is checked. One refill gives at
         // least 56 bits: a symbol (16), a distance code (16) and its extra bits (14)
         // need 46; up to three literals from the look-up (12 each) need 36.
-        while (p + MAX_MATCH <= count && blockRemaining >= 3 &&
+        // Left out where the code is built for size (the stub): the checked path below
+        // decodes the same.
+        while (!SIZE_BUILD && p + MAX_MATCH <= count && blockRemaining >= 3 &&
                bits.end - bits.in >= 8) {
             bits.RefillFromBuffer();
             uint32_t entry = symbols[bits.acc >> (64 - SYMBOL_TABLE_BITS)];
