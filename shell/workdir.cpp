@@ -2,6 +2,7 @@
 // only the current user, SYSTEM and Administrators may open.
 #include <string.h>
 
+#include "archive/archive.h"
 #include "shell/shell.h"
 
 namespace {
@@ -63,11 +64,15 @@ int BuildProtectedSecurity(ProtectedSecurity* security) {
 }  // namespace
 
 int WorkDirectoryFits(DWORD temporaryLength) {
-    // The core's rule for a member path: directory, separator, name, room for the "\*.*"
-    // of a later search, terminator. The setup program's path and the removal's first
-    // pattern are shorter than that.
-    return temporaryLength + WORK_NAME_LENGTH + 1 + (sizeof LONGEST_SETUP_NAME - 1) + 4 + 1 <=
-           MAX_PATH;
+    // The longest work directory this temporary path can give, under the core's path
+    // rule with the longest setup name; the setup program's path and the removal's
+    // first pattern are shorter than what that rule allows for.
+    const DWORD longestLength = temporaryLength + WORK_NAME_LENGTH;
+    if (longestLength >= MAX_PATH) return 0;
+    char longest[MAX_PATH];
+    memset(longest, 'x', longestLength);
+    longest[longestLength] = 0;
+    return PathFits(longest, LONGEST_SETUP_NAME);
 }
 
 int MakeWorkDirectory(char* workDirectory) {
