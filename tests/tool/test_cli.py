@@ -415,6 +415,45 @@ class ToolVerbs(unittest.TestCase):
         self.assertEqual(1, result.returncode)
         self.assertIn("BUSY.TXT: Is a directory", result.stderr)
 
+    def test_folder_trees_through_every_verb(self):
+        tree = self.path("tree")
+        for name, data in (("SETUP.EXE", b"MZ"), ("en/readme.txt", b"en"),
+                           ("ja/readme.txt", b"ja"), ("ja/sub/x.txt", b"x" * 5000)):
+            os.makedirs(os.path.dirname(os.path.join(tree, name)), exist_ok=True)
+            self.write("tree/" + name, data)
+        os.makedirs(os.path.join(tree, "empty"))
+        setup = self.path("tree.exe")
+        result = run("pack", "--stub", self.write("stub.bin", fake_stub()), "-o", setup, tree)
+        self.assertEqual(0, result.returncode, result.stderr)
+        members = json.loads(run("list", "--format=json", setup).stdout)[0]["members"]
+        self.assertEqual(["SETUP.EXE", "empty", "en/readme.txt", "ja/readme.txt",
+                          "ja/sub/x.txt"], [m["name"] for m in members])
+        self.assertTrue(members[1]["directory"])
+        self.assertEqual(0, run("test", setup).returncode)
+        target = self.path("out")
+        self.assertEqual(0, run("extract", setup, "-C", target).returncode)
+        for name in ("en/readme.txt", "ja/readme.txt", "ja/sub/x.txt"):
+            with open(os.path.join(tree, name), "rb") as a, \
+                    open(os.path.join(target, name), "rb") as b:
+                self.assertEqual(a.read(), b.read(), name)
+        self.assertTrue(os.path.isdir(os.path.join(target, "empty")))
+        # A link where the archive has a folder is refused, not followed.
+        elsewhere = self.path("elsewhere")
+        os.mkdir(elsewhere)
+        linked = self.path("linked")
+        os.mkdir(linked)
+        os.symlink(elsewhere, os.path.join(linked, "ja"))
+        result = run("extract", setup, "-C", linked)
+        self.assertEqual(1, result.returncode)
+        self.assertIn("symbolic link", result.stderr)
+        self.assertEqual([], os.listdir(elsewhere))
+        # SETUP.EXE in a folder is not the setup program.
+        os.rename(os.path.join(tree, "SETUP.EXE"), os.path.join(tree, "en", "SETUP.EXE"))
+        run("pack", "--no-setup", "--stub", self.path("stub.bin"), "-o", setup, tree)
+        result = run("test", setup)
+        self.assertEqual(1, result.returncode)
+        self.assertIn("at the top", result.stderr)
+
     def path(self, name):
         return os.path.join(self.dir, name)
 
