@@ -283,7 +283,7 @@ void BeginDecode(int method) {
     d.badData = 0;
 }
 
-int DecodeSawBadData() { return blockDecoder.badData != 0 ? 1 : 0; }
+int DecodeSawBadData() { return blockDecoder.badData != 0 || BitsTakenPastEnd() ? 1 : 0; }
 
 int ReadAuxLengths(int symbols, int countBits, int specialIndex) {
     BlockDecoder& d = blockDecoder;
