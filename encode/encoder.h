@@ -52,7 +52,7 @@ uint16_t Crc16(const uint8_t* data, size_t size, uint16_t crc = 0);
 
 // One member ready to be written: header and data.
 struct PackedMember {
-    char method;                     // '0', '5' or '6'
+    char method;                     // '0', '5' or '6'; 'd' for a folder entry
     uint32_t originalSize;
     uint16_t crc;
     std::vector<uint8_t> data;       // the packed bytes
@@ -65,7 +65,16 @@ PackedMember PackMember(const uint8_t* data, size_t size, const EncodeOptions& o
 
 // The level-1 header of a member whose name is given in the archive's code page
 // (1 to 230 bytes): headerSize = 25 + L, sum, CRC-16, OS id 'M', attribute 0x20.
+// A member inside a folder carries the folder in a directory extended header (type
+// 0x02): its components in the archive's code page, each followed by 0xFF; the packed
+// size then counts that header too. A folder entry (method 'd', "-lhd-") has an empty
+// name and no data; its path is the folder.
 std::vector<uint8_t> BuildMemberHeader(const std::string& name, const PackedMember& member,
-                                       uint16_t dosTime, uint16_t dosDate);
+                                       uint16_t dosTime, uint16_t dosDate,
+                                       const std::string& folder = std::string());
+
+// The folder of a member as the directory extended header holds it: each component
+// followed by 0xFF.
+std::string FolderField(const std::vector<std::string>& components);
 
 #endif

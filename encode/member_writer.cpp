@@ -63,10 +63,14 @@ PackedMember PackMember(const uint8_t* data, size_t size, const EncodeOptions& o
 }
 
 std::vector<uint8_t> BuildMemberHeader(const std::string& name, const PackedMember& member,
-                                       uint16_t dosTime, uint16_t dosDate) {
+                                       uint16_t dosTime, uint16_t dosDate,
+                                       const std::string& folder) {
     const size_t nameLength = name.size();
+    // The directory extended header: size, type 0x02, the folder, and the size of the
+    // next extended header (0: the last).
+    const size_t extendedSize = folder.empty() ? 0 : 3 + folder.size();
     std::vector<uint8_t> header;
-    header.reserve(27 + nameLength);
+    header.reserve(27 + nameLength + extendedSize);
     auto put16 = [&](uint32_t value) {
         header.push_back(static_cast<uint8_t>(value));
         header.push_back(static_cast<uint8_t>(value >> 8));
@@ -79,19 +83,33 @@ std::vector<uint8_t> BuildMemberHeader(const std::string& name, const PackedMemb
     header.push_back(0);  // sum, below
     const char method[] = {'-', 'l', 'h', member.method, '-'};
     header.insert(header.end(), method, method + 5);
-    put32(static_cast<uint32_t>(member.data.size()));
+    put32(static_cast<uint32_t>(member.data.size() + extendedSize));
     put32(member.originalSize);
     put16(dosTime);
     put16(dosDate);
-    header.push_back(0x20);  // attribute: archive
+    header.push_back(member.method == 'd' ? 0x10 : 0x20);  // attribute: folder or archive
     header.push_back(1);     // level
     header.push_back(static_cast<uint8_t>(nameLength));
     header.insert(header.end(), name.begin(), name.end());
     put16(member.crc);
     header.push_back('M');
-    put16(0);  // no extended header
+    put16(static_cast<uint32_t>(extendedSize));
     uint32_t sum = 0;
     for (size_t i = 2; i < header.size(); ++i) sum += header[i];
     header[1] = static_cast<uint8_t>(sum);
+    if (extendedSize != 0) {
+        header.push_back(0x02);
+        header.insert(header.end(), folder.begin(), folder.end());
+        put16(0);
+    }
     return header;
+}
+
+std::string FolderField(const std::vector<std::string>& components) {
+    std::string field;
+    for (const std::string& component : components) {
+        field += component;
+        field += '\xFF';
+    }
+    return field;
 }

@@ -69,20 +69,24 @@ const char* FailureText(int failure) {
     }
 }
 
+const char NOT_AN_ARCHIVE[] = "not an archive: no member header where the archive starts";
+
+std::string MethodOf(const uint8_t* header) {
+    std::string method;
+    for (int i = 0; i < 5; ++i) {
+        const char c = static_cast<char>(header[i]);
+        method += (c >= 0x20 && c < 0x7F) ? c : '?';
+    }
+    return method;
+}
+
 std::string FailureDetail(int failure) {
-    char text[96];
     if (failure == FAILURE_LEVEL) {
+        char text[64];
         snprintf(text, sizeof text, "header level %u is not supported",
                  extractionState.headerLevel);
         return text;
     }
-    if (failure == FAILURE_METHOD) {
-        std::string method;
-        for (int i = 0; i < 5; ++i) {
-            const char c = static_cast<char>(extractionState.headerBuffer[i]);
-            method += (c >= 0x20 && c < 0x7F) ? c : '?';
-        }
-        return "unsupported method " + method;
-    }
+    if (failure == FAILURE_METHOD) return "unsupported method " + MethodOf(extractionState.headerBuffer);
     return FailureText(failure);
 }

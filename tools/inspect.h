@@ -15,7 +15,19 @@ long ArchiveOffsetOf(const char* verb, const char* path);
 bool IsSetupFile(const char* path);
 
 const char* FailureText(int failure);
-// The failure with what the header in hand adds (the level, the method).
+
+// The failure with what the header in hand tells about it (the level, the method).
 std::string FailureDetail(int failure);
+
+// The method id of the header in hand, unprintable bytes as '?'.
+std::string MethodOf(const uint8_t* header);
+
+struct ListedArchive;
+// Without --codepage: notes on standard error for names shown escaped, and for names
+// that code pages 932 and 1252 judge differently.
+void NoteCodePage(const char* verb, const char* path, const ListedArchive& listed);
+
+// An archive area with no member but bytes after an end marker at its start.
+extern const char NOT_AN_ARCHIVE[];
 
 #endif

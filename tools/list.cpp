@@ -1,7 +1,6 @@
 // The list verb: the members of setups and archives, as columns or JSON.
 #include <stdio.h>
 #include <string.h>
-#include <time.h>
 
 #include "archive/archive.h"
 #include "tools/commands.h"
@@ -9,6 +8,7 @@
 #include "tools/listing.h"
 #include "tools/names.h"
 #include "tools/options.h"
+#include "tools/times.h"
 
 namespace {
 
@@ -54,62 +54,47 @@ struct ListOptions {
     std::vector<std::string> files;
 };
 
-std::string MethodOf(const uint8_t* header) {
-    std::string method;
-    for (int i = 0; i < 5; ++i) {
-        const char c = static_cast<char>(header[i]);
-        method += (c >= 0x20 && c < 0x7F) ? c : '?';
-    }
-    return method;
-}
-
-// The member's time as a local MS-DOS date and time word (level 2 stores Unix time).
-void LocalDosTime(const ExtractionState& state, uint16_t& date, uint16_t& time) {
-    date = state.fileDate;
-    time = state.fileTime;
-    if (!state.timeIsUnix) return;
-    const time_t seconds = static_cast<time_t>(state.unixTime);
-    struct tm local;
-    if (localtime_r(&seconds, &local) == nullptr || local.tm_year < 80) return;
-    date = static_cast<uint16_t>(((local.tm_year - 80) << 9) | ((local.tm_mon + 1) << 5) |
-                                 local.tm_mday);
-    time = static_cast<uint16_t>((local.tm_hour << 11) | (local.tm_min << 5) | (local.tm_sec / 2));
-}
-
 // Walks the archive with the core's member walk, collecting what the listing shows:
-// the same members, in the same order, that test and extract go through.
+// the members that test and extract meet, no more and no fewer.
 void WalkArchive(const char* path, long offset, unsigned codePage, ListedArchive& listed) {
     listed.archiveOffset = static_cast<uint64_t>(offset);
     if (!OpenArchive(path, static_cast<uint32_t>(offset))) {
         listed.error = FailureText(extractionFailure);
         return;
     }
+    ExtractionState& state = extractionState;
     for (;;) {
         const int next = NextMember();
         if (next == 0) {
             listed.endReached = true;
             const uint64_t consumed = archiveReader.consumedBytes;
-            const uint64_t size = extractionState.archiveSize;
-            listed.appendedBytes = size > consumed ? size - consumed : 0;
+            listed.appendedBytes = state.archiveSize > consumed ? state.archiveSize - consumed : 0;
             break;
         }
         if (next != 1) {
-            char text[96];
-            snprintf(text, sizeof text, "header of member %zu: %s", listed.members.size() + 1,
-                     FailureDetail(extractionFailure).c_str());
-            listed.error = text;
+            char text[64];
+            snprintf(text, sizeof text, "header of member %zu: ", listed.members.size() + 1);
+            listed.error = text + FailureDetail(extractionFailure);
             break;
         }
-        ExtractionState& state = extractionState;
         ListedMember member;
         member.rawName = state.memberPath;
         bool converted = false;
         member.name = MemberNameToUtf8(member.rawName, codePage, converted);
         member.method = MethodOf(state.headerBuffer);
+        member.directory = member.method == "-lhd-";
         member.packedSize = state.packedSize;
         member.originalSize = state.originalSize;
         member.crc = state.storedCrc;
-        LocalDosTime(state, member.dosDate, member.dosTime);
+        member.dosDate = state.fileDate;
+        member.dosTime = state.fileTime;
+        if (state.timeIsUnix) {
+            bool clamped = false;
+            const DosStamp local = DosStampFromFileTime(static_cast<time_t>(state.unixTime),
+                                                        clamped);
+            member.dosDate = local.date;
+            member.dosTime = local.time;
+        }
         member.headerOffset = state.headerOffset;
         listed.members.push_back(member);
         if (!SkipMemberData()) {
@@ -118,9 +103,28 @@ void WalkArchive(const char* path, long offset, unsigned codePage, ListedArchive
         }
     }
     CloseArchive();
+    if (listed.error.empty() && listed.members.empty() && listed.appendedBytes != 0) {
+        listed.error = NOT_AN_ARCHIVE;
+    }
 }
 
 }  // namespace
+
+void NoteCodePage(const char* verb, const char* path, const ListedArchive& listed) {
+    bool escaped = false;
+    for (const ListedMember& member : listed.members) {
+        for (unsigned char c : member.rawName) escaped = escaped || c >= 0x80;
+        if (NameDependsOnCodePage(member.rawName.c_str())) {
+            fprintf(stderr, "vorpanex %s: %s: %s: code pages 932 and 1252 judge this name "
+                    "differently; pass --codepage 932 or --codepage 1252 as the target "
+                    "Windows uses\n", verb, path, member.name.c_str());
+        }
+    }
+    if (escaped) {
+        fprintf(stderr, "vorpanex %s: %s: bytes above 0x7F in names are shown as \\xNN; pass "
+                "--codepage 932 or --codepage 1252 to show them as text\n", verb, path);
+    }
+}
 
 int ListCommand(int argc, char** argv) {
     ListOptions options;
@@ -182,8 +186,13 @@ int ListCommand(int argc, char** argv) {
             archives.push_back(listed);
         } else if (!quietOutput) {
             if (options.files.size() > 1) printf("%s%s:\n", i == 0 ? "" : "\n", path);
-            PrintPlainListing(stdout, listed, "");
+            if (listed.members.empty()) {
+                if (listed.error.empty()) printf("%s: holds no members (an empty archive)\n", path);
+            } else {
+                PrintPlainListing(stdout, listed, "");
+            }
         }
+        if (options.codePage == 0 && !quietOutput) NoteCodePage("list", path, listed);
     }
     if (options.json && !quietOutput) PrintJsonListing(stdout, archives);
     return status;

@@ -207,7 +207,7 @@ std::string MemberNameToUtf8(const std::string& bytes, unsigned codePage, bool& 
     std::string text;
     for (size_t i = 0; i < bytes.size(); ++i) {
         const uint8_t byte = static_cast<uint8_t>(bytes[i]);
-        if (IsControl(byte)) {
+        if (IsControl(byte) || (byte == '\\' && codePage == 0)) {
             AppendEscaped(text, byte);
             converted = false;
         } else if (byte < 0x80) {
@@ -256,12 +256,23 @@ bool MemberNameForDisk(const std::string& bytes, unsigned codePage, std::string&
     return true;
 }
 
-bool NameDependsOnCodePage(const char* name) {
+bool NameDependsOnCodePage(const char* path) {
     const unsigned previous = PlatformCodePage();
-    PlatformSetCodePage(932);
-    const int underJapanese = IsSafeMemberName(name);
-    PlatformSetCodePage(1252);
-    const int underWestern = IsSafeMemberName(name);
+    bool depends = false;
+    // '/' between components is never a trail byte of code page 932.
+    const std::string text = path;
+    size_t start = 0;
+    while (start <= text.size()) {
+        size_t end = text.find('/', start);
+        if (end == std::string::npos) end = text.size();
+        const std::string component = text.substr(start, end - start);
+        PlatformSetCodePage(932);
+        const int underJapanese = IsSafeMemberName(component.c_str());
+        PlatformSetCodePage(1252);
+        const int underWestern = IsSafeMemberName(component.c_str());
+        depends = depends || underJapanese != underWestern;
+        start = end + 1;
+    }
     PlatformSetCodePage(previous);
-    return underJapanese != underWestern;
+    return depends;
 }

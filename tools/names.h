@@ -23,9 +23,10 @@ std::string MemberNameToUtf8(const std::string& bytes, unsigned codePage, bool& 
 bool MemberNameForDisk(const std::string& bytes, unsigned codePage, std::string& name,
                        std::string& error);
 
-// True when the stub's name rule judges the name differently under code pages 932
-// and 1252 (a Shift_JIS trail byte 0x5C, for instance): the code page decides.
-bool NameDependsOnCodePage(const char* name);
+// True when the stub's name rule judges a component of the path ('/' between them)
+// differently under code pages 932 and 1252 (a Shift_JIS trail byte 0x5C, for
+// instance): the code page decides.
+bool NameDependsOnCodePage(const char* path);
 
 // The reason a code page conversion could not start (iconv_open failed), or "".
 std::string CodePageUnavailable(unsigned codePage);

@@ -18,10 +18,17 @@ const char PACK_HELP[] =
     "usage: vorpanex pack [options] -o OUT FILE|DIR...\n"
     "\n"
     "Builds a setup: the stub padded to 49152 bytes, an LHA archive of the files, and\n"
-    "the end marker. A FILE becomes one member; a DIR contributes the regular files\n"
-    "directly inside it, sorted by name (a folder inside it is an error: members are\n"
-    "flat files). Members keep the order given. They must include SETUP32.EXE or\n"
-    "SETUP.EXE, the program that the setup starts.\n"
+    "the end marker. A FILE becomes one member at the top of the archive. A DIR\n"
+    "contributes what is inside it (not its own name): its files sorted by name, then\n"
+    "its subfolders sorted by name, each the same way; an empty folder becomes a\n"
+    "folder entry (\"-lhd-\"). Members keep the order of the FILEs and DIRs given.\n"
+    "Folders are stored as other LHA archivers store them (level-1 headers with a\n"
+    "directory extended header). The top of the archive must hold SETUP32.EXE or\n"
+    "SETUP.EXE, the program that the setup starts. Every file and folder name must be\n"
+    "a valid Windows name, names must differ in more than case, and each member's path\n"
+    "(folders and name) may have at most 154 bytes, so that it fits below the setup's\n"
+    "work directory (Windows paths end at 260 characters; 100 are left for the work\n"
+    "directory, such as C:\\Users\\NAME\\AppData\\Local\\Temp\\ZEB1A2.tmp).\n"
     "\n"
     "options:\n"
     "  -o, --output=OUT   the file to write; \"-\" writes to standard output. OUT is\n"
@@ -52,6 +59,7 @@ const char PACK_HELP[] =
     "                     written; --stub and these options combine.\n"
     "      --archive-only write a bare archive without a stub\n"
     "      --no-setup     allow an archive without SETUP32.EXE or SETUP.EXE\n"
+    "      --flat         refuse folders inside a DIR: members are its files only\n"
     "      --codepage=N   convert UTF-8 file names to code page 932 (Japanese) or 1252\n"
     "                     (Western); without it names must be plain ASCII\n"
     "      --mtime=WHEN   one time for every member instead of the files' own:\n"
@@ -96,6 +104,7 @@ enum PackOptionId {
     OPTION_ICON,
     OPTION_VERSION_INFO,
     OPTION_EXECUTION_LEVEL,
+    OPTION_FLAT,
 };
 
 int Failure(const std::string& message) {
@@ -143,6 +152,7 @@ int ParsePackOptions(int argc, char** argv, PackOptions& options, bool& done) {
         {"icon", OPTION_ICON, true},
         {"version-info", OPTION_VERSION_INFO, true},
         {"execution-level", OPTION_EXECUTION_LEVEL, true},
+        {"flat", OPTION_FLAT, false},
     };
     bool haveMtime = false;
     auto handle = [&](int id, const char* value) -> std::string {
@@ -172,6 +182,7 @@ int ParsePackOptions(int argc, char** argv, PackOptions& options, bool& done) {
             case OPTION_STUB: options.stubPath = value; break;
             case OPTION_ARCHIVE_ONLY: options.archiveOnly = true; break;
             case OPTION_NO_SETUP: options.noSetup = true; break;
+            case OPTION_FLAT: options.flat = true; break;
             case OPTION_CODEPAGE: return ParseCodePage(value, options.codePage);
             case OPTION_MTIME:
                 haveMtime = true;
@@ -277,8 +288,8 @@ std::string WriteSetup(const PackOptions& options, const std::vector<uint8_t>& s
     if (!options.archiveOnly) head.resize(ARCHIVE_OFFSET, 0);
     if (!out.Write(head.data(), head.size())) return out.WriteError();
     for (const PackInput& input : inputs) {
-        const std::vector<uint8_t> header =
-            BuildMemberHeader(input.name, input.packed, input.stamp.time, input.stamp.date);
+        const std::vector<uint8_t> header = BuildMemberHeader(
+            input.name, input.packed, input.stamp.time, input.stamp.date, input.folderField);
         if (!out.Write(header.data(), header.size()) ||
             !out.Write(input.packed.data.data(), input.packed.data.size())) {
             return out.WriteError();
@@ -320,8 +331,9 @@ int PackCommand(int argc, char** argv) {
     uint64_t totalBytes = 0;
     for (const PackInput& input : inputs) {
         ListedMember member;
-        member.name = input.display;
-        member.rawName = input.name;
+        member.name = input.DisplayPath();
+        member.rawName = input.archivePath;
+        member.directory = input.isFolder;
         member.method = std::string("-lh") + input.packed.method + "-";
         member.packedSize = input.packed.data.size();
         member.originalSize = input.packed.originalSize;
@@ -329,7 +341,10 @@ int PackCommand(int argc, char** argv) {
         member.dosDate = input.stamp.date;
         member.dosTime = input.stamp.time;
         member.headerOffset = offset;
-        offset += BuildMemberHeader(input.name, input.packed, 0, 0).size() + member.packedSize;
+        const size_t headerSize =
+            BuildMemberHeader(input.name, input.packed, 0, 0, input.folderField).size();
+        member.packedSize = headerSize - 27 - input.name.size() + input.packed.data.size();
+        offset += 27 + input.name.size() + member.packedSize;
         totalBytes += member.originalSize;
         listed.members.push_back(member);
     }

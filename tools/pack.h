@@ -21,6 +21,7 @@ struct PackOptions {
     bool archiveOnly = false;
     bool noSetup = false;
     bool verbose = false;
+    bool flat = false;           // refuse folders inside a DIR
     unsigned codePage = 0;       // 0: ASCII names only
     unsigned jobs = 0;           // 0: the number of CPUs
     bool haveFixedTime = false;  // --mtime or SOURCE_DATE_EPOCH
@@ -37,15 +38,29 @@ int ParsePackOptions(int argc, char** argv, PackOptions& options, bool& done);
 // its packed form.
 struct PackInput {
     std::string path;          // as found on disk
-    std::string display;       // the UTF-8 name, for messages and the listing
+    std::string display;       // the UTF-8 file name (empty for a folder entry)
+    std::vector<std::string> folders;  // UTF-8 folder components above it, outermost first
+    bool isFolder = false;     // an empty folder, written as a "-lhd-" entry
     std::string name;          // the member name in the archive's code page
+    std::string folderField;   // the folders in the archive's code page, each + 0xFF
+    std::string archivePath;   // folders and name in the archive's code page, '/' between
     struct stat status;
     DosStamp stamp;
     PackedMember packed;
+
+    // The UTF-8 path in the archive, '/' between components, for messages and listings.
+    std::string DisplayPath() const;
 };
 
-// Finds the members (a FILE as itself, a DIR as the files inside it, sorted by name),
-// converts and checks their names, and sets their times. "" or an error text.
+// The longest member path (folders and name, in the archive's code page) that pack
+// writes: the stub's path limit with room for a work directory of
+// WORK_DIRECTORY_BUDGET characters, such as C:\Users\NAME\AppData\Local\Temp\ZEB1A2.tmp.
+const unsigned WORK_DIRECTORY_BUDGET = 100;
+size_t MaxMemberPath();
+
+// Finds the members (a FILE as itself; a DIR as its files sorted by name, then its
+// subfolders sorted by name, each the same way; empty folders as folder entries),
+// converts and checks their names and paths, and sets their times. "" or an error.
 std::string CollectMembers(const PackOptions& options, std::vector<PackInput>& inputs);
 
 // Reads and compresses every member, several at once, with a progress bar. "" or an

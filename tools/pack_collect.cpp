@@ -1,4 +1,5 @@
-// pack: collecting the members from the FILEs and DIRs given, their names and times.
+// pack: collecting the members from the FILEs and DIRs given, their names, paths and
+// times.
 #include <dirent.h>
 #include <errno.h>
 #include <stdio.h>
@@ -6,6 +7,8 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <set>
+#include <utility>
 
 #include "archive/archive.h"
 #include "tools/names.h"
@@ -28,8 +31,79 @@ std::string BaseName(const std::string& path) {
     return slash == std::string::npos ? trimmed : trimmed.substr(slash + 1);
 }
 
-// Adds a file, or the regular files of a directory sorted by name.
-std::string AddInput(const std::string& path, std::vector<PackInput>& inputs) {
+std::string Join(const std::vector<std::string>& parts, const std::string& last, char between) {
+    std::string path;
+    for (const std::string& part : parts) path += part + between;
+    if (last.empty() && !path.empty()) path.pop_back();
+    return path + last;
+}
+
+typedef std::vector<std::pair<dev_t, ino_t>> FolderChain;
+
+// Adds the files of a folder, sorted by name, then its subfolders, sorted by name,
+// each the same way; an empty folder becomes a folder entry. folders: the UTF-8 path
+// of this folder inside the DIR given; chain: the folders above, to catch a loop
+// through a link.
+std::string AddFolder(const std::string& diskPath, const std::vector<std::string>& folders,
+                      bool flat, FolderChain& chain, std::vector<PackInput>& inputs) {
+    DIR* directory = opendir(diskPath.c_str());
+    if (directory == nullptr) return Describe(diskPath, errno);
+    std::vector<std::string> names;
+    errno = 0;
+    while (struct dirent* entry = readdir(directory)) {
+        if (strcmp(entry->d_name, ".") == 0 || strcmp(entry->d_name, "..") == 0) continue;
+        names.push_back(entry->d_name);
+    }
+    const int readError = errno;
+    closedir(directory);
+    if (readError != 0) return Describe(diskPath, readError);
+    std::sort(names.begin(), names.end());
+    const std::string prefix = diskPath.back() == '/' ? diskPath : diskPath + "/";
+    if (names.empty() && !folders.empty()) {
+        PackInput input;
+        input.path = diskPath;
+        input.folders = folders;
+        input.isFolder = true;
+        if (stat(diskPath.c_str(), &input.status) != 0) return Describe(diskPath, errno);
+        inputs.push_back(std::move(input));
+        return "";
+    }
+    std::vector<std::pair<std::string, struct stat>> subfolders;
+    for (const std::string& name : names) {
+        PackInput input;
+        input.path = prefix + name;
+        input.display = name;
+        input.folders = folders;
+        if (stat(input.path.c_str(), &input.status) != 0) return Describe(input.path, errno);
+        if (S_ISDIR(input.status.st_mode)) {
+            if (flat) {
+                return input.path + ": is a folder; with --flat members are the files "
+                       "directly inside " + diskPath + " (move its files up or leave it out)";
+            }
+            subfolders.emplace_back(name, input.status);
+            continue;
+        }
+        if (!S_ISREG(input.status.st_mode)) return input.path + ": not a regular file";
+        inputs.push_back(std::move(input));
+    }
+    for (const auto& subfolder : subfolders) {
+        const std::pair<dev_t, ino_t> identity(subfolder.second.st_dev, subfolder.second.st_ino);
+        const std::string path = prefix + subfolder.first;
+        if (std::find(chain.begin(), chain.end(), identity) != chain.end()) {
+            return path + ": a link back to a folder above it; the tree would never end";
+        }
+        std::vector<std::string> inner = folders;
+        inner.push_back(subfolder.first);
+        chain.push_back(identity);
+        const std::string error = AddFolder(path, inner, flat, chain, inputs);
+        chain.pop_back();
+        if (!error.empty()) return error;
+    }
+    return "";
+}
+
+// Adds a FILE as itself, or a DIR's tree.
+std::string AddInput(const std::string& path, bool flat, std::vector<PackInput>& inputs) {
     struct stat status;
     if (stat(path.c_str(), &status) != 0) return Describe(path, errno);
     if (S_ISREG(status.st_mode)) {
@@ -41,53 +115,104 @@ std::string AddInput(const std::string& path, std::vector<PackInput>& inputs) {
         return "";
     }
     if (!S_ISDIR(status.st_mode)) return path + ": not a regular file or a directory";
-    DIR* directory = opendir(path.c_str());
-    if (directory == nullptr) return Describe(path, errno);
-    std::vector<std::string> names;
-    errno = 0;
-    while (struct dirent* entry = readdir(directory)) {
-        if (strcmp(entry->d_name, ".") == 0 || strcmp(entry->d_name, "..") == 0) continue;
-        names.push_back(entry->d_name);
-    }
-    const int readError = errno;
-    closedir(directory);
-    if (readError != 0) return Describe(path, readError);
-    std::sort(names.begin(), names.end());
-    const std::string prefix = path.back() == '/' ? path : path + "/";
-    for (const std::string& name : names) {
-        PackInput input;
-        input.path = prefix + name;
-        input.display = name;
-        if (stat(input.path.c_str(), &input.status) != 0) return Describe(input.path, errno);
-        if (S_ISDIR(input.status.st_mode)) {
-            return input.path + ": is a folder; members are flat files, so a folder inside " +
-                   path + " cannot be packed (move its files up or leave it out)";
+    FolderChain chain = {{status.st_dev, status.st_ino}};
+    return AddFolder(path, {}, flat, chain, inputs);
+}
+
+const char NAME_RULE[] =
+    "cannot be a Windows file or folder name (no \\ / : * ? \" < > |, control characters, "
+    "device names like CON, NUL, COM1 or LPT0, or a dot or space at the end)";
+
+// The name and folders in the archive's code page, each checked by the stub's rule,
+// and the whole path within the budget.
+std::string NameMember(PackInput& input, unsigned codePage) {
+    std::string error;
+    std::vector<std::string> folders;
+    for (const std::string& folder : input.folders) {
+        std::string converted;
+        if (!ConvertMemberName(folder, codePage, converted, error)) {
+            return input.path + ": folder \"" + folder + "\": " + error;
         }
-        if (!S_ISREG(input.status.st_mode)) return input.path + ": not a regular file";
-        inputs.push_back(std::move(input));
+        if (!IsSafeMemberName(converted.c_str())) {
+            return input.path + ": folder \"" + folder + "\" " + NAME_RULE;
+        }
+        folders.push_back(converted);
+    }
+    input.folderField = FolderField(folders);
+    if (!input.isFolder) {
+        if (!ConvertMemberName(input.display, codePage, input.name, error)) {
+            return input.path + ": " + error;
+        }
+        if (!IsSafeMemberName(input.name.c_str())) {
+            return input.path + ": \"" + input.display + "\" " + NAME_RULE;
+        }
+    }
+    input.archivePath = Join(folders, input.name, '/');
+    if (input.archivePath.size() > MaxMemberPath()) {
+        char limit[160];
+        snprintf(limit, sizeof limit,
+                 ": the path in the archive is %zu bytes; at most %zu fit below a setup's work "
+                 "directory (Windows paths end at %u characters)",
+                 input.archivePath.size(), MaxMemberPath(), static_cast<unsigned>(MAX_PATH));
+        return input.path + " (" + input.DisplayPath() + ")" + limit;
     }
     return "";
 }
 
-// The name in the archive's code page, checked by the stub's rule.
-std::string NameMember(PackInput& input, unsigned codePage) {
-    std::string error;
-    if (!ConvertMemberName(input.display, codePage, input.name, error)) {
-        return input.path + ": " + error;
+// Two members that Windows would take for one file, or a file where a folder must be.
+std::string CheckUnique(const std::vector<PackInput>& inputs, unsigned codePage) {
+    std::vector<std::string> keys;
+    std::set<std::string> folderKeys;
+    for (const PackInput& input : inputs) {
+        keys.push_back(FoldMemberName(input.archivePath, codePage));
+        // Every folder above a member (and a folder entry itself) is a folder.
+        const std::string& path = input.archivePath;
+        for (size_t slash = path.find('/'); slash != std::string::npos;
+             slash = path.find('/', slash + 1)) {
+            folderKeys.insert(FoldMemberName(path.substr(0, slash), codePage));
+        }
+        if (input.isFolder) folderKeys.insert(keys.back());
     }
-    if (!IsSafeMemberName(input.name.c_str())) {
-        return input.path + ": \"" + input.display +
-               "\" cannot be a Windows file name (no \\ / : * ? \" < > |, control characters, "
-               "device names like CON, NUL, COM1 or LPT0, or a dot or space at the end)";
+    for (size_t i = 0; i < inputs.size(); ++i) {
+        const PackInput& input = inputs[i];
+        if (!input.isFolder && folderKeys.count(keys[i]) != 0) {
+            return input.path + ": \"" + input.DisplayPath() + "\" is also the name of a "
+                   "folder in the archive (Windows does not tell case apart)";
+        }
+        for (size_t k = 0; k < i; ++k) {
+            if (keys[k] != keys[i]) continue;
+            const PackInput& other = inputs[k];
+            if (other.status.st_dev == input.status.st_dev &&
+                other.status.st_ino == input.status.st_ino &&
+                other.archivePath == input.archivePath) {
+                return input.path + ": given twice (also as " + other.path + ")";
+            }
+            if (other.archivePath == input.archivePath) {
+                return input.path + ": the name \"" + input.DisplayPath() +
+                       "\" is also the name of " + other.path + "; a member name can be used "
+                       "once";
+            }
+            return input.path + ": the name \"" + input.DisplayPath() + "\" differs from \"" +
+                   other.DisplayPath() + "\" (" + other.path +
+                   ") only in case; Windows takes them for one file";
+        }
     }
     return "";
 }
 
 }  // namespace
 
+std::string PackInput::DisplayPath() const { return Join(folders, display, '/'); }
+
+size_t MaxMemberPath() {
+    // The one path rule of the stub: work directory, separator, member path, room for
+    // "\*.*" and the terminator within MAX_PATH.
+    return MAX_PATH - WORK_DIRECTORY_BUDGET - 1 - 4 - 1;
+}
+
 std::string CollectMembers(const PackOptions& options, std::vector<PackInput>& inputs) {
     for (const std::string& path : options.inputs) {
-        const std::string error = AddInput(path, inputs);
+        const std::string error = AddInput(path, options.flat, inputs);
         if (!error.empty()) return error;
     }
     if (inputs.empty()) return "no files to pack: the folders given are empty";
@@ -104,33 +229,13 @@ std::string CollectMembers(const PackOptions& options, std::vector<PackInput>& i
         }
     }
     PlatformSetCodePage(options.codePage == 0 ? 1252 : options.codePage);
-    std::vector<std::string> folded;
     bool haveSetup = false;
-    for (size_t i = 0; i < inputs.size(); ++i) {
-        PackInput& input = inputs[i];
-        for (size_t k = 0; k < i; ++k) {
-            if (inputs[k].status.st_dev == input.status.st_dev &&
-                inputs[k].status.st_ino == input.status.st_ino &&
-                inputs[k].display == input.display) {
-                return input.path + ": given twice (also as " + inputs[k].path + ")";
-            }
-        }
+    for (PackInput& input : inputs) {
         const std::string error = NameMember(input, options.codePage);
         if (!error.empty()) return error;
-        const std::string key = FoldMemberName(input.name, options.codePage);
-        for (size_t k = 0; k < folded.size(); ++k) {
-            if (folded[k] != key) continue;
-            if (inputs[k].name == input.name) {
-                return input.path + ": the name \"" + input.display + "\" is also the name of " +
-                       inputs[k].path + "; a member name can be used once";
-            }
-            return input.path + ": the name \"" + input.display + "\" differs from \"" +
-                   inputs[k].display + "\" (" + inputs[k].path +
-                   ") only in case; Windows takes them for one file";
-        }
-        folded.push_back(key);
+        const std::string key = FoldMemberName(input.archivePath, options.codePage);
         if (key == "SETUP32.EXE" || key == "SETUP.EXE") haveSetup = true;
-        if (static_cast<uint64_t>(input.status.st_size) > MAX_MEMBER_SIZE) {
+        if (static_cast<uint64_t>(input.status.st_size) > MAX_MEMBER_SIZE && !input.isFolder) {
             return input.path + ": larger than 4 GiB, which an archive member cannot hold";
         }
         bool clamped = false;
@@ -143,9 +248,11 @@ std::string CollectMembers(const PackOptions& options, std::vector<PackInput>& i
                     input.path.c_str());
         }
     }
+    const std::string error = CheckUnique(inputs, options.codePage);
+    if (!error.empty()) return error;
     if (!haveSetup && !options.noSetup) {
-        return "no SETUP32.EXE or SETUP.EXE among the files: the setup would have nothing to "
-               "start (pass --no-setup to pack anyway)";
+        return "no SETUP32.EXE or SETUP.EXE at the top of the archive: the setup would have "
+               "nothing to start (pass --no-setup to pack anyway)";
     }
     return "";
 }

@@ -67,7 +67,9 @@ bool ReadWholeFile(const std::string& path, std::vector<uint8_t>& data, std::str
 std::string CompressMembers(const PackOptions& options, std::vector<PackInput>& inputs,
                             double& seconds, unsigned& workers) {
     uint64_t totalBytes = 0;
-    for (const PackInput& input : inputs) totalBytes += static_cast<uint64_t>(input.status.st_size);
+    for (const PackInput& input : inputs) {
+        if (!input.isFolder) totalBytes += static_cast<uint64_t>(input.status.st_size);
+    }
     unsigned jobs = options.jobs != 0 ? options.jobs : std::thread::hardware_concurrency();
     jobs = std::max(1u, std::min(jobs, MAX_JOBS));
     workers = static_cast<unsigned>(std::min<size_t>(jobs, inputs.size()));
@@ -86,7 +88,9 @@ std::string CompressMembers(const PackOptions& options, std::vector<PackInput>& 
             const size_t index = nextMember++;
             if (index >= inputs.size() || failed) break;
             PackInput& input = inputs[index];
-            if (!ReadWholeFile(input.path, data, errors[index])) {
+            if (input.isFolder) {
+                input.packed = PackedMember{'d', 0, 0, {}};
+            } else if (!ReadWholeFile(input.path, data, errors[index])) {
                 failed = true;
             } else {
                 WorkerProgress progress = {&done, 0};

@@ -1,7 +1,9 @@
-// Fuzz target: arbitrary bytes as a bare archive, extracted into a fresh directory that
-// is removed afterwards; nothing may appear outside it, and only plain files inside.
+// Fuzz target: arbitrary bytes as a bare archive, extracted into a work directory that
+// is emptied afterwards; nothing may appear outside it, and only plain files and real
+// folders inside.
 // The same archive is then checked without writing files (the tool's `test`), which
-// must come to the same result for the same reason.
+// must come to the same result for the same reason, and walked as `list` walks it,
+// which must find the members the check passed.
 #include <stddef.h>
 #include <stdint.h>
 #include <string.h>
@@ -71,6 +73,19 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         FuzzFailure("extracting and checking disagree",
                     std::to_string(result) + "/" + std::to_string(failure) + " vs " +
                         std::to_string(checked) + "/" + std::to_string(extractionFailure));
+    }
+
+    // list walks the members that test checks: a check that passes saw every member of
+    // a walk that ends cleanly; a walk that fails fails the check too.
+    const uint32_t checkedMembers = membersExtracted;
+    if (!OpenArchive(input.c_str(), 0)) FuzzFailure("the served input did not open");
+    uint32_t walked = 0;
+    int next;
+    while ((next = NextMember()) == 1 && SkipMemberData()) ++walked;
+    CloseArchive();
+    if (checked == 1 && (next != 0 || walked != checkedMembers)) {
+        FuzzFailure("list and test disagree", std::to_string(walked) + " walked, " +
+                                                  std::to_string(checkedMembers) + " checked");
     }
     return 0;
 }

@@ -15,7 +15,6 @@
 #include "archive/ui.h"
 
 volatile int CancelRequested;
-void (*fuzzMemberHook)();
 
 namespace {
 
@@ -33,9 +32,7 @@ int PumpOneMessage() {
     return 0;
 }
 
-void ShowStatusLine(HWND, const char*) {
-    if (fuzzMemberHook != nullptr) fuzzMemberHook();
-}
+void ShowStatusLine(HWND, const char*) {}
 
 void ShowProgress(HWND, unsigned position) {
     if (position > 100) FuzzFailure("progress position above 100");

@@ -18,10 +18,6 @@
 const int FUZZ_PUMP_BUDGET = 40;
 const uint32_t FUZZ_OUTPUT_BUDGET = 40 * 1024;
 
-// Called by the silent UI each time the core shows a member's status line, after the
-// member's header was read and its extended headers skipped. Null: nothing to check.
-extern void (*fuzzMemberHook)();
-
 // Resets the pump count and the Cancel flag before a run.
 void ResetSilentUi();
 int SilentUiPumps();

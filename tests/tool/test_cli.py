@@ -95,7 +95,7 @@ class ToolVerbs(unittest.TestCase):
             ("crc", good + stored_member("BAD.TXT", b"data", crc=1) + b"\0",
              "BAD.TXT: CRC mismatch"),
             ("name", good + stored_member("..\\EVIL.TXT", b"x") + b"\0",
-             "..\\EVIL.TXT: name not allowed"),
+             "..\\x5CEVIL.TXT: name not allowed"),
             ("stored cut", good + stored_member("CUT.BIN", b"x" * 100)[:-10],
              "CUT.BIN: truncated"),
             ("header sum", good + bytes([30, 0]) + b"\1" * 30, "header of member 2"),
@@ -322,6 +322,137 @@ class ToolVerbs(unittest.TestCase):
                              self.path("x.exe"), payload)
                 self.assertEqual(1, result.returncode)
                 self.assertIn(message, result.stderr)
+
+    def test_members_or_none_and_what_test_requires(self):
+        stub = fake_stub(49152)
+        cases = [  # name, content, list status, test status, message of test
+            ("empty.lzh", b"", 0, 1, "holds no members"),
+            ("bare-stub.exe", stub, 0, 1, "holds no members"),
+            ("zeros.lzh", bytes(1000), 1, 1, "not an archive"),
+            ("text.lzh", b"\0not an archive", 1, 1, "not an archive"),
+            ("no-setup.exe", stub + stored_member("README.TXT", b"x") + b"\0", 0, 1,
+             "without SETUP32.EXE or SETUP.EXE"),
+            ("setup.exe", stub + stored_member("setup.exe", b"x") + b"\0", 0, 0, ""),
+        ]
+        for name, content, list_status, test_status, message in cases:
+            with self.subTest(name):
+                path = self.write(name, content)
+                listed = run("list", path)
+                self.assertEqual(list_status, listed.returncode, listed.stderr)
+                tested = run("test", path)
+                self.assertEqual(test_status, tested.returncode, tested.stdout)
+                self.assertIn(message, tested.stderr)
+                if test_status == 0:
+                    continue
+                extracted = run("extract", path, "-C", self.path("out-" + name))
+                self.assertEqual(list_status, extracted.returncode)
+                if list_status == 0 and "holds" in message:
+                    self.assertIn("holds no members", listed.stdout)
+                    self.assertIn("holds no members", extracted.stdout)
+        self.assertEqual(0, run("test", "--no-setup", self.path("no-setup.exe")).returncode)
+
+    def test_list_and_test_walk_the_same_members(self):
+        payload = self.payload()
+        archive = self.path("padded.lzh")
+        run("pack", "-m", "lh5", "--archive-only", "--no-setup", "-o", archive,
+            os.path.join(payload, "README.TXT"), os.path.join(payload, "SETUP.EXE"))
+        with open(archive, "rb") as f:
+            data = bytearray(f.read())
+        # Eight bytes of padding after the first member's data, declared in its size.
+        size = data[0]
+        packed = int.from_bytes(data[7:11], "little")
+        data[2 + size + packed:2 + size + packed] = bytes(8)
+        data[7:11] = (packed + 8).to_bytes(4, "little")
+        data[1] = sum(data[2:2 + size]) & 0xFF
+        padded = self.write("padded.lzh", bytes(data))
+        listed = json.loads(run("list", "--format=json", padded).stdout)[0]["members"]
+        tested = run("test", padded)
+        target = self.path("out")
+        self.assertEqual(0, run("extract", padded, "-C", target).returncode)
+        self.assertEqual(2, len(listed))
+        self.assertEqual(0, tested.returncode, tested.stderr)
+        self.assertEqual(2, tested.stdout.count("  ok  "))
+        self.assertEqual(["README.TXT", "SETUP.EXE"], sorted(os.listdir(target)))
+
+    def test_code_pages_on_every_verb(self):
+        names = os.path.join(self.dir, "names")
+        os.mkdir(names)
+        self.write("names/\u8868\u793a.TXT", b"hyouji")  # 95 5C 8E A6 in code page 932
+        self.write("names/SETUP.EXE", b"MZ")
+        archive = self.path("932.lzh")
+        self.assertEqual(0, run("pack", "--codepage=932", "--archive-only", "-o", archive,
+                                names).returncode)
+        plain = run("test", archive)
+        self.assertEqual(1, plain.returncode)
+        self.assertIn("--codepage", plain.stderr)
+        self.assertEqual(0, run("test", "--codepage", "932", archive).returncode)
+        listed = run("list", archive)
+        self.assertIn("\\x95\\x5C\\x8E\\xA6.TXT", listed.stdout)
+        self.assertIn("--codepage", listed.stderr)
+        self.assertIn("\u8868\u793a.TXT", run("list", "--codepage=932", archive).stdout)
+        target = self.path("out")
+        result = run("extract", "--codepage=932", archive, "-C", target)
+        self.assertEqual(0, result.returncode, result.stderr)
+        self.assertEqual(["SETUP.EXE", "\u8868\u793a.TXT"], sorted(os.listdir(target)))
+
+    def test_extract_replaces_a_link_and_never_writes_through_it(self):
+        archive = self.write("a.lzh", stored_member("SETUP.EXE", b"new") + b"\0")
+        victim = self.write("victim", b"precious")
+        target = self.path("target")
+        os.mkdir(target)
+        os.symlink(victim, os.path.join(target, "SETUP.EXE"))
+        self.assertEqual(0, run("extract", archive, "-C", target).returncode)
+        with open(victim, "rb") as f:
+            self.assertEqual(b"precious", f.read())
+        self.assertFalse(os.path.islink(os.path.join(target, "SETUP.EXE")))
+        with open(os.path.join(target, "SETUP.EXE"), "rb") as f:
+            self.assertEqual(b"new", f.read())
+        self.assertEqual(["SETUP.EXE"], os.listdir(target))  # no private folder left
+        # A member that fails leaves no partial file; the reason names the path.
+        os.mkdir(os.path.join(target, "BUSY.TXT"))
+        busy = self.write("busy.lzh", stored_member("BUSY.TXT", b"x") + b"\0")
+        result = run("extract", busy, "-C", target)
+        self.assertEqual(1, result.returncode)
+        self.assertIn("BUSY.TXT: Is a directory", result.stderr)
+
+    def test_folder_trees_through_every_verb(self):
+        tree = self.path("tree")
+        for name, data in (("SETUP.EXE", b"MZ"), ("en/readme.txt", b"en"),
+                           ("ja/readme.txt", b"ja"), ("ja/sub/x.txt", b"x" * 5000)):
+            os.makedirs(os.path.dirname(os.path.join(tree, name)), exist_ok=True)
+            self.write("tree/" + name, data)
+        os.makedirs(os.path.join(tree, "empty"))
+        setup = self.path("tree.exe")
+        result = run("pack", "--stub", self.write("stub.bin", fake_stub()), "-o", setup, tree)
+        self.assertEqual(0, result.returncode, result.stderr)
+        members = json.loads(run("list", "--format=json", setup).stdout)[0]["members"]
+        self.assertEqual(["SETUP.EXE", "empty", "en/readme.txt", "ja/readme.txt",
+                          "ja/sub/x.txt"], [m["name"] for m in members])
+        self.assertTrue(members[1]["directory"])
+        self.assertEqual(0, run("test", setup).returncode)
+        target = self.path("out")
+        self.assertEqual(0, run("extract", setup, "-C", target).returncode)
+        for name in ("en/readme.txt", "ja/readme.txt", "ja/sub/x.txt"):
+            with open(os.path.join(tree, name), "rb") as a, \
+                    open(os.path.join(target, name), "rb") as b:
+                self.assertEqual(a.read(), b.read(), name)
+        self.assertTrue(os.path.isdir(os.path.join(target, "empty")))
+        # A link where the archive has a folder is refused, not followed.
+        elsewhere = self.path("elsewhere")
+        os.mkdir(elsewhere)
+        linked = self.path("linked")
+        os.mkdir(linked)
+        os.symlink(elsewhere, os.path.join(linked, "ja"))
+        result = run("extract", setup, "-C", linked)
+        self.assertEqual(1, result.returncode)
+        self.assertIn("symbolic link", result.stderr)
+        self.assertEqual([], os.listdir(elsewhere))
+        # SETUP.EXE in a folder is not the setup program.
+        os.rename(os.path.join(tree, "SETUP.EXE"), os.path.join(tree, "en", "SETUP.EXE"))
+        run("pack", "--no-setup", "--stub", self.path("stub.bin"), "-o", setup, tree)
+        result = run("test", setup)
+        self.assertEqual(1, result.returncode)
+        self.assertIn("at the top", result.stderr)
 
     def path(self, name):
         return os.path.join(self.dir, name)

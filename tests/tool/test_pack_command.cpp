@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 #include <dirent.h>
 #include <sys/stat.h>
+#include <fcntl.h>
+#include <time.h>
 #include <unistd.h>
 
 #include "archive/archive.h"
@@ -91,7 +93,8 @@ TEST(PackCommand, RefusesBadInputsAndLeavesNothing) {
         std::vector<std::string> extra;
         int status;
     } cases[] = {
-        {"subdirectory", [](const std::string& in) { mkdir((in + "/sub").c_str(), 0755); }, {}, 1},
+        {"subdirectory with --flat",
+         [](const std::string& in) { mkdir((in + "/sub").c_str(), 0755); }, {"--flat"}, 1},
         {"names differing in case",
          [](const std::string& in) { WriteFile(in + "/DATA.BIN", {1}); }, {}, 1},
         {"device name", [](const std::string& in) { WriteFile(in + "/con.txt", {1}); }, {}, 1},
@@ -214,6 +217,112 @@ TEST(MemberNames, CaseFolding) {
     // The trail byte 0x61 ('a') of a double-byte character is not a letter.
     EXPECT_NE(FoldMemberName("\x83\x61", 932), FoldMemberName("\x83\x41", 932));
     EXPECT_EQ(FoldMemberName("\x83\x61x", 932), FoldMemberName("\x83\x61X", 932));
+}
+
+// A folder tree: members in the documented order, level-1 headers with the folder in a
+// directory extended header, and through the core the same bytes and times back.
+TEST(PackCommand, FolderTreeRoundTripsThroughTheCore) {
+    TemporaryDirectory directory;
+    const std::string in = directory.Join("in");
+    for (const char* folder : {"", "/b", "/a", "/a/sub", "/a/empty", "/a/sub/deeper"}) {
+        mkdir((in + folder).c_str(), 0755);
+    }
+    const std::vector<std::pair<std::string, std::vector<uint8_t>>> files = {
+        {"SETUP.EXE", TextBytes(3000, 1)},   {"z.txt", {}},
+        {"a/readme.txt", TextBytes(40000, 2)}, {"a/sub/data.bin", RandomBytes(5000, 3)},
+        {"a/sub/deeper/x", TextBytes(10, 4)},  {"b/readme.txt", TextBytes(7, 5)},
+    };
+    struct tm local = {};
+    local.tm_year = 124;
+    local.tm_mon = 2;
+    local.tm_mday = 9;
+    local.tm_hour = 17;
+    local.tm_min = 45;
+    local.tm_sec = 30;
+    local.tm_isdst = -1;
+    const time_t when = mktime(&local);
+    for (const auto& file : files) {
+        WriteFile(in + "/" + file.first, file.second);
+        const struct timespec times[2] = {{when, 0}, {when, 0}};
+        utimensat(AT_FDCWD, (in + "/" + file.first).c_str(), times, 0);
+    }
+    const std::string out = directory.Join("tree.lzh");
+    ASSERT_EQ(EXIT_OK, RunPack({"--archive-only", "-m", "lh5", "-o", out, in}));
+
+    // Files of a folder before its subfolders, each sorted by name; the empty folder
+    // as a folder entry.
+    const std::vector<std::string> order = {"SETUP.EXE",      "z.txt",          "a/readme.txt",
+                                            "a/empty",        "a/sub/data.bin", "a/sub/deeper/x",
+                                            "b/readme.txt"};
+    ASSERT_EQ(1, OpenArchive(out.c_str(), 0));
+    std::vector<std::string> walked;
+    while (NextMember() == 1) {
+        walked.push_back(extractionState.memberPath);
+        EXPECT_EQ(1, extractionState.headerLevel);
+        ASSERT_EQ(1, SkipMemberData());
+    }
+    CloseArchive();
+    EXPECT_EQ(order, walked);
+
+    const std::string extracted = directory.Join("x");
+    mkdir(extracted.c_str(), 0755);
+    ASSERT_EQ(1, ExtractArchiveAt(nullptr, out.c_str(), extracted.c_str(), 0));
+    for (const auto& file : files) {
+        const std::string path = extracted + "/" + file.first;
+        EXPECT_TRUE(ReadFile(path) == file.second) << file.first;
+        struct stat status;
+        ASSERT_EQ(0, stat(path.c_str(), &status)) << file.first;
+        EXPECT_EQ(when, status.st_mtime) << file.first;
+    }
+    struct stat status;
+    ASSERT_EQ(0, stat((extracted + "/a/empty").c_str(), &status));
+    EXPECT_TRUE(S_ISDIR(status.st_mode));
+}
+
+TEST(PackCommand, RefusesTreesTheStubCannotHold) {
+    const std::string deep = std::string(100, 'd') + "/" + std::string(50, 'e');
+    struct Case {
+        const char* what;
+        std::vector<std::string> files;   // '/' makes folders
+        std::vector<std::string> extra;
+        const char* message;              // in the error
+    } cases[] = {
+        {"device name as a folder", {"SETUP.EXE", "con/x.txt"}, {}, "folder \"con\""},
+        {"folder ending in a dot", {"SETUP.EXE", "dir./x"}, {}, "folder \"dir.\""},
+        {"same path in another case", {"SETUP.EXE", "A/x", "a/X"}, {}, "only in case"},
+        {"file where a folder is", {"SETUP.EXE", "data", "DATA/x"}, {}, "name of a folder"},
+        {"setup program only in a folder", {"sub/SETUP.EXE"}, {}, "at the top"},
+        {"path over the budget", {"SETUP.EXE", deep + "/" + std::string(4, 'f')}, {},
+         "at most 154 fit"},
+        {"--flat", {"SETUP.EXE", "sub/x"}, {"--flat"}, "with --flat"},
+    };
+    for (const Case& c : cases) {
+        TemporaryDirectory directory;
+        const std::string in = directory.Join("in");
+        mkdir(in.c_str(), 0755);
+        for (const std::string& file : c.files) {
+            for (size_t slash = file.find('/'); slash != std::string::npos;
+                 slash = file.find('/', slash + 1)) {
+                mkdir((in + "/" + file.substr(0, slash)).c_str(), 0755);
+            }
+            WriteFile(in + "/" + file, {1});
+        }
+        std::vector<std::string> arguments = {"--archive-only", "-o", directory.Join("o"), in};
+        arguments.insert(arguments.begin(), c.extra.begin(), c.extra.end());
+        testing::internal::CaptureStderr();
+        EXPECT_EQ(1, RunPack(arguments)) << c.what;
+        const std::string error = testing::internal::GetCapturedStderr();
+        EXPECT_NE(std::string::npos, error.find(c.message)) << c.what << ": " << error;
+        EXPECT_FALSE(Exists(directory.Join("o"))) << c.what;
+    }
+    // The budget itself fits: 154 bytes of path (100 + 1 + 50 + 1 + 2).
+    TemporaryDirectory directory;
+    const std::string in = directory.Join("in");
+    mkdir(in.c_str(), 0755);
+    mkdir((in + "/" + std::string(100, 'd')).c_str(), 0755);
+    mkdir((in + "/" + deep).c_str(), 0755);
+    WriteFile(in + "/" + deep + "/ff", {1});
+    EXPECT_EQ(EXIT_OK, RunPack({"--archive-only", "--no-setup", "-o", directory.Join("o"), in}));
 }
 
 }  // namespace

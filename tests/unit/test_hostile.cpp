@@ -96,20 +96,6 @@ struct Sandbox {
     }
 };
 
-// With VORPANEX_DUMP_ROWS set to a directory, every row's archive is also written
-// there, as seeds for the fuzz corpora (tests/fuzz/make_seeds.py --rows DIR).
-void DumpRow(const char* what, const Bytes& archive) {
-    const char* directory = getenv("VORPANEX_DUMP_ROWS");
-    if (directory == nullptr || *directory == 0) return;
-    std::string name = "row-";
-    for (const char* p = what; *p != 0; ++p) {
-        const char c = *p;
-        const bool letter = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
-        name += letter || (c >= '0' && c <= '9') ? c : '-';
-    }
-    WriteFileBytes(JoinTestPath(directory, name + ".lzh"), archive);
-}
-
 Bytes GoodMember() { return StoredMember(GOOD_NAME, TextBytes("good\n")); }
 
 void RunRow(const Row& row) {

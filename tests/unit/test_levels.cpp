@@ -7,6 +7,7 @@
 
 #include "archive/archive.h"
 #include "support/archive_builder.h"
+#include "support/hostile_builder.h"
 #include "support/recording_ui.h"
 
 #ifndef _WIN32
@@ -61,6 +62,7 @@ void RunRow(const Row& row) {
     SCOPED_TRACE(row.what);
     std::vector<Bytes> members;
     for (const MemberSpec& member : row.members) members.push_back(BuildMember(member));
+    DumpRow(row.what, BuildArchive(members));
     const std::string archive = WriteTempFile(BuildArchive(members));
     const std::string work = MakeTempDir();
     ResetRecordingUi();
@@ -144,6 +146,7 @@ TEST(HeaderLevels, HostilePathsAndHeaders) {
     };
     for (const ByteRow& row : byteRows) {
         SCOPED_TRACE(row.what);
+        DumpRow(row.what, row.archive);
         const std::string work = MakeTempDir();
         const std::string archive = WriteTempFile(row.archive);
         EXPECT_EQ(0, ExtractArchiveAt(nullptr, archive.c_str(), work.c_str(), 0));

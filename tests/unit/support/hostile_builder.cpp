@@ -1,6 +1,8 @@
 // Hand-built compressed streams and broken member layouts for the hostile-archive table.
 #include "support/hostile_builder.h"
 
+#include <stdlib.h>
+
 void PutSingleSymbolCodes(StreamWriter* w, int symbol, int distanceSymbol, int distanceBits) {
     w->Put(0, 5);  // length code: count 0,
     w->Put(0, 5);  //   single symbol 0
@@ -76,4 +78,16 @@ Bytes RawHeaderMember(uint8_t headerSize, uint8_t nameLength, const std::string&
 
 Bytes Cut(const Bytes& archive, size_t length) {
     return Bytes(archive.begin(), archive.begin() + static_cast<long>(length));
+}
+
+void DumpRow(const char* what, const Bytes& archive) {
+    const char* directory = getenv("VORPANEX_DUMP_ROWS");
+    if (directory == nullptr || *directory == 0) return;
+    std::string name = "row-";
+    for (const char* p = what; *p != 0; ++p) {
+        const char c = *p;
+        const bool letter = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
+        name += letter || (c >= '0' && c <= '9') ? c : '-';
+    }
+    WriteFileBytes(JoinTestPath(directory, name + ".lzh"), archive);
 }

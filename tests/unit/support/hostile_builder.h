@@ -25,6 +25,10 @@ Bytes PackedMember(const std::string& method, const std::string& name, const Byt
 Bytes RawHeaderMember(uint8_t headerSize, uint8_t nameLength, const std::string& name,
                       const Bytes& data);
 
+// With VORPANEX_DUMP_ROWS set to a directory, writes a table row's archive there as
+// row-WHAT.lzh, a seed for the fuzz corpora (tests/fuzz/make_seeds.py --rows DIR).
+void DumpRow(const char* what, const Bytes& archive);
+
 // The archive cut to its first `length` bytes.
 Bytes Cut(const Bytes& archive, size_t length);
 
