@@ -115,7 +115,9 @@ int IsSafeMemberName(const char* name) {
     for (const unsigned char* p = reinterpret_cast<const unsigned char*>(name); *p != 0; ++p) {
         if (PlatformIsLeadByte(*p)) {
             // A double-byte character: its trail byte (0x5C included) is not a separator.
-            if (p[1] == 0) return 0;
+            // No double-byte code page has a trail byte below 0x40, 0x7F or 0xFF; such a
+            // byte would stand for itself (a colon, a slash, a control character).
+            if (p[1] < 0x40 || p[1] == 0x7F || p[1] == 0xFF) return 0;
             ++p;
             continue;
         }
@@ -155,6 +157,10 @@ int ExtractMember(HWND window, const char* workDirectory) {
     }
     if (state.pathProblem != FAILURE_NONE) return Fail(state.pathProblem);
     const bool isFolder = method == 'd';
+    // A folder entry holds no data; one that claims some is not what it says.
+    if (isFolder && (state.originalRemaining != 0 || state.packedRemaining != 0)) {
+        return Fail(FAILURE_BAD_HEADER);
+    }
     // Stored data longer than the packed size would run into the next member.
     if (method == '0' && state.originalRemaining > state.packedRemaining) {
         return Fail(FAILURE_BAD_HEADER);

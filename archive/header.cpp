@@ -209,6 +209,17 @@ int AppendComponents(const char* text, unsigned length, bool slashes, unsigned* 
     return problem;
 }
 
+// Whether the last character of the name is a separator (so it names no file).
+bool NameEndsInSeparator(const char* text, unsigned length, bool slashes) {
+    bool separator = false;
+    for (unsigned i = 0; i < length; ++i) {
+        const unsigned char c = static_cast<unsigned char>(text[i]);
+        separator = IsSeparator(c, slashes);
+        if (PlatformIsLeadByte(c) && i + 1 < length) ++i;
+    }
+    return separator;
+}
+
 }  // namespace
 
 int ReadExtendedHeaders() {
@@ -314,6 +325,12 @@ int ReadExtendedHeaders() {
             }
         }
         if (problem == FAILURE_NONE && position == 0) problem = FAILURE_NAME;
+        // A file needs a name of its own: without one it would take its folder's.
+        if (problem == FAILURE_NONE && state.headerBuffer[3] != 'd' &&
+            (extras.nameLength == 0 ||
+             NameEndsInSeparator(extras.name, extras.nameLength, state.headerLevel == 0))) {
+            problem = FAILURE_NAME;
+        }
     }
     state.pathProblem = problem;
     return 1;

@@ -7,5 +7,6 @@ void InitBits() {
     bitReader.bitBuffer = 0;
     bitReader.spareByte = 0;
     bitReader.spareBits = 0;
+    bitReader.bytesPastEnd = 0;
     FillBits(32);
 }

@@ -11,7 +11,8 @@
 //   spareBits  how many low bits of spareByte have not yet entered bitBuffer (0..8); the
 //              high 8 - spareBits bits of spareByte are the low bits of bitBuffer.
 //   Bytes come from archiveReader.ReadByte() while extractionState.packedRemaining is
-//   not 0 (one decrement per byte); after that the stream is zero bits without end.
+//   not 0 (one decrement per byte); after that the stream is zero bits without end,
+//   counted in bytesPastEnd so that a member whose decoding needs them is refused.
 //   A byte is taken only when the look-ahead needs one of its bits, so after k bits
 //   have been taken, min(packed size, ceil((32 + k) / 8)) bytes have been read, and the
 //   reader stands at the next member's header once a well-formed member is decoded.
@@ -26,6 +27,7 @@ struct BitReader {
     uint32_t bitBuffer;
     uint32_t spareByte;
     int spareBits;
+    uint32_t bytesPastEnd;  // zero bytes supplied past the member's packed data
 };
 
 extern BitReader bitReader;
@@ -40,7 +42,10 @@ inline uint32_t ShiftRight32(uint32_t value, int shift) {
 
 // The next byte of the member's compressed data, or 0 past its end.
 inline uint32_t TakePackedByte() {
-    if (extractionState.packedRemaining == 0) return 0;
+    if (extractionState.packedRemaining == 0) {
+        ++bitReader.bytesPastEnd;
+        return 0;
+    }
     --extractionState.packedRemaining;
     return archiveReader.ReadByte();
 }
@@ -68,5 +73,11 @@ inline uint32_t GetBits(int n) {
 
 // Resets the record and takes the member's first 32 bits.
 void InitBits();
+
+// Non-zero once the decoder has taken a bit beyond the member's packed data. The 32
+// bits of look-ahead and the spare bits hold what was supplied but not yet taken.
+inline int BitsTakenPastEnd() {
+    return 8u * bitReader.bytesPastEnd > 32u + static_cast<unsigned>(bitReader.spareBits) ? 1 : 0;
+}
 
 #endif

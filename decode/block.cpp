@@ -8,14 +8,17 @@
 
 BlockDecoder blockDecoder;
 
-const HuffmanTable symbolCode = {SYMBOL_COUNT, blockDecoder.symbolLengths, SYMBOL_TABLE_BITS,
-                                 blockDecoder.symbolTable};
 const HuffmanTable lengthCode = {LENGTH_CODE_SYMBOLS, blockDecoder.auxLengths, AUX_TABLE_BITS,
                                  blockDecoder.auxTable};
 
 namespace {
 
 const uint32_t WINDOW_MASK = WINDOW_SIZE - 1;
+#ifdef __OPTIMIZE_SIZE__
+const bool SIZE_BUILD = true;
+#else
+const bool SIZE_BUILD = false;
+#endif
 const int MAX_MATCH = 256;
 const int MATCH_BASE = 253;       // a match symbol minus this is its length
 const int MAX_DISTANCE_CODES = 16;
@@ -31,14 +34,16 @@ static_assert(MAX_AUX_COUNT >= LENGTH_CODE_SYMBOLS && MAX_AUX_COUNT >= MAX_DISTA
 static_assert(3 + 3 <= MAX_AUX_COUNT, "the zero run after the third length fits auxLengths");
 static_assert(2 * LENGTH_CODE_SYMBOLS - 1 <= SYMBOL_COUNT,
               "the small codes' nodes stay below the literal/length code's first node");
-static_assert(sizeof(blockDecoder.symbolTable) / sizeof(uint16_t) == 1u << SYMBOL_TABLE_BITS,
-              "symbolTable has 2^12 entries");
+static_assert(sizeof(blockDecoder.symbolPacked) / sizeof(uint32_t) == 1u << SYMBOL_TABLE_BITS,
+              "symbolPacked has 2^12 entries");
 static_assert(sizeof(blockDecoder.auxTable) / sizeof(uint16_t) == 1u << AUX_TABLE_BITS,
               "auxTable has 2^8 entries");
 
 void FillLookup(uint16_t* lookup, uint32_t* packed, int tableBits, uint32_t symbol) {
-    for (uint32_t i = 0; i < (1u << tableBits); ++i) lookup[i] = static_cast<uint16_t>(symbol);
-    for (uint32_t i = 0; i < (1u << tableBits); ++i) packed[i] = symbol;  // length 0
+    if (lookup != nullptr) {
+        for (uint32_t i = 0; i < (1u << tableBits); ++i) lookup[i] = static_cast<uint16_t>(symbol);
+    }
+    for (uint32_t i = 0; i < (1u << tableBits); ++i) packed[i] = PackedEntry(symbol, 0);
 }
 
 // One length of a length list: 3 bits, and for 7 a run of one-bits closed by a zero.
@@ -164,6 +169,16 @@ struct FastInput {
         *this = RefillSlowly(*this);
     }
 
+    // Refill for when 8 usable bytes are known to be in the buffer: no branch.
+    inline __attribute__((always_inline)) void RefillFromBuffer() {
+        uint64_t next;
+        memcpy(&next, in, 8);
+        acc |= __builtin_bswap64(next) >> have;
+        const uint32_t taken = (63 - have) >> 3;
+        in += taken;
+        have += taken << 3;
+    }
+
     static __attribute__((noinline)) FastInput RefillSlowly(FastInput f) {
         while (f.have <= 56 && f.in < f.end) {
             f.acc |= static_cast<uint64_t>(*f.in++) << (56 - f.have);
@@ -199,6 +214,56 @@ struct FastInput {
     }
 };
 
+// The distance value after a match symbol; the input holds at least 32 bits, or 46
+// when the distance code is longer than the look-up.
+inline __attribute__((always_inline)) uint32_t DecodeDistance(FastInput& bits,
+                                                               const uint32_t* table,
+                                                               uint32_t codeCount) {
+    const uint32_t entry = table[bits.acc >> (64 - AUX_TABLE_BITS)];
+    uint32_t code = PackedValue(entry);
+    if ((entry & PACKED_NODE) == 0) {
+        bits.Consume(PackedLength(entry));
+    } else {
+        uint64_t mask = uint64_t(1) << (63 - AUX_TABLE_BITS);
+        do {
+            code = (bits.acc & mask) != 0 ? oneChild[code] : zeroChild[code];
+            mask >>= 1;
+        } while (code >= codeCount);
+        bits.Consume(blockDecoder.auxLengths[code]);
+    }
+    if (code < 2) return code;
+    const uint32_t extra = code - 1;
+    const uint32_t distance = (1u << extra) + static_cast<uint32_t>(bits.acc >> (64 - extra));
+    bits.Consume(extra);
+    return distance;
+}
+
+// CopyMatch for a match that ends inside the chunk: when source and destination are at
+// least 8 bytes apart and the source does not wrap, 8-byte moves in increasing order
+// (each reads bytes that are final, or not yet overwritten when the source lies
+// ahead), the last one overlapping the one before instead of a byte tail.
+inline __attribute__((always_inline)) void CopyMatchInChunk(uint8_t* buffer, uint32_t p,
+                                                            uint32_t source, uint32_t n) {
+    const uint32_t gap = source < p ? p - source : source - p;
+    if (gap >= 8 && source + n <= WINDOW_SIZE) {
+        uint8_t* out = buffer + p;
+        const uint8_t* in = buffer + source;
+        if (n >= 8) {
+            for (uint32_t i = 0; i + 8 < n; i += 8) Copy8(out + i, in + i);
+            Copy8(out + n - 8, in + n - 8);
+        } else if (n >= 4) {
+            Copy4(out, in);
+            Copy4(out + n - 4, in + n - 4);
+        } else {
+            out[0] = in[0];
+            out[1] = in[1];
+            out[2] = in[2];
+        }
+        return;
+    }
+    CopyMatch(buffer, p, source, n);
+}
+
 }  // namespace
 
 HuffmanTable DistanceCode() {
@@ -218,7 +283,7 @@ void BeginDecode(int method) {
     d.badData = 0;
 }
 
-int DecodeSawBadData() { return blockDecoder.badData != 0 ? 1 : 0; }
+int DecodeSawBadData() { return blockDecoder.badData != 0 || BitsTakenPastEnd() ? 1 : 0; }
 
 int ReadAuxLengths(int symbols, int countBits, int specialIndex) {
     BlockDecoder& d = blockDecoder;
@@ -253,7 +318,7 @@ int ReadSymbolLengths() {
         const uint32_t symbol = GetBits(9);
         if (symbol >= static_cast<uint32_t>(SYMBOL_COUNT)) return 0;
         memset(d.symbolLengths, 0, sizeof d.symbolLengths);
-        FillLookup(d.symbolTable, d.symbolPacked, SYMBOL_TABLE_BITS, symbol);
+        FillLookup(nullptr, d.symbolPacked, SYMBOL_TABLE_BITS, symbol);
         return 1;
     }
     if (n > SYMBOL_COUNT) return 0;
@@ -272,7 +337,7 @@ int ReadSymbolLengths() {
         i += zeros;
     }
     if (i < SYMBOL_COUNT) memset(d.symbolLengths + i, 0, static_cast<size_t>(SYMBOL_COUNT - i));
-    return BuildPackedTable(SYMBOL_COUNT, d.symbolLengths, SYMBOL_TABLE_BITS, d.symbolTable,
+    return BuildPackedTable(SYMBOL_COUNT, d.symbolLengths, SYMBOL_TABLE_BITS, nullptr,
                             d.symbolPacked);
 }
 
@@ -292,7 +357,7 @@ int ReadSymbol() {
     if (d.badData) return 0;
     if (d.blockRemaining == 0 && !OpenBlock()) return 0;
     --d.blockRemaining;
-    return DecodeCode(symbolCode);
+    return DecodePackedCode(d.symbolPacked, SYMBOL_TABLE_BITS, SYMBOL_COUNT, d.symbolLengths);
 }
 
 uint32_t ReadDistance() {
@@ -349,7 +414,58 @@ void DecodeChunk(uint32_t count, uint8_t* buffer) {
     bits.Load();
     uint32_t blockRemaining = d.blockRemaining;
     const uint32_t distanceCodeCount = static_cast<uint32_t>(d.distanceCodeCount);
+    const uint32_t* const symbols = d.symbolPacked;
+    const uint32_t* const distances = d.distancePacked;
     for (;;) {
+        // The fast loop: while a match fits the chunk, three symbols are left in the
+        // block and 8 bytes can be loaded, nothing else is checked. One refill gives at
+        // least 56 bits: a symbol (16), a distance code (16) and its extra bits (14)
+        // need 46; up to three literals from the look-up (12 each) need 36.
+        // Left out where the code is built for size (the stub): the checked path below
+        // decodes the same.
+        while (!SIZE_BUILD && p + MAX_MATCH <= count && blockRemaining >= 3 &&
+               bits.end - bits.in >= 8) {
+            bits.RefillFromBuffer();
+            uint32_t entry = symbols[bits.acc >> (64 - SYMBOL_TABLE_BITS)];
+            --blockRemaining;
+            if ((entry & PACKED_NOT_LITERAL) == 0) {
+                bits.Consume(PackedLength(entry));
+                buffer[p++] = static_cast<uint8_t>(entry >> PACKED_VALUE_SHIFT);
+                entry = symbols[bits.acc >> (64 - SYMBOL_TABLE_BITS)];
+                if ((entry & PACKED_NOT_LITERAL) != 0) continue;
+                --blockRemaining;
+                bits.Consume(PackedLength(entry));
+                buffer[p++] = static_cast<uint8_t>(entry >> PACKED_VALUE_SHIFT);
+                entry = symbols[bits.acc >> (64 - SYMBOL_TABLE_BITS)];
+                if ((entry & PACKED_NOT_LITERAL) != 0) continue;
+                --blockRemaining;
+                bits.Consume(PackedLength(entry));
+                buffer[p++] = static_cast<uint8_t>(entry >> PACKED_VALUE_SHIFT);
+                continue;
+            }
+            uint32_t c = PackedValue(entry);
+            if ((entry & PACKED_NODE) == 0) {
+                bits.Consume(PackedLength(entry));
+            } else {
+                uint64_t mask = uint64_t(1) << (63 - SYMBOL_TABLE_BITS);
+                do {
+                    c = (bits.acc & mask) != 0 ? oneChild[c] : zeroChild[c];
+                    mask >>= 1;
+                } while (c >= static_cast<uint32_t>(SYMBOL_COUNT));
+                bits.Consume(d.symbolLengths[c]);
+                if (c <= 255) {
+                    buffer[p++] = static_cast<uint8_t>(c);
+                    continue;
+                }
+            }
+            const uint32_t length = c - MATCH_BASE;
+            const uint32_t distance = DecodeDistance(bits, distances, distanceCodeCount);
+            CopyMatchInChunk(buffer, p, (p - distance - 1) & WINDOW_MASK, length);
+            p += length;
+        }
+        if (p == count) break;
+
+        // One symbol with every check: block ends, the input's end, the chunk's end.
         if (blockRemaining == 0) {
             bits.Store();
             if (!OpenBlock()) {
@@ -362,10 +478,10 @@ void DecodeChunk(uint32_t count, uint8_t* buffer) {
         --blockRemaining;
 
         if (bits.have < 32) bits.Refill();
-        const uint32_t entry = d.symbolPacked[bits.acc >> (64 - SYMBOL_TABLE_BITS)];
-        uint32_t c = entry & 0xFFFF;
+        const uint32_t entry = symbols[bits.acc >> (64 - SYMBOL_TABLE_BITS)];
+        uint32_t c = PackedValue(entry);
         if ((entry & PACKED_NODE) == 0) {
-            bits.Consume(entry >> 16);
+            bits.Consume(PackedLength(entry));
         } else {
             uint64_t mask = uint64_t(1) << (63 - SYMBOL_TABLE_BITS);
             do {
@@ -382,25 +498,7 @@ void DecodeChunk(uint32_t count, uint8_t* buffer) {
 
         const uint32_t length = c - MATCH_BASE;
         if (bits.have < 32) bits.Refill();
-        const uint32_t distanceEntry = d.distancePacked[bits.acc >> (64 - AUX_TABLE_BITS)];
-        uint32_t code = distanceEntry & 0xFFFF;
-        if ((distanceEntry & PACKED_NODE) == 0) {
-            bits.Consume(distanceEntry >> 16);
-        } else {
-            uint64_t mask = uint64_t(1) << (63 - AUX_TABLE_BITS);
-            do {
-                code = (bits.acc & mask) != 0 ? oneChild[code] : zeroChild[code];
-                mask >>= 1;
-            } while (code >= distanceCodeCount);
-            bits.Consume(d.auxLengths[code]);
-        }
-        uint32_t distance = code;
-        if (code >= 2) {
-            const uint32_t extra = code - 1;
-            distance = (1u << extra) + static_cast<uint32_t>(bits.acc >> (64 - extra));
-            bits.Consume(extra);
-        }
-
+        const uint32_t distance = DecodeDistance(bits, distances, distanceCodeCount);
         const uint32_t source = (p - distance - 1) & WINDOW_MASK;
         const uint32_t room = count - p;
         if (length > room) {

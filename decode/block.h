@@ -38,12 +38,11 @@ struct BlockDecoder {
     int32_t copyRemaining;
     uint32_t copySource;
     uint8_t symbolLengths[SYMBOL_COUNT];
-    uint16_t symbolTable[1 << SYMBOL_TABLE_BITS];
     uint8_t auxLengths[MAX_AUX_COUNT];
     uint16_t auxTable[1 << AUX_TABLE_BITS];
-    // The literal/length and distance look-ups again, each entry with its code length
-    // in bits 16..20 (or PACKED_NODE and a node number), built with the block's codes
-    // so that DecodeChunk resolves a short code with one load.
+    // The literal/length look-up (packed entries: symbol and code length, or a node),
+    // and the distance look-up again in packed form, so that DecodeChunk resolves a
+    // short code with one load.
     uint32_t symbolPacked[1 << SYMBOL_TABLE_BITS];
     uint32_t distancePacked[1 << AUX_TABLE_BITS];
     // Set once the member's data went outside the format's limits; from then on the
@@ -53,8 +52,8 @@ struct BlockDecoder {
 
 extern BlockDecoder blockDecoder;
 
-// The three codes over the decoder's arrays.
-extern const HuffmanTable symbolCode;
+// The length and distance codes over the decoder's arrays (the literal/length code is
+// read through symbolPacked).
 extern const HuffmanTable lengthCode;
 HuffmanTable DistanceCode();
 
@@ -67,7 +66,7 @@ uint32_t ReadDistance();
 // specialIndex is 3 for the length code, NO_SPECIAL_INDEX for the distance code.
 // Returns 1, or 0 for lengths outside the limits.
 int ReadAuxLengths(int symbols, int countBits, int specialIndex);
-// Reads the literal/length code's lengths and builds symbolTable. Returns 1 or 0.
+// Reads the literal/length code's lengths and builds symbolPacked. Returns 1 or 0.
 int ReadSymbolLengths();
 // Reads a block's size and its three codes. Returns 1 or 0 (then badData is set).
 int OpenBlock();

@@ -13,8 +13,9 @@ void BeginDecode(int method);
 // the 32768-byte window, the same for every call of a member.
 void DecodeChunk(uint32_t count, uint8_t* buffer);
 
-// Non-zero once the current member's data was found outside the format's limits;
-// the rest of the member then decodes as zero bytes.
+// Non-zero once the current member's data was found outside the format's limits (the
+// rest of the member then decodes as zero bytes), or its decoding took bits beyond
+// the member's packed data (a stream that claims more output than it holds).
 int DecodeSawBadData();
 
 #endif

@@ -8,6 +8,7 @@ uint16_t oneChild[TREE_SIZE];
 
 static_assert(TREE_SIZE == 1019, "a complete code of n symbols has n - 1 inner nodes");
 static_assert(TREE_SIZE - 1 <= 0xFFFF, "node numbers fit a look-up entry");
+static_assert(TREE_SIZE - 1 <= 0x3FF, "symbols and node numbers fit a packed entry");
 
 int BuildPackedTable(int symbolCount, const uint8_t* lengths, int tableBits, uint16_t* lookup,
                      uint32_t* packed) {
@@ -45,7 +46,9 @@ int BuildPackedTable(int symbolCount, const uint8_t* lengths, int tableBits, uin
     const uint32_t tableSize = 1u << tableBits;
     const uint32_t shortEnd = (first[tableBits + 1] >> shift) & (tableSize - 1);
     if (shortEnd != 0) {
-        for (uint32_t i = shortEnd; i < tableSize; ++i) lookup[i] = 0;
+        if (lookup != nullptr) {
+            for (uint32_t i = shortEnd; i < tableSize; ++i) lookup[i] = 0;
+        }
         if (packed != nullptr) {
             for (uint32_t i = shortEnd; i < tableSize; ++i) packed[i] = 0;
         }
@@ -59,19 +62,32 @@ int BuildPackedTable(int symbolCount, const uint8_t* lengths, int tableBits, uin
         uint32_t code = first[length];
         const uint32_t next = code + step[length];
         if (length <= tableBits) {
-            for (uint32_t i = code; i < next; ++i) lookup[i] = static_cast<uint16_t>(s);
+            if (lookup != nullptr) {
+                for (uint32_t i = code; i < next; ++i) lookup[i] = static_cast<uint16_t>(s);
+            }
             if (packed != nullptr) {
                 const uint32_t entry =
-                    static_cast<uint32_t>(s) | static_cast<uint32_t>(length) << 16;
+                    PackedEntry(static_cast<uint32_t>(s), static_cast<uint32_t>(length));
                 for (uint32_t i = code; i < next; ++i) packed[i] = entry;
             }
         } else {
+            // The first tree level hangs from the look-up entry (a 0 entry has no node
+            // yet: entries past the short codes were cleared above).
             const uint32_t index = code >> shift;
-            uint16_t* slot = &lookup[index];
-            if (*slot == 0 && packed != nullptr) packed[index] = nextNode | PACKED_NODE;
-            for (int bit = length - tableBits; bit > 0; --bit) {
+            uint16_t root = lookup != nullptr ? lookup[index]
+                                              : static_cast<uint16_t>(PackedValue(packed[index]));
+            if (root == 0) {
+                // Complete codes create at most symbolCount - 1 nodes.
+                zeroChild[nextNode] = 0;
+                oneChild[nextNode] = 0;
+                root = static_cast<uint16_t>(nextNode++);
+                if (lookup != nullptr) lookup[index] = root;
+                if (packed != nullptr) packed[index] = PackedEntry(root, 0) | PACKED_NODE;
+            }
+            uint16_t* slot = (code & treeBit) != 0 ? &oneChild[root] : &zeroChild[root];
+            code <<= 1;
+            for (int bit = length - tableBits - 1; bit > 0; --bit) {
                 if (*slot == 0) {
-                    // Complete codes create at most symbolCount - 1 nodes.
                     zeroChild[nextNode] = 0;
                     oneChild[nextNode] = 0;
                     *slot = static_cast<uint16_t>(nextNode++);
@@ -99,5 +115,23 @@ int DecodeCode(const HuffmanTable& table) {
         mask >>= 1;
     }
     FillBits(table.lengths[symbol]);
+    return static_cast<int>(symbol);
+}
+
+int DecodePackedCode(const uint32_t* packed, int tableBits, int symbolCount,
+                     const uint8_t* lengths) {
+    const uint32_t buffer = bitReader.bitBuffer;
+    const uint32_t entry = packed[buffer >> (32 - tableBits)];
+    if ((entry & PACKED_NODE) == 0) {
+        FillBits(static_cast<int>(PackedLength(entry)));
+        return static_cast<int>(PackedValue(entry));
+    }
+    uint32_t symbol = PackedValue(entry);
+    uint32_t mask = 1u << (31 - tableBits);
+    while (symbol >= static_cast<uint32_t>(symbolCount)) {
+        symbol = (buffer & mask) != 0 ? oneChild[symbol] : zeroChild[symbol];
+        mask >>= 1;
+    }
+    FillBits(lengths[symbol]);
     return static_cast<int>(symbol);
 }

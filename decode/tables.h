@@ -36,17 +36,29 @@ extern uint16_t oneChild[TREE_SIZE];
 // complete prefix code (a length above 16, over-full, incomplete, or no code at all).
 int BuildTable(int symbolCount, const uint8_t* lengths, int tableBits, uint16_t* lookup);
 
-// Entry of a packed look-up: a symbol with its code length in bits 16..20, or a node
-// number with PACKED_NODE set.
+// Entry of a packed look-up: the code length in bits 0..4 (the bits to take) and a
+// symbol in bits 16..24, or PACKED_NODE with a node number in bits 16..25. Bits 5..15
+// are 0, so that an entry is itself a shift count for a 64-bit bit buffer.
 const uint32_t PACKED_NODE = 0x80000000u;
+const int PACKED_VALUE_SHIFT = 16;
+const uint32_t PACKED_NOT_LITERAL = PACKED_NODE | 256u << PACKED_VALUE_SHIFT;
+inline uint32_t PackedEntry(uint32_t value, uint32_t length) {
+    return value << PACKED_VALUE_SHIFT | length;
+}
+inline uint32_t PackedLength(uint32_t entry) { return entry & 63; }
+inline uint32_t PackedValue(uint32_t entry) { return (entry >> PACKED_VALUE_SHIFT) & 0x3FF; }
 
 // BuildTable that also fills `packed` (2^tableBits entries) with the same entries in
 // packed form, for decoding loops that want the symbol and its length in one load.
+// Either lookup or packed may be null (not both): that table is then not filled.
 int BuildPackedTable(int symbolCount, const uint8_t* lengths, int tableBits, uint16_t* lookup,
                      uint32_t* packed);
 
 // Returns the next symbol of the stream and takes its code's bits. The table must
 // have been built successfully (or filled with one symbol of length 0).
 int DecodeCode(const HuffmanTable& table);
+// The same through a packed look-up.
+int DecodePackedCode(const uint32_t* packed, int tableBits, int symbolCount,
+                     const uint8_t* lengths);
 
 #endif

@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
 """Checks the built stub: exactly 49152 bytes, imports only DLLs that the system always
 takes from its own directory (comctl32 through the manifest's side-by-side binding),
-and carries no time stamp.
+carries no time stamp, and declares itself DPI-aware.
 
   check_stub.py OBJDUMP VORPANEX.exe
 """
@@ -34,6 +34,9 @@ def main():
     if stamp is None or not stamp.group(1).startswith('Thu Jan  1 00:00:00 1970'):
         problems.append('the image carries a time stamp (%s): builds differ'
                         % (stamp.group(1) if stamp else 'none found'))
+    # System DPI awareness, so that Windows does not blur the window at 150 %.
+    if not re.search(rb'<dpiAware[^>]*>\s*true\s*</dpiAware>', data):
+        problems.append('the manifest does not declare the stub DPI-aware')
     for problem in problems:
         print('FAILED:', problem)
     return 1 if problems else 0

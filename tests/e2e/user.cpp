@@ -10,8 +10,7 @@
 //   args:TEXT       the setup's arguments: its command line is "SETUP.EXE" TEXT
 //   start           start the setup (done by the first step that needs it)
 //   progress        wait for the progress window; report caption, status line, bar,
-//                   DPI awareness (0 unaware, 1 system, 2 per monitor, -1 unknown) and
-//                   icon (size, centre colour)
+//                   its width in the screen's pixels and icon (size, centre colour)
 //   status          wait until the status line is not empty; report it
 //   cancel          press Cancel on the progress window
 //   box             wait for a message box; report its caption and text, and whether
@@ -179,19 +178,6 @@ void ReportIcon(HWND progress) {
     DeleteObject(info.hbmMask);
 }
 
-// The window's DPI awareness, through calls that older systems lack.
-int DpiAwareness(HWND window) {
-    typedef void* (WINAPI * ContextOfWindow)(HWND);
-    typedef int(WINAPI * AwarenessOfContext)(void*);
-    HMODULE user = GetModuleHandleW(L"user32.dll");
-    ContextOfWindow contextOf = reinterpret_cast<ContextOfWindow>(
-        reinterpret_cast<void*>(GetProcAddress(user, "GetWindowDpiAwarenessContext")));
-    AwarenessOfContext awarenessOf = reinterpret_cast<AwarenessOfContext>(
-        reinterpret_cast<void*>(GetProcAddress(user, "GetAwarenessFromDpiAwarenessContext")));
-    if (contextOf == nullptr || awarenessOf == nullptr) return -1;
-    return awarenessOf(contextOf(window));
-}
-
 bool SetupEnded() { return WaitForSingleObject(setup.hProcess, 0) == WAIT_OBJECT_0; }
 
 template <typename Test>
@@ -257,8 +243,10 @@ bool Step(const wchar_t* step, const wchar_t* program) {
         LineNumber("progress_bar",
                    static_cast<unsigned long>(SendMessageW(GetDlgItem(progress, 102), PBM_GETPOS, 0, 0)));
         Line("progress_button", Text(GetDlgItem(progress, IDCANCEL)));
+        RECT frame;
+        GetWindowRect(progress, &frame);
+        fprintf(report, "progress_width=%ld\n", static_cast<long>(frame.right - frame.left));
         ReportIcon(progress);
-        fprintf(report, "progress_dpi_awareness=%d\n", DpiAwareness(progress));
         fflush(report);
         return true;
     }
@@ -322,6 +310,8 @@ int wmain(int argc, wchar_t** argv) {
         return 2;
     }
     reportPath = argv[1];
+    // Window sizes in the screen's own pixels, whatever the DPI.
+    SetProcessDPIAware();
     report = _wfopen(argv[1], L"w");
     if (report == nullptr) return 2;
     bool ok = true;

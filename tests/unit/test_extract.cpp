@@ -193,8 +193,11 @@ TEST_F(Extraction, ShiftJisTrailByte5CIsPartOfItsCharacter) {
     PlatformSetCodePage(932);
     EXPECT_EQ(1, Extract(BuildArchive({StoredMember(name, TextBytes("sjis"))})));
     EXPECT_EQ((std::vector<std::string>{name}), Files());
-    // A lead byte with no trail byte is not a name.
-    EXPECT_EQ(0, IsSafeMemberName("AB\x95"));
+    // A lead byte with no trail byte, or one that no double-byte code page uses as a
+    // trail byte, is not a name.
+    for (const char* bad : {"AB\x95", "\x81:stream", "\x81/x", "\x81\x01x", "\x81\x7F"}) {
+        EXPECT_EQ(0, IsSafeMemberName(bad)) << bad;
+    }
     PlatformSetCodePage(1252);
     EXPECT_EQ(0, IsSafeMemberName(name.c_str()));
 }

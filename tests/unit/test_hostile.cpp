@@ -558,6 +558,12 @@ TEST(HostileArchive, RefusedDataFailAtOnceWhateverTheCrc) {
         state = state * 1103515245u + 12345u;
         byte = static_cast<uint8_t>(state >> 24);
     }
+    // Packed size 0: the stream is zero bits past its end, which decode as valid blocks
+    // of zeros whose CRC-16 is 0; taking those bits fails the member at once.
+    RunRow({"4 GiB declared over no packed data",
+            PackedMember("-lh5-", "BOMB.BIN", Bytes(), 0xFFFFFFFFu, 0), FAILS_INSIDE,
+            FAILURE_BAD_DATA, {"BOMB.BIN"}});
+    EXPECT_LE(recordingUi.positions.size(), 2u) << "chunks after the data ran out";
     RunRow({"4 GiB declared over random data",
             PackedMember("-lh5-", "HUGE.BIN", noise, 0xFFFFFFFFu, 0), FAILS_INSIDE,
             FAILURE_BAD_DATA, {"HUGE.BIN"}});

@@ -156,6 +156,10 @@ TEST(HeaderLevels, HostilePathsAndHeaders) {
         DeleteTestFile(archive);
     }
 
+    MemberSpec folderWithData = Folder(1, "DIR");
+    folderWithData.data = TextBytes("data");
+    folderWithData.originalSize = 4;
+    folderWithData.originalSizeSet = true;
     std::vector<Row> rows = {
         {"dot-dot as a folder", {InFolder(Member(1, "X.TXT"), "..|")}, FAILURE_NAME, {}},
         {"dot-dot inside a folder", {InFolder(Member(1, "X.TXT"), "A|..|..|B")}, FAILURE_NAME,
@@ -173,6 +177,9 @@ TEST(HeaderLevels, HostilePathsAndHeaders) {
          {InFolder(Member(1, std::string(60, 'X')),
                    std::string(100, 'A') + "|" + std::string(100, 'B'))},
          FAILURE_PATH_TOO_LONG, {}},
+        {"folder entry with data", {folderWithData}, FAILURE_BAD_HEADER, {}},
+        {"file without a name of its own", {InFolder(Member(2, ""), "DIR")}, FAILURE_NAME, {}},
+        {"level-0 file name ending in a separator", {Member(0, "DIR\\")}, FAILURE_NAME, {}},
         {"a file where a folder must go", {Member(1, "A"), InFolder(Member(1, "X.TXT"), "A")},
          FAILURE_NOT_FOLDER, {"A"}},
     };

@@ -1,0 +1,96 @@
+#!/usr/bin/env bash
+# The speed and size table: `vorpanex test` of the -lh6- corpus archive against 7-Zip's
+# `t` of the same archive (same run, alternating, best processor time of N), the i686
+# build of the core under Wine against the same 7-Zip figure, and `pack` (default and
+# --best, -lh6-, -j2) against the independent archiver's size and time.
+# Usage: bench/run-goals.sh [REPEATS]   (BUILD_DIR: host build, default build/host;
+# WIN32_DIR: i686 build, default build/win32). Installs p7zip-full from Debian when
+# 7z is missing and runs it as a black box. Figures only: it never fails on a result.
+set -uo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+build=${BUILD_DIR:-$root/build/host}
+win32=${WIN32_DIR:-$root/build/win32}
+repeats=${1:-5}
+out=$root/build/bench
+corpus=$out/corpus
+tool=$build/vorpanex
+referenceBytes=19088603
+referenceSeconds=4.6
+
+[ -x "$tool" ] || { echo "run-goals: $tool missing: build the host tool first" >&2; exit 1; }
+if [ ! -f "$corpus/LICENSE.TXT" ]; then
+  rm -rf "$corpus"
+  bash "$root/bench/make-corpus.sh" "$corpus" || exit 1
+fi
+original=$(find "$corpus" -type f -printf '%s\n' | awk '{s+=$1} END {print s}')
+if ! command -v 7z >/dev/null; then
+  if [ "$(id -u)" -eq 0 ]; then sudo=(); else sudo=(sudo); fi
+  DEBIAN_FRONTEND=noninteractive "${sudo[@]}" apt-get install -y -qq p7zip-full >/dev/null 2>&1
+fi
+
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+
+# Processor seconds (user + system) of one run of a command, output discarded.
+cpu_seconds() {
+  python3 -c 'import resource, subprocess, sys
+subprocess.run(sys.argv[1:], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+r = resource.getrusage(resource.RUSAGE_CHILDREN)
+print("%.3f" % (r.ru_utime + r.ru_stime))' "$@"
+}
+min() { sort -g | head -1; }
+
+echo "corpus: $original bytes in $(find "$corpus" -type f | wc -l) files; $(nproc) CPUs; load $(cut -d' ' -f1-3 /proc/loadavg)"
+
+# Decoding.
+archive=$work/corpus-lh6.lzh
+"$tool" pack -m lh6 --archive-only --no-setup --mtime 2025-01-01 -o "$archive" "$corpus" >/dev/null
+: >"$work/7z"
+: >"$work/vx"
+for ((i = 0; i < repeats; ++i)); do
+  if command -v 7z >/dev/null; then cpu_seconds 7z t "$archive" >>"$work/7z"; fi
+  cpu_seconds "$tool" test "$archive" >>"$work/vx"
+done
+sevenZip=$(min <"$work/7z")
+host=$(min <"$work/vx")
+i686=""
+if [ -x "$win32/bench/bench_decode.exe" ]; then
+  # MB/s by process time, test only (the stub's core: i686, as the stub compiles it).
+  i686=$("$root/scripts/wine-run" --timeout 900 "$win32/bench/bench_decode.exe" \
+           --repeats "$repeats" --test-only "$archive" 2>/dev/null |
+         awk 'NR == 2 {print $6}')
+fi
+printf '\n%-34s %10s %10s %10s %8s\n' "decoding (-lh6-, $repeats runs, best)" "cpu s" "MB/s" "vs 7-Zip" "goal"
+if [ -n "$sevenZip" ]; then
+  awk -v s="$sevenZip" -v o="$original" 'BEGIN {printf "%-34s %10.3f %10.1f %10s %8s\n", "7z t", s, o / s / 1e6, "1.00", ""}'
+fi
+awk -v s="$host" -v z="${sevenZip:-0}" -v o="$original" 'BEGIN {
+  ratio = "-"; if (z > 0) ratio = sprintf("%.2f", z / s)
+  printf "%-34s %10.3f %10.1f %10s %8s\n", "vorpanex test (host)", s, o / s / 1e6, ratio, ">= 3"}'
+if [ -n "$i686" ]; then
+  awk -v m="$i686" -v z="${sevenZip:-0}" -v o="$original" 'BEGIN {
+    s = o / m / 1e6; ratio = "-"; if (z > 0) ratio = sprintf("%.2f", z / s)
+    printf "%-34s %10.3f %10.1f %10s %8s\n", "i686 core under Wine", s, m, ratio, ">= 2"}'
+else
+  printf '%-34s %10s\n' "i686 core under Wine" "not run (Wine unavailable)"
+fi
+
+# Packing, -lh6-, two jobs.
+printf '\n%-34s %10s %10s %10s %8s %8s %11s\n' "pack -lh6- -j2" "bytes" "vs ref" "seconds" "cpu s" "ref s" "goal"
+for level in default best; do
+  args=(pack --archive-only --no-setup -m lh6 -j 2 --mtime 2025-01-01 -o "$work/p.lzh")
+  goal="<=0.975 >=4x"
+  if [ "$level" = best ]; then
+    args+=(--best)
+    goal="<=0.945 <=4x"
+  fi
+  start=$(date +%s.%N)
+  cpu=$(cpu_seconds "$tool" "${args[@]}" "$corpus")
+  seconds=$(awk -v a="$start" -v b="$(date +%s.%N)" 'BEGIN {printf "%.2f", b - a}')
+  size=$(stat -c %s "$work/p.lzh")
+  "$tool" test "$work/p.lzh" >/dev/null 2>&1 || echo "run-goals: the $level archive does not test OK" >&2
+  awk -v n="$level" -v s="$size" -v r="$referenceBytes" -v t="$seconds" -v c="$cpu" \
+      -v rs="$referenceSeconds" -v g="$goal" \
+    'BEGIN {printf "%-34s %10d %10.4f %10.2f %8.2f %8.1f %11s  (%.1fx the reference speed)\n",
+            n, s, s / r, t, c, rs, g, rs / t}'
+done
