@@ -160,7 +160,7 @@ bool ParsePe(const std::vector<uint8_t>& image, PeLayout& pe, std::string& error
 
 // --- reading the resource directory ---
 
-const unsigned MAX_RESOURCES = 4096;
+const unsigned MAX_RESOURCES = 65536;  // shell32.dll has over 4096
 
 struct DirectoryReader {
     const std::vector<uint8_t>& image;

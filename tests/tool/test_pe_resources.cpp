@@ -132,7 +132,7 @@ TEST(BrandStub, ResourcesReadBackAsGiven) {
          {stubFile[0], stubFile[1]}, {stubProduct[0], stubProduct[1]}},
         {"PNG 32 bpp and 256-colour bitmap", {{32, 32, true, 200}, {16, 8, false, 0}}, {}, "",
          {stubFile[0], stubFile[1]}, {stubProduct[0], stubProduct[1]}},
-        {"six images at every depth", {{32, 32, false, 0}, {16, 32, false, 0}, {32, 8, false, 0},
+        {"six images at every depth", {{32, 32, true, 0}, {16, 32, false, 0}, {32, 8, false, 0},
                                        {16, 8, false, 0}, {32, 4, false, 0}, {16, 4, true, 0}},
          {}, "", {stubFile[0], stubFile[1]}, {stubProduct[0], stubProduct[1]}},
         {"version strings, new and replaced keys",

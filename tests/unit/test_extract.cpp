@@ -63,6 +63,9 @@ TEST_F(Extraction, StoredMembersAtChunkSizes) {
     EXPECT_LE(recordingUi.positions.back(), 100u);
 }
 
+// Host only: the Windows build runs the same line of the core, and under an emulated
+// Wine 44 MB would cost minutes of the suite's time.
+#ifndef _WIN32
 TEST_F(Extraction, ProgressAbove42MegabytesDoesNotWrap) {
     // consumedBytes * 100 passes 2^32 at about 42.9 MB of archive.
     const Bytes archive = BuildArchive({StoredMember("BIG.BIN", Bytes(44000000, 0))});
@@ -73,6 +76,7 @@ TEST_F(Extraction, ProgressAbove42MegabytesDoesNotWrap) {
     }
     EXPECT_EQ(99u, recordingUi.positions.back());
 }
+#endif
 
 TEST_F(Extraction, EmptyArchivesSucceedWithoutFiles) {
     EXPECT_EQ(1, Extract(Bytes{0}));
