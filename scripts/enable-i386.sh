@@ -2,7 +2,18 @@
 # Makes 32-bit x86 programs (Wine's loader among them) runnable. Some virtual machines
 # run no 32-bit code natively; there, Debian's qemu-user-static runs them through a
 # binfmt_misc entry. Does nothing where they already run. Needs root to register.
+#   enable-i386.sh           make them runnable
+#   enable-i386.sh --status  print "native", "emulated" or "none", change nothing
 set -euo pipefail
+
+binfmt=/proc/sys/fs/binfmt_misc
+if [ "${1:-}" = "--status" ]; then
+  if [ -e "$binfmt/vorpanex-i386" ]; then echo emulated
+  elif timeout 120 /usr/lib/wine/wine --version >/dev/null 2>&1; then echo native
+  else echo none
+  fi
+  exit 0
+fi
 
 loader=/usr/lib/wine/wine
 [ -x "$loader" ] || exit 0
@@ -15,7 +26,6 @@ if [ ! -x /usr/bin/qemu-i386-static ]; then
   export DEBIAN_FRONTEND=noninteractive
   "${sudo[@]}" apt-get install -y -qq qemu-user-static >/dev/null
 fi
-binfmt=/proc/sys/fs/binfmt_misc
 if ! mountpoint -q "$binfmt"; then
   "${sudo[@]}" mount -t binfmt_misc binfmt_misc "$binfmt"
 fi

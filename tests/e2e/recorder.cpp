@@ -52,15 +52,23 @@ std::wstring Directory(const std::wstring& path) {
     return slash == std::wstring::npos ? path : path.substr(0, slash);
 }
 
-void ListFiles(const std::wstring& directory) {
+// One "file" line per entry below directory: "NAME SIZE" for a file, "NAME/" for a
+// folder, whose entries follow as "NAME/ENTRY".
+void ListFiles(const std::wstring& directory, const std::string& prefix = std::string()) {
     WIN32_FIND_DATAW found;
     HANDLE search = FindFirstFileW((directory + L"\\*").c_str(), &found);
     if (search == INVALID_HANDLE_VALUE) return;
     do {
         if (wcscmp(found.cFileName, L".") == 0 || wcscmp(found.cFileName, L"..") == 0) continue;
+        const std::string name = prefix + Utf8(found.cFileName);
+        if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+            Line("file", name + "/");
+            ListFiles(directory + L"\\" + found.cFileName, name + "/");
+            continue;
+        }
         char size[32];
         snprintf(size, sizeof size, " %lu", static_cast<unsigned long>(found.nFileSizeLow));
-        Line("file", Utf8(found.cFileName) + size);
+        Line("file", name + size);
     } while (FindNextFileW(search, &found));
     FindClose(search);
 }

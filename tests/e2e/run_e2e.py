@@ -285,6 +285,32 @@ def case_branded(case, wine):
     check(not run.leaked, 'left behind: %s' % run.leaked)
 
 
+def case_folders(case, wine):
+    """A setup whose archive has subfolders: its setup program finds every file in place."""
+    tree = os.path.join(case.work, 'tree')
+    contents = {'en/readme.txt': b'english', 'ja/readme.txt': b'nihongo!',
+                'ja/docs/guide.txt': b'g' * 3000}
+    for name, data in contents.items():
+        os.makedirs(os.path.dirname(os.path.join(tree, name)), exist_ok=True)
+        with open(os.path.join(tree, name), 'wb') as handle:
+            handle.write(data)
+    os.makedirs(os.path.join(tree, 'empty'))
+    shutil.copyfile(case.options.setup, os.path.join(tree, 'SETUP.EXE'))
+    path = case.packed_setup([tree])
+    run = case.run(wine, path, [], exit_code=5).finish()
+    check(run.exit_code() == '5', 'exit code %s, expected 5' % run.exit_code())
+    records = case.records_read()
+    check(len(records) == 1, 'setup ran %d times' % len(records))
+    files = records[0]['file'] if isinstance(records[0]['file'], list) else [records[0]['file']]
+    expected = ['%s %d' % (name, len(data))
+                for name, data in contents.items()] + ['en/', 'ja/', 'ja/docs/', 'empty/']
+    for entry in expected:
+        check(entry in files, '%s not seen; the setup saw %s' % (entry, files))
+    module = records[0]['module']
+    check(not os.path.exists(os.path.dirname(case.unix_path(module))), 'work directory left')
+    check(not run.leaked, 'left behind: %s' % run.leaked)
+
+
 def case_signed(case, wine):
     """A setup signed with osslsigncode runs: the signature after the archive is ignored."""
     setup = case.setup_copy('SETUP.EXE')
@@ -674,6 +700,7 @@ def case_high_dpi(case, wine):
 CASES = {
     'compressed': case_compressed,
     'signed': case_signed,
+    'folders': case_folders,
     'setup32_wins': case_setup32_wins,
     'no_setup': case_no_setup,
     'corrupt': case_corrupt,

@@ -49,7 +49,9 @@ struct Row {
 void Tree(const std::string& root, const std::string& prefix, std::vector<std::string>* out) {
     for (const std::string& name : ListDirectory(JoinTestPath(root, prefix))) {
         const std::string relative = prefix + name;
-        if (FileExists(JoinTestPath(JoinTestPath(root, relative), "."))) {
+        // The platform's own call on both targets (the host's does not follow links).
+        const DWORD attributes = GetFileAttributesA(JoinTestPath(root, relative).c_str());
+        if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY)) {
             out->push_back(relative + "/");
             Tree(root, relative + "/", out);
         } else {
@@ -93,7 +95,12 @@ TEST(HeaderLevels, NamesAndFoldersAtEveryLevel) {
     MemberSpec withCrc = InFolder(Member(2, "CRC.TXT"), "SUB");
     withCrc.headerCrc = true;
     // A level-2 header of exactly 256 bytes has its low size byte 0: one padding byte.
-    const std::string padName(256 - 26 - 5, 'P');
+    // 26 base bytes, then the name's (1 + 100 + 2) and a skipped one's (1 + 124 + 2).
+    const std::string padName(100, 'P');
+    MemberSpec padded = Member(2, padName);
+    Bytes skippedContent{0x7E};
+    skippedContent.resize(125, 0x33);
+    padded.extended = {skippedContent};
     std::vector<Row> rows = {
         {"level 0", {Member(0, "L0.TXT")}, FAILURE_NONE, {"L0.TXT"}},
         {"level 0, bytes after the CRC-16", {levelZeroExtra}, FAILURE_NONE, {"EXTRA.TXT"}},
@@ -109,7 +116,7 @@ TEST(HeaderLevels, NamesAndFoldersAtEveryLevel) {
         {"level 2", {Member(2, "L2.TXT")}, FAILURE_NONE, {"L2.TXT"}},
         {"level 2 with folder and header CRC", {withCrc}, FAILURE_NONE, {"SUB/", "SUB/CRC.TXT"}},
         {"level 2 skips other extended headers", {skipped}, FAILURE_NONE, {"SKIPPED.TXT"}},
-        {"level 2 header of 256 bytes", {Member(2, padName)}, FAILURE_NONE, {padName}},
+        {"level 2 header of 256 bytes", {padded}, FAILURE_NONE, {padName}},
         {"empty folders from -lhd- entries", {Folder(1, "EMPTY|"), Folder(2, "E2|DEEP")},
          FAILURE_NONE, {"E2/", "E2/DEEP/", "EMPTY/"}},
         {"levels mixed in one archive",
