@@ -19,7 +19,7 @@
 #include "archive/archive.h"
 #include "archive/ui.h"
 #include "tools/commands.h"
-#include "tools/inspect.h"
+#include "tools/reading.h"
 #include "tools/names.h"
 #include "tools/options.h"
 #include "tools/terminal.h"

@@ -4,7 +4,7 @@
 
 #include "archive/archive.h"
 #include "tools/commands.h"
-#include "tools/inspect.h"
+#include "tools/reading.h"
 #include "tools/listing.h"
 #include "tools/names.h"
 #include "tools/options.h"

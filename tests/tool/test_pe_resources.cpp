@@ -35,32 +35,32 @@ struct ImageSpec {
 
 // An icon image: a complete bitmap (header, palette, colours, mask) or a PNG whose
 // header says size and depth.
-std::vector<uint8_t> IconImageBytes(const ImageSpec& spec) {
+std::vector<uint8_t> IconImageBytes(const ImageSpec& image) {
     std::vector<uint8_t> out;
-    if (spec.png) {
+    if (image.png) {
         const uint8_t head[] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n', 0, 0, 0, 13,
-                                'I', 'H', 'D', 'R', 0, 0, 0, uint8_t(spec.size), 0, 0, 0,
-                                uint8_t(spec.size), uint8_t(spec.bits == 32 ? 8 : spec.bits),
-                                uint8_t(spec.bits == 32 ? 6 : 3), 0, 0, 0};
+                                'I', 'H', 'D', 'R', 0, 0, 0, uint8_t(image.size), 0, 0, 0,
+                                uint8_t(image.size), uint8_t(image.bits == 32 ? 8 : image.bits),
+                                uint8_t(image.bits == 32 ? 6 : 3), 0, 0, 0};
         out.assign(head, head + sizeof head);
-        out.resize(out.size() + 4 + spec.extra, 0x5A);
+        out.resize(out.size() + 4 + image.extra, 0x5A);
         return out;
     }
     Put32(out, 40);
-    Put32(out, spec.size);
-    Put32(out, 2 * spec.size);
-    out.push_back(1), out.push_back(0), out.push_back(uint8_t(spec.bits)), out.push_back(0);
+    Put32(out, image.size);
+    Put32(out, 2 * image.size);
+    out.push_back(1), out.push_back(0), out.push_back(uint8_t(image.bits)), out.push_back(0);
     out.resize(40, 0);
-    const size_t palette = spec.bits <= 8 ? 4u << spec.bits : 0;
-    const size_t colours = (spec.size * spec.bits + 31) / 32 * 4 * spec.size;
-    const size_t mask = (spec.size + 31) / 32 * 4 * spec.size;
-    for (size_t k = 0; k < palette + colours + mask; ++k) out.push_back(uint8_t(k * 7 + spec.bits));
+    const size_t palette = image.bits <= 8 ? 4u << image.bits : 0;
+    const size_t colours = (image.size * image.bits + 31) / 32 * 4 * image.size;
+    const size_t mask = (image.size + 31) / 32 * 4 * image.size;
+    for (size_t k = 0; k < palette + colours + mask; ++k) out.push_back(uint8_t(k * 7 + image.bits));
     return out;
 }
 
 std::vector<uint8_t> IcoFile(const std::vector<ImageSpec>& specs) {
     std::vector<std::vector<uint8_t>> images;
-    for (const ImageSpec& spec : specs) images.push_back(IconImageBytes(spec));
+    for (const ImageSpec& image : specs) images.push_back(IconImageBytes(image));
     std::vector<uint8_t> out = {0, 0, 1, 0, uint8_t(specs.size()), 0};
     size_t offset = 6 + 16 * specs.size();
     for (size_t k = 0; k < specs.size(); ++k) {

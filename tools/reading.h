@@ -1,7 +1,7 @@
 // What list, test and extract share: where the archive starts in FILE, failures in
 // words, and the verb's options.
-#ifndef VORPANEX_TOOLS_INSPECT_H
-#define VORPANEX_TOOLS_INSPECT_H
+#ifndef VORPANEX_TOOLS_READING_H
+#define VORPANEX_TOOLS_READING_H
 
 #include <stdint.h>
 

@@ -1,5 +1,5 @@
 // Helpers of list, test and extract.
-#include "tools/inspect.h"
+#include "tools/reading.h"
 
 #include <errno.h>
 #include <stdio.h>
