@@ -69,7 +69,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     memset(extractionState.windowBuffer, 0, sizeof extractionState.windowBuffer);
     ResetSilentUi();
     const int checked = ExtractArchiveAt(nullptr, input.c_str(), nullptr, 0);
-    if (checked != result || extractionFailure != failure) {
+    // Only the files written can show a file standing where a later member needs a
+    // folder; checking without writing goes on past that member.
+    const bool onlyWritingShows = failure == FAILURE_NOT_FOLDER && checked == 1;
+    if (!onlyWritingShows && (checked != result || extractionFailure != failure)) {
         FuzzFailure("extracting and checking disagree",
                     std::to_string(result) + "/" + std::to_string(failure) + " vs " +
                         std::to_string(checked) + "/" + std::to_string(extractionFailure));
