@@ -13,6 +13,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <set>
 #include <string>
 #include <vector>
 
@@ -33,8 +34,9 @@ const char TEST_HELP[] =
     "anything; names the member that fails and why. FILE is a setup (it starts with\n"
     "\"MZ\"; its archive begins at offset 49152) or a bare .lzh archive. test answers\n"
     "\"will this setup run?\": it also fails for a FILE with no members, for a file\n"
-    "that is not an archive, and for a setup without SETUP32.EXE or SETUP.EXE at the\n"
-    "top of its archive (the program the setup starts).\n"
+    "that is not an archive, for a setup without SETUP32.EXE or SETUP.EXE at the\n"
+    "top of its archive (the program the setup starts), and for an archive in which\n"
+    "one path is both a file and a folder.\n"
     "\n"
     "options:\n"
     "      --codepage=N   judge and show names as code page 932 (Japanese) or 1252\n"
@@ -86,6 +88,7 @@ struct MemberReport {
     std::string name;  // for the terminal
     uint64_t size = 0;
     double started = 0;
+    bool folder = false;  // a -lhd- entry
 };
 
 struct ExtractOptions {
@@ -245,6 +248,32 @@ void ReportFailure(const char* verb, const char* path, const std::string& direct
     fprintf(stderr, "vorpanex %s: %s: %s\n", verb, where.c_str(), cause.c_str());
 }
 
+std::string FoldCase(const std::string& stored) {
+    std::string upper;
+    for (char c : stored) upper += (c >= 'a' && c <= 'z') ? static_cast<char>(c - 32) : c;
+    return upper;
+}
+
+// The first member whose path is a file here and a folder elsewhere in the archive
+// (compared without regard to case, as Windows does): extracting it must fail.
+const MemberReport* FileAndFolder(uint32_t completed) {
+    std::set<std::string> folders;
+    for (uint32_t i = 0; i < completed && i < run.members.size(); ++i) {
+        const std::string path = FoldCase(run.members[i].path);
+        if (run.members[i].folder) folders.insert(path);
+        for (size_t slash = path.find('/'); slash != std::string::npos;
+             slash = path.find('/', slash + 1)) {
+            folders.insert(path.substr(0, slash));
+        }
+    }
+    for (uint32_t i = 0; i < completed && i < run.members.size(); ++i) {
+        if (!run.members[i].folder && folders.count(FoldCase(run.members[i].path)) != 0) {
+            return &run.members[i];
+        }
+    }
+    return nullptr;
+}
+
 bool IsSetupProgram(const std::string& stored) {
     std::string upper;
     for (char c : stored) upper += (c >= 'a' && c <= 'z') ? static_cast<char>(c - 32) : c;
@@ -326,6 +355,14 @@ int RunOne(const char* verb, const ExtractOptions& options, const char* path) {
             fprintf(stderr, "vorpanex test: %s: a setup without SETUP32.EXE or SETUP.EXE at "
                     "the top of its archive: it would have nothing to run (--no-setup skips "
                     "this check)\n", path);
+            return EXIT_BAD_ARCHIVE;
+        }
+    }
+    if (!options.extracting) {
+        const MemberReport* clash = FileAndFolder(completed);
+        if (clash != nullptr) {
+            fprintf(stderr, "vorpanex test: %s: %s: both a file and a folder in this archive; "
+                    "it cannot be extracted\n", path, clash->name.c_str());
             return EXIT_BAD_ARCHIVE;
         }
     }
@@ -428,6 +465,7 @@ void ShowStatusLine(HWND, const char*) {
     member.name = Shown(member.path);
     member.size = extractionState.originalSize;
     member.started = now;
+    member.folder = extractionState.headerBuffer[3] == 'd';
     run.members.push_back(member);
     if (!quietOutput) ProgressBar(member.name.c_str(), 0, 100);
 }

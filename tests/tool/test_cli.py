@@ -350,6 +350,16 @@ class ToolVerbs(unittest.TestCase):
                     self.assertIn("holds no members", listed.stdout)
                     self.assertIn("holds no members", extracted.stdout)
         self.assertEqual(0, run("test", "--no-setup", self.path("no-setup.exe")).returncode)
+        # A file here and a folder further on (a level-0 name carries its folder):
+        # extracting must fail, so test fails too.
+        body = (b"-lh0-" + (1).to_bytes(4, "little") * 2 + bytes([0, 0x70, 0x88, 0x5B, 0x20, 0,
+                                                               7]) + b"a/X.TXT"
+                + make_archive.crc16(b"y").to_bytes(2, "little"))
+        clash = self.write("clash.lzh", stored_member("A", b"x") +
+                           bytes([len(body), sum(body) & 0xFF]) + body + b"y\0")
+        tested = run("test", clash)
+        self.assertEqual(1, tested.returncode, tested.stdout)
+        self.assertIn("A: both a file and a folder", tested.stderr)
 
     def test_list_and_test_walk_the_same_members(self):
         payload = self.payload()
