@@ -70,11 +70,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     memset(extractionState.windowBuffer, 0, sizeof extractionState.windowBuffer);
     ResetSilentUi();
     const int checked = ExtractArchiveAt(nullptr, input.c_str(), nullptr, 0);
-    // Only writing meets a file standing where a later member needs a folder, or a path
-    // too long below the work directory; checking goes on past that member (and may
-    // fail later, never sooner).
+    // Only writing meets what stands on disk: a file where a later member needs a folder
+    // (or a folder where it needs a file), a path too long below the work directory;
+    // checking goes on past that member (and may fail later, never sooner).
     const bool onlyWritingShows =
-        (failure == FAILURE_NOT_FOLDER || failure == FAILURE_PATH_TOO_LONG) &&
+        (failure == FAILURE_NOT_FOLDER || failure == FAILURE_PATH_TOO_LONG ||
+         failure == FAILURE_CREATE || failure == FAILURE_WRITE) &&
         (checked == 1 || membersExtracted >= extractedMembers);
     if (!onlyWritingShows && (checked != result || extractionFailure != failure)) {
         FuzzFailure("extracting and checking disagree",
