@@ -25,13 +25,13 @@ int ParseOptions(int argc, char** argv, const std::vector<OptionSpec>& specs,
     std::string shortOptions = ":h";  // ':' first: a missing value returns ':'
     std::vector<option> longOptions;
     longOptions.push_back({"help", no_argument, nullptr, HELP_ID});
-    for (const OptionSpec& spec : specs) {
-        if (spec.id > 0 && spec.id < 256) {
-            shortOptions += static_cast<char>(spec.id);
-            if (spec.takesValue) shortOptions += ':';
+    for (const OptionSpec& wanted : specs) {
+        if (wanted.id > 0 && wanted.id < 256) {
+            shortOptions += static_cast<char>(wanted.id);
+            if (wanted.takesValue) shortOptions += ':';
         }
-        longOptions.push_back(
-            {spec.longName, spec.takesValue ? required_argument : no_argument, nullptr, spec.id});
+        const int argument = wanted.takesValue ? required_argument : no_argument;
+        longOptions.push_back({wanted.longName, argument, nullptr, wanted.id});
     }
     longOptions.push_back({nullptr, 0, nullptr, 0});
     help = false;
