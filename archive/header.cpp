@@ -44,6 +44,10 @@ uint16_t AddToCrc(uint16_t crc, uint8_t byte) {
 }  // namespace
 
 void BuildCrcTable() {
+    // Built once per process: every archive opened after the first finds it ready.
+    static bool built;
+    if (built) return;
+    built = true;
     for (unsigned i = 0; i < 256; ++i) {
         unsigned value = i;
         for (int step = 0; step < 8; ++step) value = (value & 1) ? (value >> 1) ^ 0xA001 : value >> 1;

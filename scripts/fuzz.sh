@@ -34,6 +34,9 @@ for target in $targets; do
     cmake --build "$build" -j 2 --target "fuzz_$target"
 done
 
+# The targets' scratch files (extracted members) go to memory where the machine has it.
+if [ -z "${TMPDIR:-}" ] && [ -d /dev/shm ] && [ -w /dev/shm ]; then export TMPDIR=/dev/shm; fi
+
 export ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=1:abort_on_error=1}
 export UBSAN_OPTIONS=${UBSAN_OPTIONS:-halt_on_error=1:print_stacktrace=1}
 

@@ -48,7 +48,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
     // Bytes before a member's start come from the window: the same for both runs.
     memset(extractionState.windowBuffer, 0, sizeof extractionState.windowBuffer);
-    ResetSilentUi();
+    ResetSilentUi(FuzzOutputBudget(size));
     const int result = ExtractArchiveAt(nullptr, input.c_str(), work.c_str(), 0);
     const int failure = extractionFailure;
     const uint32_t extractedMembers = membersExtracted;
@@ -68,7 +68,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     for (const std::string& name : ListDirectory(work)) RemoveTree(work + "/" + name);
 
     memset(extractionState.windowBuffer, 0, sizeof extractionState.windowBuffer);
-    ResetSilentUi();
+    ResetSilentUi(FuzzOutputBudget(size));
     const int checked = ExtractArchiveAt(nullptr, input.c_str(), nullptr, 0);
     // Only writing meets what stands on disk: a file where a later member needs a folder
     // (or a folder where it needs a file), a path too long below the work directory;

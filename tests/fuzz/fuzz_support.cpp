@@ -20,6 +20,7 @@ namespace {
 
 int pumps;
 uint32_t outputBytes;
+uint32_t outputBudget = FUZZ_OUTPUT_BUDGET;
 
 void RemoveScratchAtExit() {
     RemoveTree(ScratchRoot());
@@ -39,12 +40,13 @@ void ShowProgress(HWND, unsigned position) {
     // Shown before each chunk: the chunk about to be decoded.
     const uint32_t left = extractionState.originalRemaining;
     outputBytes += left < WINDOW_SIZE ? left : WINDOW_SIZE;
-    if (outputBytes > FUZZ_OUTPUT_BUDGET) CancelRequested = 1;
+    if (outputBytes > outputBudget) CancelRequested = 1;
 }
 
-void ResetSilentUi() {
+void ResetSilentUi(uint32_t budget) {
     pumps = 0;
     outputBytes = 0;
+    outputBudget = budget;
     CancelRequested = 0;
 }
 

@@ -18,8 +18,17 @@
 const int FUZZ_PUMP_BUDGET = 40;
 const uint32_t FUZZ_OUTPUT_BUDGET = 40 * 1024;
 
-// Resets the pump count and the Cancel flag before a run.
-void ResetSilentUi();
+// The output budget of a run whose input is inputSize bytes: 2 KiB and 16 bytes for each
+// byte of input, at most FUZZ_OUTPUT_BUDGET. Packed data from the seeds expands less
+// than that; what an input asks for beyond it is zero bits or long repeats, which a
+// shorter run exercises as well.
+inline uint32_t FuzzOutputBudget(size_t inputSize) {
+    const size_t budget = 2048 + 16 * inputSize;
+    return budget < FUZZ_OUTPUT_BUDGET ? static_cast<uint32_t>(budget) : FUZZ_OUTPUT_BUDGET;
+}
+
+// Resets the pump count and the Cancel flag before a run, with the run's output budget.
+void ResetSilentUi(uint32_t outputBudget = FUZZ_OUTPUT_BUDGET);
 int SilentUiPumps();
 
 // A directory of this process's own under the temporary directory, made on first use
