@@ -135,7 +135,7 @@ struct ExtractionState {
     uint32_t packedSize;      // as declared, extended headers of level 1 included
     uint32_t originalSize;
     uint8_t headerLevel;
-    uint8_t timeIsUnix;       // 1: unixTime is the member's time (level 2)
+    uint8_t timeIsUnix;       // 1: unixTime is the member's time (level 2; the tool: 0x54)
     uint32_t unixTime;
     int pathProblem;          // FAILURE_NAME or FAILURE_PATH_TOO_LONG when memberPath
                               // cannot be used; FAILURE_NONE otherwise

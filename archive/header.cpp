@@ -233,6 +233,10 @@ int ReadExtendedHeaders() {
     bool crcPresent = false;
     uint16_t storedHeaderCrc = 0;
     uint32_t size = extras.firstExtendedSize;
+#ifndef _WIN32
+    uint32_t unixTime = 0;
+    bool unixTimeSeen = false;
+#endif
     while (size != 0) {
         // Each size is taken from what the header (level 2) or the packed size (level
         // 1) still holds, so the chain ends.
@@ -266,6 +270,16 @@ int ReadExtendedHeaders() {
                 if (at < sizeof extras.folder) extras.folder[at] = static_cast<char>(byte);
                 extras.folderLength = at + 1;
             }
+#ifndef _WIN32
+            // The tool on Linux takes a Unix time header (seconds since 1970, UTC) of a
+            // level-0/1 member as its time; the stub keeps the DOS time, as Windows
+            // archivers do.
+            else if (type == 0x54 && size == 7 && !state.timeIsUnix) {
+                if (at == 0) unixTime = 0;
+                unixTime |= static_cast<uint32_t>(byte) << (8 * at);
+                if (at == 3) unixTimeSeen = true;
+            }
+#endif
         }
         if (type == 0x01 && size == 3) extras.nameLength = 0;
         if (type == 0x02 && size == 3) extras.folderLength = 0;
@@ -293,6 +307,12 @@ int ReadExtendedHeaders() {
         extractionFailure = FAILURE_HEADER_CRC;
         return 0;
     }
+#ifndef _WIN32
+    if (unixTimeSeen) {
+        state.unixTime = unixTime;
+        state.timeIsUnix = 1;
+    }
+#endif
 
     // The member's path: folder components, then the name. Level 0 names carry their
     // folders themselves, with '\\' or '/'; a name of another level is one component.

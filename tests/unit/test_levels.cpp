@@ -222,3 +222,21 @@ TEST(HeaderLevels, LinkInTheWayIsNotFollowed) {
     DeleteTestFile(archive);
 }
 #endif
+
+#ifndef _WIN32
+// The tool on Linux takes a level-1 member's Unix time header as its file time (the
+// stub, built for Windows, keeps the DOS time).
+TEST(HeaderLevels, UnixTimeHeaderGivesTheFileTime) {
+    MemberSpec member = Member(1, "TIME.TXT");
+    member.extended = {Bytes{0x54, 0x00, 0xF1, 0x53, 0x65}};  // 1700000000
+    const std::string archive = WriteTempFile(BuildArchive({BuildMember(member)}));
+    const std::string work = MakeTempDir();
+    ResetRecordingUi();
+    ASSERT_EQ(1, ExtractArchiveAt(nullptr, archive.c_str(), work.c_str(), 0));
+    struct stat info;
+    ASSERT_EQ(0, stat(JoinTestPath(work, "TIME.TXT").c_str(), &info));
+    EXPECT_EQ(1700000000, info.st_mtime);
+    RemoveTempDir(work);
+    DeleteTestFile(archive);
+}
+#endif
