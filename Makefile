@@ -9,10 +9,6 @@ CI_FUZZ_SECONDS ?= 60
 
 STUB = $(CURDIR)/build/win32/VORPANEX.exe
 
-# Where 32-bit programs run through qemu-i386 (scripts/enable-i386.sh), Wine needs the
-# emulator to reserve the whole 32-bit address space; elsewhere this changes nothing.
-export QEMU_RESERVED_VA ?= 0xffff0000
-
 .PHONY: all deps build build-win32 build-host test test-host test-win32 test-sanitize \
         test-fuzz test-reproducible demo bench fuzz clean tool package
 
@@ -48,19 +44,18 @@ build: build-host
 test-host: build-host
 	ctest --test-dir build/host --output-on-failure -j $(JOBS)
 
-# Where this machine runs 32-bit code only through an emulator, Wine is far too slow for
-# the Windows tests (creating a prefix alone takes many minutes): they are skipped with a
-# note, and `make test-win32 WINE_TESTS=on` runs them anyway. The stub's size and import
+# The Windows tests run under Wine wherever 32-bit code runs, natively or through qemu
+# (scripts/wine-env.sh says how). Where it does not run at all they are skipped with a
+# note; `make test-win32 WINE_TESTS=off` skips them too. The stub's size and import
 # checks need no Wine and always run.
 WINE_TESTS ?= auto
 test-win32: build-win32 build-host
 	@mode=$$(scripts/enable-i386.sh --status); \
-	if [ "$(WINE_TESTS)" = off ] || { [ "$(WINE_TESTS)" = auto ] && [ "$$mode" != native ]; }; then \
-	  echo "test-win32: 32-bit programs run $$mode here: Windows tests under Wine skipped" \
-	       "(WINE_TESTS=on runs them)"; \
+	if [ "$(WINE_TESTS)" = off ] || { [ "$(WINE_TESTS)" = auto ] && [ "$$mode" = none ]; }; then \
+	  echo "test-win32: 32-bit programs run $$mode here: Windows tests under Wine skipped"; \
 	  ctest --test-dir build/win32 --output-on-failure -E '^(core_tests_wine|e2e_)'; \
 	else \
-	  ctest --test-dir build/win32 --output-on-failure; \
+	  ctest --test-dir build/win32 --output-on-failure -j $(JOBS); \
 	fi
 
 test-sanitize: deps

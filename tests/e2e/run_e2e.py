@@ -38,6 +38,17 @@ JAPANESE_10002 = ('解凍に失敗しました。セットアップファイル�
 PROGRESS_CAPTION = 'Setup is Self-Extracting'
 
 
+def wine_environment():
+    """The environment that scripts/wine-env.sh sets for running Windows programs here
+    (32- or 64-bit prefix, the loader to start programs with, the emulator's settings)."""
+    script = os.path.join(os.path.dirname(os.path.abspath(__file__)), '..', '..', 'scripts',
+                          'wine-env.sh')
+    output = subprocess.run(['bash', '-c', '. "$0" && env -0 && printf "%s" "$WINE_LOADER"',
+                             script], stdout=subprocess.PIPE, check=True).stdout
+    *pairs, loader = output.split(b'\0')
+    return dict(pair.decode().split('=', 1) for pair in pairs if pair), loader.decode()
+
+
 class Failure(Exception):
     pass
 
@@ -52,11 +63,8 @@ class Wine:
 
     def __init__(self, options, locale=None):
         self.options = options
-        self.env = dict(os.environ)
-        self.env.update(WINEPREFIX=options.prefix, WINEDEBUG='-all', WINEARCH='win32',
-                        WINEDLLOVERRIDES='mscoree,mshtml=')
-        # Only read where 32-bit programs run through qemu-i386 (scripts/enable-i386.sh).
-        self.env.setdefault('QEMU_RESERVED_VA', '0xffff0000')
+        self.env, self.loader = wine_environment()
+        self.env.update(WINEPREFIX=options.prefix, WINEDEBUG='-all')
         if locale:
             self.env.update(locale)
         self.xvfb = None
@@ -90,11 +98,11 @@ class Wine:
                            stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
 
     def run(self, arguments, timeout=150):
-        return subprocess.run(['wine'] + arguments, env=self.env, timeout=timeout,
+        return subprocess.run([self.loader] + arguments, env=self.env, timeout=timeout,
                               stdout=subprocess.PIPE, stderr=subprocess.STDOUT)
 
     def start(self, arguments):
-        return subprocess.Popen(['wine'] + arguments, env=self.env,
+        return subprocess.Popen([self.loader] + arguments, env=self.env,
                                 stdout=subprocess.PIPE, stderr=subprocess.STDOUT)
 
     def screenshot(self, path):
@@ -262,7 +270,12 @@ def case_branded(case, wine):
     icon = os.path.join(case.work, 'vendor.ico')
     with open(icon, 'wb') as handle:
         handle.write(icon_file(0x20, 0xA0, 0x60))
-    path = case.packed_setup([case.setup_copy('SETUP.EXE')], options=[
+    # Some bulk keeps the progress window up while its icon is looked at.
+    setup = case.setup_copy('SETUP.EXE')
+    bulk = os.path.join(case.work, 'payload', 'bulk.bin')
+    with open(bulk, 'wb') as handle:
+        handle.write(bytes(64 << 20))
+    path = case.packed_setup([setup, bulk], options=[
         '--icon', icon, '--version-info', 'CompanyName=Hanabi Soft',
         '--version-info', 'FileVersion=2.3.4.5', '--execution-level', 'asInvoker'])
     listing = subprocess.run([case.options.tool, 'list', path], stdout=subprocess.PIPE,
@@ -736,6 +749,9 @@ def main():
     parser.add_argument('--artifacts')
     options = parser.parse_args()
     options.prefix = os.path.abspath(options.prefix)
+    arch = wine_environment()[0]['WINEARCH']
+    if arch != 'win32':
+        options.prefix += '-' + arch
 
     if options.init:
         wine = Wine(options)

@@ -146,36 +146,27 @@ void SaveScreen(const char* what) {
     ReleaseDC(nullptr, screen);
 }
 
-// The progress window's icon as shown: its size and the colour of its centre pixel.
+// The progress window's icon as shown: the size of its control (which takes the icon's
+// size) and the colour on screen at the control's centre. Read from the screen, not
+// from the icon handle: another process's icon cannot be read back everywhere (a 32-bit
+// helper on 64-bit Wine gets nothing), and the screen is what the user sees.
 void ReportIcon(HWND progress) {
     HWND child = nullptr;
     while ((child = FindWindowExW(progress, child, L"Static", nullptr)) != nullptr) {
         if ((GetWindowLongW(child, GWL_STYLE) & SS_TYPEMASK) == SS_ICON) break;
     }
-    HICON icon = child ? reinterpret_cast<HICON>(SendMessageW(child, STM_GETICON, 0, 0)) : nullptr;
-    ICONINFO info = {};
-    if (icon == nullptr || !GetIconInfo(icon, &info) || info.hbmColor == nullptr) {
+    RECT area = {};
+    if (child == nullptr || !GetWindowRect(child, &area)) {
         Line("progress_icon", L"none");
         return;
     }
-    BITMAP shape = {};
-    GetObjectW(info.hbmColor, sizeof shape, &shape);
-    BITMAPINFO format = {};
-    format.bmiHeader.biSize = sizeof format.bmiHeader;
-    format.bmiHeader.biWidth = shape.bmWidth;
-    format.bmiHeader.biHeight = -shape.bmHeight;  // top row first
-    format.bmiHeader.biPlanes = 1;
-    format.bmiHeader.biBitCount = 32;
-    std::vector<DWORD> pixels(static_cast<size_t>(shape.bmWidth) * shape.bmHeight);
     HDC screen = GetDC(nullptr);
-    GetDIBits(screen, info.hbmColor, 0, shape.bmHeight, pixels.data(), &format, DIB_RGB_COLORS);
+    const COLORREF centre =
+        GetPixel(screen, (area.left + area.right) / 2, (area.top + area.bottom) / 2);
     ReleaseDC(nullptr, screen);
-    const DWORD centre = pixels.empty() ? 0 : pixels[(shape.bmHeight / 2) * shape.bmWidth + shape.bmWidth / 2];
-    fprintf(report, "progress_icon=%ldx%ld %06lX\n", shape.bmWidth, shape.bmHeight,
-            static_cast<unsigned long>(centre & 0xFFFFFF));
+    fprintf(report, "progress_icon=%ldx%ld %02X%02X%02X\n", area.right - area.left,
+            area.bottom - area.top, GetRValue(centre), GetGValue(centre), GetBValue(centre));
     fflush(report);
-    DeleteObject(info.hbmColor);
-    DeleteObject(info.hbmMask);
 }
 
 bool SetupEnded() { return WaitForSingleObject(setup.hProcess, 0) == WAIT_OBJECT_0; }
@@ -237,6 +228,8 @@ bool Step(const wchar_t* step, const wchar_t* program) {
             return false;
         }
         Sleep(250);  // give the window time to be painted, for the screenshot
+        // The icon first: the window may close while the screen is saved.
+        ReportIcon(progress);
         SaveScreen(step[0] == L'p' ? "progress" : "status");
         Line("progress_caption", Text(progress));
         Line("progress_status", Text(GetDlgItem(progress, 101)));
@@ -246,7 +239,6 @@ bool Step(const wchar_t* step, const wchar_t* program) {
         RECT frame;
         GetWindowRect(progress, &frame);
         fprintf(report, "progress_width=%ld\n", static_cast<long>(frame.right - frame.left));
-        ReportIcon(progress);
         fflush(report);
         return true;
     }
