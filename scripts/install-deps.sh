@@ -14,7 +14,7 @@ case "${1:-}" in
     packages=(
       "${tool_packages[@]}" python3 libgtest-dev googletest libbenchmark-dev
       clang libclang-rt-14-dev llvm
-      wine wine32:i386 xvfb x11-utils imagemagick locales
+      wine wine64 wine32:i386 xvfb x11-utils imagemagick locales
       dpkg-dev file groff-base man-db openssl osslsigncode
     ) ;;
   *) echo "usage: $0 [--tool | --package]" >&2; exit 2 ;;
