@@ -214,23 +214,34 @@ struct FastInput {
     }
 };
 
+// The code that a packed look-up entry begins, its bits consumed: the entry's own value
+// when it holds a whole code, else the leaf reached through the tree from the entry's
+// node with the bits that follow the look-up's.
+template <int TABLE_BITS>
+inline __attribute__((always_inline)) uint32_t CodeFromEntry(FastInput& bits, uint32_t entry,
+                                                              uint32_t codeCount,
+                                                              const uint8_t* lengths) {
+    uint32_t code = PackedValue(entry);
+    if ((entry & PACKED_NODE) == 0) {
+        bits.Consume(PackedLength(entry));
+        return code;
+    }
+    uint64_t mask = uint64_t(1) << (63 - TABLE_BITS);
+    do {
+        code = (bits.acc & mask) != 0 ? oneChild[code] : zeroChild[code];
+        mask >>= 1;
+    } while (code >= codeCount);
+    bits.Consume(lengths[code]);
+    return code;
+}
+
 // The distance value after a match symbol; the input holds at least 32 bits, or 46
 // when the distance code is longer than the look-up.
 inline __attribute__((always_inline)) uint32_t DecodeDistance(FastInput& bits,
                                                                const uint32_t* table,
                                                                uint32_t codeCount) {
-    const uint32_t entry = table[bits.acc >> (64 - AUX_TABLE_BITS)];
-    uint32_t code = PackedValue(entry);
-    if ((entry & PACKED_NODE) == 0) {
-        bits.Consume(PackedLength(entry));
-    } else {
-        uint64_t mask = uint64_t(1) << (63 - AUX_TABLE_BITS);
-        do {
-            code = (bits.acc & mask) != 0 ? oneChild[code] : zeroChild[code];
-            mask >>= 1;
-        } while (code >= codeCount);
-        bits.Consume(blockDecoder.auxLengths[code]);
-    }
+    const uint32_t code = CodeFromEntry<AUX_TABLE_BITS>(
+        bits, table[bits.acc >> (64 - AUX_TABLE_BITS)], codeCount, blockDecoder.auxLengths);
     if (code < 2) return code;
     const uint32_t extra = code - 1;
     const uint32_t distance = (1u << extra) + static_cast<uint32_t>(bits.acc >> (64 - extra));
@@ -443,20 +454,12 @@ void DecodeChunk(uint32_t count, uint8_t* buffer) {
                 buffer[p++] = static_cast<uint8_t>(entry >> PACKED_VALUE_SHIFT);
                 continue;
             }
-            uint32_t c = PackedValue(entry);
-            if ((entry & PACKED_NODE) == 0) {
-                bits.Consume(PackedLength(entry));
-            } else {
-                uint64_t mask = uint64_t(1) << (63 - SYMBOL_TABLE_BITS);
-                do {
-                    c = (bits.acc & mask) != 0 ? oneChild[c] : zeroChild[c];
-                    mask >>= 1;
-                } while (c >= static_cast<uint32_t>(SYMBOL_COUNT));
-                bits.Consume(d.symbolLengths[c]);
-                if (c <= 255) {
-                    buffer[p++] = static_cast<uint8_t>(c);
-                    continue;
-                }
+            // A literal here has a code longer than the look-up.
+            const uint32_t c = CodeFromEntry<SYMBOL_TABLE_BITS>(bits, entry, SYMBOL_COUNT,
+                                                                d.symbolLengths);
+            if (c <= 255) {
+                buffer[p++] = static_cast<uint8_t>(c);
+                continue;
             }
             const uint32_t length = c - MATCH_BASE;
             const uint32_t distance = DecodeDistance(bits, distances, distanceCodeCount);
@@ -478,18 +481,8 @@ void DecodeChunk(uint32_t count, uint8_t* buffer) {
         --blockRemaining;
 
         if (bits.have < 32) bits.Refill();
-        const uint32_t entry = symbols[bits.acc >> (64 - SYMBOL_TABLE_BITS)];
-        uint32_t c = PackedValue(entry);
-        if ((entry & PACKED_NODE) == 0) {
-            bits.Consume(PackedLength(entry));
-        } else {
-            uint64_t mask = uint64_t(1) << (63 - SYMBOL_TABLE_BITS);
-            do {
-                c = (bits.acc & mask) != 0 ? oneChild[c] : zeroChild[c];
-                mask >>= 1;
-            } while (c >= static_cast<uint32_t>(SYMBOL_COUNT));
-            bits.Consume(d.symbolLengths[c]);
-        }
+        const uint32_t c = CodeFromEntry<SYMBOL_TABLE_BITS>(
+            bits, symbols[bits.acc >> (64 - SYMBOL_TABLE_BITS)], SYMBOL_COUNT, d.symbolLengths);
         if (c <= 255) {
             buffer[p++] = static_cast<uint8_t>(c);
             if (p == count) break;
