@@ -18,25 +18,57 @@ static void PutLittle(Bytes* out, uint32_t value, int width) {
 
 namespace {
 
-Bytes BuildLevel0(const MemberSpec& member, uint32_t originalSize, uint16_t crc) {
+// Level 0 and 1: the fields from the method id to the name.
+Bytes DosHeaderStart(const MemberSpec& member, uint32_t packedSize, uint32_t originalSize) {
     Bytes header;
     header.insert(header.end(), member.method.begin(), member.method.end());
-    PutLittle(&header, static_cast<uint32_t>(member.data.size()), 4);
+    PutLittle(&header, packedSize, 4);
     PutLittle(&header, originalSize, 4);
     PutLittle(&header, member.time, 2);
     PutLittle(&header, member.date, 2);
     header.push_back(0x20);
-    header.push_back(0);
+    header.push_back(static_cast<uint8_t>(member.level));
     header.push_back(static_cast<uint8_t>(member.name.size()));
     header.insert(header.end(), member.name.begin(), member.name.end());
-    PutLittle(&header, crc, 2);
-    header.insert(header.end(), static_cast<size_t>(member.extraHeaderBytes), 0xEE);
+    return header;
+}
+
+// Level 0 and 1: the header behind its size and the low 8 bits of its bytes' sum.
+Bytes SizedAndSummed(const Bytes& header) {
     Bytes out;
     out.push_back(static_cast<uint8_t>(header.size()));
     unsigned sum = 0;
     for (uint8_t byte : header) sum += byte;
     out.push_back(static_cast<uint8_t>(sum));
     out.insert(out.end(), header.begin(), header.end());
+    return out;
+}
+
+Bytes BuildLevel0(const MemberSpec& member, uint32_t originalSize, uint16_t crc) {
+    Bytes header =
+        DosHeaderStart(member, static_cast<uint32_t>(member.data.size()), originalSize);
+    PutLittle(&header, crc, 2);
+    header.insert(header.end(), static_cast<size_t>(member.extraHeaderBytes), 0xEE);
+    Bytes out = SizedAndSummed(header);
+    out.insert(out.end(), member.data.begin(), member.data.end());
+    return out;
+}
+
+Bytes BuildLevel1(const MemberSpec& member, uint32_t originalSize, uint16_t crc) {
+    uint32_t extendedTotal = 0;
+    for (const Bytes& extended : member.extended) extendedTotal += 2 + extended.size();
+    Bytes header = DosHeaderStart(
+        member, static_cast<uint32_t>(member.data.size()) + extendedTotal, originalSize);
+    header.insert(header.end(), static_cast<size_t>(member.extraHeaderBytes), 0xEE);
+    PutLittle(&header, crc, 2);
+    header.push_back('M');
+    PutLittle(&header, member.extended.empty() ? 0 : 2 + member.extended[0].size(), 2);
+    Bytes out = SizedAndSummed(header);
+    for (size_t i = 0; i < member.extended.size(); ++i) {
+        out.insert(out.end(), member.extended[i].begin(), member.extended[i].end());
+        const uint32_t next = i + 1 < member.extended.size() ? 2 + member.extended[i + 1].size() : 0;
+        PutLittle(&out, next, 2);
+    }
     out.insert(out.end(), member.data.begin(), member.data.end());
     return out;
 }
@@ -84,48 +116,12 @@ Bytes BuildLevel2(const MemberSpec& member, uint32_t originalSize, uint16_t crc)
 }  // namespace
 
 Bytes BuildMember(const MemberSpec& member) {
-    if (member.level != 1) {
-        const uint32_t size = member.originalSizeSet
-                                  ? member.originalSize
-                                  : static_cast<uint32_t>(member.data.size());
-        const uint16_t crc = member.crcSet ? member.crc : ReferenceCrc16(member.data);
-        return member.level == 0 ? BuildLevel0(member, size, crc)
-                                 : BuildLevel2(member, size, crc);
-    }
-    uint32_t extendedTotal = 0;
-    for (const Bytes& extended : member.extended) extendedTotal += 2 + extended.size();
-    const uint32_t originalSize =
+    const uint32_t size =
         member.originalSizeSet ? member.originalSize : static_cast<uint32_t>(member.data.size());
     const uint16_t crc = member.crcSet ? member.crc : ReferenceCrc16(member.data);
-
-    Bytes header;  // from the method id on
-    header.insert(header.end(), member.method.begin(), member.method.end());
-    PutLittle(&header, static_cast<uint32_t>(member.data.size()) + extendedTotal, 4);
-    PutLittle(&header, originalSize, 4);
-    PutLittle(&header, member.time, 2);
-    PutLittle(&header, member.date, 2);
-    header.push_back(0x20);
-    header.push_back(1);
-    header.push_back(static_cast<uint8_t>(member.name.size()));
-    header.insert(header.end(), member.name.begin(), member.name.end());
-    header.insert(header.end(), static_cast<size_t>(member.extraHeaderBytes), 0xEE);
-    PutLittle(&header, crc, 2);
-    header.push_back('M');
-    PutLittle(&header, member.extended.empty() ? 0 : 2 + member.extended[0].size(), 2);
-
-    Bytes out;
-    out.push_back(static_cast<uint8_t>(header.size()));
-    unsigned sum = 0;
-    for (uint8_t byte : header) sum += byte;
-    out.push_back(static_cast<uint8_t>(sum));
-    out.insert(out.end(), header.begin(), header.end());
-    for (size_t i = 0; i < member.extended.size(); ++i) {
-        out.insert(out.end(), member.extended[i].begin(), member.extended[i].end());
-        const uint32_t next = i + 1 < member.extended.size() ? 2 + member.extended[i + 1].size() : 0;
-        PutLittle(&out, next, 2);
-    }
-    out.insert(out.end(), member.data.begin(), member.data.end());
-    return out;
+    if (member.level == 0) return BuildLevel0(member, size, crc);
+    if (member.level == 1) return BuildLevel1(member, size, crc);
+    return BuildLevel2(member, size, crc);
 }
 
 Bytes StoredMember(const std::string& name, const Bytes& contents) {
