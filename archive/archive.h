@@ -77,8 +77,8 @@ public:
     // Up to count bytes into destination, as count ReadByte calls would deliver them,
     // stopping at the end of the data. Returns the number delivered.
     uint32_t ReadBytes(unsigned char* destination, uint32_t count);
-    // The same without keeping the bytes.
-    uint32_t SkipBytes(uint32_t count);
+    // The same without keeping the bytes; with crc, their CRC-16 is folded into *crc.
+    uint32_t SkipBytes(uint32_t count, uint16_t* crc = nullptr);
 
     unsigned char buffer[READER_BUFFER_SIZE];
     uint32_t position;
@@ -159,6 +159,8 @@ inline void UpdateCrc(uint8_t byte) {
         Crc16Table[0][(extractionState.runningCrc ^ byte) & 0xFF] ^
         (extractionState.runningCrc >> 8));
 }
+// The CRC-16 of a block, continued from start.
+uint16_t Crc16OfBlock(uint16_t start, const uint8_t* data, uint32_t count);
 void UpdateCrcBlock(const uint8_t* data, uint32_t count);
 
 uint32_t GetHeaderField(int offset, int width);

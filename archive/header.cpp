@@ -63,8 +63,8 @@ void BuildCrcTable() {
     }
 }
 
-void UpdateCrcBlock(const uint8_t* data, uint32_t count) {
-    uint32_t crc = extractionState.runningCrc;
+uint16_t Crc16OfBlock(uint16_t start, const uint8_t* data, uint32_t count) {
+    uint32_t crc = start;
     while (count >= CRC_SLICES) {
         crc ^= static_cast<uint32_t>(data[0]) | (static_cast<uint32_t>(data[1]) << 8);
         crc = Crc16Table[7][crc & 0xFF] ^ Crc16Table[6][crc >> 8] ^ Crc16Table[5][data[2]] ^
@@ -74,7 +74,11 @@ void UpdateCrcBlock(const uint8_t* data, uint32_t count) {
         count -= CRC_SLICES;
     }
     while (count-- > 0) crc = Crc16Table[0][(crc ^ *data++) & 0xFF] ^ (crc >> 8);
-    extractionState.runningCrc = static_cast<uint16_t>(crc);
+    return static_cast<uint16_t>(crc);
+}
+
+void UpdateCrcBlock(const uint8_t* data, uint32_t count) {
+    extractionState.runningCrc = Crc16OfBlock(extractionState.runningCrc, data, count);
 }
 
 uint32_t GetHeaderField(int offset, int width) {
@@ -247,16 +251,39 @@ int ReadExtendedHeaders() {
         }
         budget -= size;
         uint8_t type = 0xFF;  // a header of size 2 has no type byte
-        for (uint32_t i = 0; i + 2 < size; ++i) {
+        uint32_t content = 0;  // bytes after the type byte
+        if (size > 2) {
             const uint8_t byte = archiveReader.ReadByte();
-            if (archiveReader.atEnd) break;
-            if (i == 0) {
+            if (!archiveReader.atEnd) {
                 type = byte;
                 crc = AddToCrc(crc, byte);
-                continue;
+                content = size - 3;
             }
-            const uint32_t at = i - 1;  // in the content
-            if (type == 0x00 && at < 2) {
+        }
+        // The bytes that are kept are taken one at a time; the rest of the content
+        // only enters the CRC, a buffer at a time.
+        uint32_t kept = 0;
+        if (type == 0x00) {
+            kept = content < 2 ? content : 2;
+        } else if (type == 0x01) {
+            kept = content < sizeof extras.name ? content : sizeof extras.name;
+            extras.nameLength = content;
+        } else if (type == 0x02) {
+            kept = content < sizeof extras.folder ? content : sizeof extras.folder;
+            extras.folderLength = content;
+        }
+#ifndef _WIN32
+        // The tool on Linux takes a Unix time header (seconds since 1970, UTC) of a
+        // level-0/1 member as its time; the stub keeps the DOS time, as Windows
+        // archivers do.
+        else if (type == 0x54 && content == 4 && !state.timeIsUnix) {
+            kept = 4;
+        }
+#endif
+        for (uint32_t at = 0; at < kept; ++at) {
+            const uint8_t byte = archiveReader.ReadByte();
+            if (archiveReader.atEnd) break;
+            if (type == 0x00) {
                 storedHeaderCrc = static_cast<uint16_t>(storedHeaderCrc | (byte << (8 * at)));
                 crcPresent = true;
                 crc = AddToCrc(crc, 0);
@@ -264,25 +291,19 @@ int ReadExtendedHeaders() {
             }
             crc = AddToCrc(crc, byte);
             if (type == 0x01) {
-                if (at < sizeof extras.name) extras.name[at] = static_cast<char>(byte);
-                extras.nameLength = at + 1;
+                extras.name[at] = static_cast<char>(byte);
             } else if (type == 0x02) {
-                if (at < sizeof extras.folder) extras.folder[at] = static_cast<char>(byte);
-                extras.folderLength = at + 1;
+                extras.folder[at] = static_cast<char>(byte);
             }
 #ifndef _WIN32
-            // The tool on Linux takes a Unix time header (seconds since 1970, UTC) of a
-            // level-0/1 member as its time; the stub keeps the DOS time, as Windows
-            // archivers do.
-            else if (type == 0x54 && size == 7 && !state.timeIsUnix) {
+            else {
                 if (at == 0) unixTime = 0;
                 unixTime |= static_cast<uint32_t>(byte) << (8 * at);
                 if (at == 3) unixTimeSeen = true;
             }
 #endif
         }
-        if (type == 0x01 && size == 3) extras.nameLength = 0;
-        if (type == 0x02 && size == 3) extras.folderLength = 0;
+        archiveReader.SkipBytes(content - kept, &crc);
         const uint8_t low = archiveReader.ReadByte();
         const uint8_t high = archiveReader.ReadByte();
         if (archiveReader.atEnd) {
@@ -293,8 +314,9 @@ int ReadExtendedHeaders() {
         size = low + 256u * high;
     }
     // Level 2: whatever the chain left of the header (a padding byte) is skipped.
-    for (; levelTwo && extras.headerRemaining != 0; --extras.headerRemaining) {
-        crc = AddToCrc(crc, archiveReader.ReadByte());
+    if (levelTwo && extras.headerRemaining != 0) {
+        archiveReader.SkipBytes(extras.headerRemaining, &crc);
+        extras.headerRemaining = 0;
         if (archiveReader.atEnd) {
             extractionFailure = FAILURE_TRUNCATED;
             return 0;

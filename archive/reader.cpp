@@ -36,9 +36,10 @@ void ArchiveReader::Refill() {
 
 namespace {
 
-// Hands out up to count bytes (copied when destination is not null), refilling as
-// ReadByte does; stops at the end of the data.
-uint32_t Deliver(ArchiveReader* reader, unsigned char* destination, uint32_t count) {
+// Hands out up to count bytes (copied when destination is not null, folded into *crc
+// when crc is not null), refilling as ReadByte does; stops at the end of the data.
+uint32_t Deliver(ArchiveReader* reader, unsigned char* destination, uint32_t count,
+                 uint16_t* crc) {
     uint32_t delivered = 0;
     while (delivered < count) {
         if (reader->position == READER_BUFFER_SIZE) reader->Refill();
@@ -51,6 +52,7 @@ uint32_t Deliver(ArchiveReader* reader, unsigned char* destination, uint32_t cou
         if (destination != nullptr) {
             memcpy(destination + delivered, reader->buffer + reader->position, run);
         }
+        if (crc != nullptr) *crc = Crc16OfBlock(*crc, reader->buffer + reader->position, run);
         reader->position += run;
         delivered += run;
     }
@@ -61,7 +63,9 @@ uint32_t Deliver(ArchiveReader* reader, unsigned char* destination, uint32_t cou
 }  // namespace
 
 uint32_t ArchiveReader::ReadBytes(unsigned char* destination, uint32_t count) {
-    return Deliver(this, destination, count);
+    return Deliver(this, destination, count, nullptr);
 }
 
-uint32_t ArchiveReader::SkipBytes(uint32_t count) { return Deliver(this, nullptr, count); }
+uint32_t ArchiveReader::SkipBytes(uint32_t count, uint16_t* crc) {
+    return Deliver(this, nullptr, count, crc);
+}

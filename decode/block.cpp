@@ -468,6 +468,14 @@ void DecodeChunk(uint32_t count, uint8_t* buffer) {
         }
         if (p == count) break;
 
+        // The file has ended, or bits past the packed size have been taken (5 zero bytes
+        // supplied are more than the 39 bits of look-ahead hold): the member fails as
+        // truncated or refused after this chunk, and the rest of it is not worth decoding.
+        if (archiveReader.atEnd || bitReader.bytesPastEnd >= 5) {
+            memset(buffer + p, 0, count - p);
+            break;
+        }
+
         // One symbol with every check: block ends, the input's end, the chunk's end.
         if (blockRemaining == 0) {
             bits.Store();

@@ -4,8 +4,9 @@
 //   byte 0      method: '4', '5' or '6' chosen by the byte modulo 3
 //   bytes 1-3   original size, little-endian, low 21 bits (at most 2 MiB - 1)
 //   bytes 4-    the packed data; its length is the packed size
-// Once every packed bit has been taken the stream is zero bits without end; one more
-// chunk of that is decoded and the rest of the original size is skipped. A run also
+// Once every packed bit has been taken the stream is zero bits without end (the decoder
+// ends a chunk early once it takes bits past them); one more chunk of that is tried
+// and the rest of the original size is skipped. A run also
 // ends after the chunk in which the decoder refused its data (as extraction does) and
 // at the output budget, as if the original size ended there; that keeps it short
 // without leaving a path of the decoder unexercised. The budget grows with the packed

@@ -52,6 +52,8 @@ void ResetSilentUi(uint32_t budget) {
 
 int SilentUiPumps() { return pumps; }
 
+uint32_t SilentUiOutput() { return outputBytes; }
+
 const std::string& ScratchRoot() {
     static std::string root;
     if (root.empty()) {

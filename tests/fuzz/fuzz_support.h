@@ -30,6 +30,8 @@ inline uint32_t FuzzOutputBudget(size_t inputSize) {
 // Resets the pump count and the Cancel flag before a run, with the run's output budget.
 void ResetSilentUi(uint32_t outputBudget = FUZZ_OUTPUT_BUDGET);
 int SilentUiPumps();
+// The bytes of the chunks shown since the last reset: 0 when no member data was taken.
+uint32_t SilentUiOutput();
 
 // A directory of this process's own under the temporary directory, made on first use
 // and removed at exit. Every path a target uses lies inside it.

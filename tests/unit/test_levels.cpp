@@ -101,6 +101,12 @@ TEST(HeaderLevels, NamesAndFoldersAtEveryLevel) {
     Bytes skippedContent{0x7E};
     skippedContent.resize(125, 0x33);
     padded.extended = {skippedContent};
+    // The header CRC also covers a skipped header longer than the reader's buffer.
+    MemberSpec longSkipped = Member(2, "BIG.TXT");
+    Bytes bigContent{0x7E};
+    bigContent.resize(6001, 0xA5);
+    longSkipped.extended = {bigContent};
+    longSkipped.headerCrc = true;
     std::vector<Row> rows = {
         {"level 0", {Member(0, "L0.TXT")}, FAILURE_NONE, {"L0.TXT"}},
         {"level 0, bytes after the CRC-16", {levelZeroExtra}, FAILURE_NONE, {"EXTRA.TXT"}},
@@ -117,6 +123,7 @@ TEST(HeaderLevels, NamesAndFoldersAtEveryLevel) {
         {"level 2 with folder and header CRC", {withCrc}, FAILURE_NONE, {"SUB/", "SUB/CRC.TXT"}},
         {"level 2 skips other extended headers", {skipped}, FAILURE_NONE, {"SKIPPED.TXT"}},
         {"level 2 header of 256 bytes", {padded}, FAILURE_NONE, {padName}},
+        {"level 2 CRC over a long skipped header", {longSkipped}, FAILURE_NONE, {"BIG.TXT"}},
         {"empty folders from -lhd- entries", {Folder(1, "EMPTY|"), Folder(2, "E2|DEEP")},
          FAILURE_NONE, {"E2/", "E2/DEEP/", "EMPTY/"}},
         {"levels mixed in one archive",
