@@ -48,7 +48,8 @@ TEST(Crc16, BlockwiseMatchesBitwiseAtEveryLengthAndStart) {
         seed = seed * 1103515245u + 12345u;
         byte = static_cast<uint8_t>(seed >> 16);
     }
-    for (size_t length : {1u, 2u, 3u, 4u, 5u, 7u, 8u, 9u, 63u, 1000u}) {
+    for (size_t length : {1u, 2u, 3u, 4u, 5u, 7u, 8u, 9u, 63u, 64u, 65u, 79u, 80u, 127u, 128u,
+                          129u, 191u, 192u, 255u, 1000u}) {
         const Bytes part(data.begin(), data.begin() + static_cast<long>(length));
         EXPECT_EQ(ReferenceCrc16(part), CoreCrc(part, true)) << length;
     }
@@ -57,6 +58,11 @@ TEST(Crc16, BlockwiseMatchesBitwiseAtEveryLengthAndStart) {
     extractionState.runningCrc = 0;
     UpdateCrcBlock(data.data(), 333);
     UpdateCrcBlock(data.data() + 333, 667);
+    EXPECT_EQ(ReferenceCrc16(data), extractionState.runningCrc);
+    // From an odd address.
+    extractionState.runningCrc = 0;
+    UpdateCrcBlock(data.data(), 1);
+    UpdateCrcBlock(data.data() + 1, 999);
     EXPECT_EQ(ReferenceCrc16(data), extractionState.runningCrc);
 }
 
