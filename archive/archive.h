@@ -41,7 +41,14 @@
 #include "platform/platform.h"
 
 const uint32_t ARCHIVE_OFFSET = 49152;
+// The stub reads its archive 4096 bytes at a time. The tool on Linux, which checks and
+// lists whole setups, reads 64 KiB at a time: a sixteenth of the system calls, which
+// were a twentieth of the time of `test`.
+#ifdef _WIN32
 const uint32_t READER_BUFFER_SIZE = 4096;
+#else
+const uint32_t READER_BUFFER_SIZE = 65536;
+#endif
 const uint32_t WINDOW_SIZE = 32768;
 const unsigned HEADER_BUFFER_SIZE = 256;   // 255 header bytes and a terminator
 const unsigned OUTPUT_PATH_SIZE = 300;     // the status line text, terminator included
@@ -53,7 +60,7 @@ const unsigned LEVEL2_BASE_SIZE = 26;      // level-2 header without extended he
 const unsigned PATH_BUFFER_SIZE = 260;
 const unsigned SEARCH_PATTERN_ROOM = 4;    // "\*.*" after a folder's path
 
-// The one read-only byte source over the archive file: 4096-byte refills, one byte
+// The one read-only byte source over the archive file: READER_BUFFER_SIZE refills, one byte
 // handed out at a time; a 0 byte with atEnd set once the file has no more.
 class ArchiveReader {
 public:

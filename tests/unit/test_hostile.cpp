@@ -497,10 +497,10 @@ void BreakReads() {
 
 // A read that fails where the next header would begin is not the end of the archive.
 TEST(HostileArchive, FailedReadAtAMemberBoundaryFails) {
-    // The first member ends exactly where the reader's first 4096-byte buffer does, so
+    // The first member ends exactly where the reader's first buffer does, so
     // the second header needs a refill: the read that fails.
     const size_t headerBytes = StoredMember("FIRST.BIN", Bytes()).size();
-    const Bytes archive = BuildArchive({StoredMember("FIRST.BIN", Bytes(4096 - headerBytes, 'f')),
+    const Bytes archive = BuildArchive({StoredMember("FIRST.BIN", Bytes(READER_BUFFER_SIZE - headerBytes, 'f')),
                                         Stored("SECOND.TXT", "second\n")});
     const std::string path = WriteTempFile(archive);
     const std::string work = MakeTempDir();
