@@ -15,10 +15,28 @@ int BuildPackedTable(int symbolCount, const uint8_t* lengths, int tableBits, uin
     // Count the code space the lengths ask for before handing any of it out: a set
     // that does not fill 2^16 left-aligned code values exactly is refused here, which
     // also bounds every fill below and the number of nodes created.
-    uint32_t count[MAX_CODE_LENGTH + 1] = {};
-    for (int s = 0; s < symbolCount; ++s) {
-        if (lengths[s] > MAX_CODE_LENGTH) return 0;
-        ++count[lengths[s]];
+    // Two counts per length, for even and odd symbols: runs of equal lengths then do
+    // not wait on the count they just stored. A length above 16 is counted in bounds
+    // (masked) and refused after the loop.
+    uint32_t counts[2][32] = {};
+    uint32_t longest = 0;
+    int k = 0;
+    for (; k + 1 < symbolCount; k += 2) {
+        const uint32_t even = lengths[k];
+        const uint32_t odd = lengths[k + 1];
+        longest = even > longest ? even : longest;
+        longest = odd > longest ? odd : longest;
+        ++counts[0][even & 31];
+        ++counts[1][odd & 31];
+    }
+    if (k < symbolCount) {
+        longest = lengths[k] > longest ? lengths[k] : longest;
+        ++counts[0][lengths[k] & 31];
+    }
+    if (longest > MAX_CODE_LENGTH) return 0;
+    uint32_t count[MAX_CODE_LENGTH + 1];
+    for (int length = 0; length <= MAX_CODE_LENGTH; ++length) {
+        count[length] = counts[0][length] + counts[1][length];
     }
     uint32_t space = 0;
     for (int length = 1; length <= MAX_CODE_LENGTH; ++length) {
@@ -68,7 +86,18 @@ int BuildPackedTable(int symbolCount, const uint8_t* lengths, int tableBits, uin
             if (packed != nullptr) {
                 const uint32_t entry =
                     PackedEntry(static_cast<uint32_t>(s), static_cast<uint32_t>(length));
-                for (uint32_t i = code; i < next; ++i) packed[i] = entry;
+                // A code's entries start at a multiple of their count, a power of two:
+                // four at a time where there are four or more.
+                if (next - code >= 4) {
+                    for (uint32_t i = code; i < next; i += 4) {
+                        packed[i] = entry;
+                        packed[i + 1] = entry;
+                        packed[i + 2] = entry;
+                        packed[i + 3] = entry;
+                    }
+                } else {
+                    for (uint32_t i = code; i < next; ++i) packed[i] = entry;
+                }
             }
         } else {
             // The first tree level hangs from the look-up entry (a 0 entry has no node
