@@ -1,5 +1,6 @@
 // A member from its bytes: the compressed stream, the stored fallback, and its
 // level-1 header.
+#include "archive/archive.h"
 #include "encode/encoder.h"
 #include "encode/encoder_internal.h"
 
@@ -7,7 +8,10 @@ std::vector<uint8_t> CompressStream(const uint8_t* data, size_t size,
                                     const EncodeOptions& options) {
     MethodParameters parameters = ParametersFor(options.method);
     parameters.tuneLengths = options.best;
-    std::vector<Token> tokens;
+    // Each packing thread keeps its token array from member to member: the memory of
+    // a large member's tokens is paged in once, not for every member.
+    thread_local std::vector<Token> tokens;
+    tokens.clear();
     const ParseProgress progress = {options.progress, options.progressContext};
     if (options.best) {
         OptimalParse(data, size, parameters, tokens, progress);
@@ -30,17 +34,15 @@ std::vector<uint8_t> CompressStream(const uint8_t* data, size_t size,
 }
 
 uint16_t Crc16(const uint8_t* data, size_t size, uint16_t crc) {
-    static const std::vector<uint16_t> table = [] {
-        std::vector<uint16_t> values(256);
-        for (uint32_t i = 0; i < 256; ++i) {
-            uint32_t value = i;
-            for (int bit = 0; bit < 8; ++bit) value = (value & 1) ? (value >> 1) ^ 0xA001 : value >> 1;
-            values[i] = static_cast<uint16_t>(value);
-        }
-        return values;
-    }();
-    for (size_t i = 0; i < size; ++i) {
-        crc = static_cast<uint16_t>(table[(crc ^ data[i]) & 0xFF] ^ (crc >> 8));
+    // The core's CRC (folded with carry-less multiplication where the processor can);
+    // its tables are built once, before any packing thread uses them.
+    static const bool ready = (BuildCrcTable(), true);
+    (void)ready;
+    while (size > 0) {
+        const uint32_t part = size < 0x40000000u ? static_cast<uint32_t>(size) : 0x40000000u;
+        crc = Crc16OfBlock(crc, data, part);
+        data += part;
+        size -= part;
     }
     return crc;
 }
