@@ -259,6 +259,25 @@ inline __attribute__((always_inline)) void CopyMatchInChunk(uint8_t* buffer, uin
     if (gap >= 8 && source + n <= WINDOW_SIZE) {
         uint8_t* out = buffer + p;
         const uint8_t* in = buffer + source;
+        if (n <= 16 && source + 16 <= WINDOW_SIZE) {
+            // 8-byte moves, the last one putting back the bytes past the match as they
+            // were: they may still be read as the window's oldest bytes.
+            uint32_t done = 0;
+            if (n > 8) {
+                Copy8(out, in);
+                done = 8;
+            }
+            uint64_t from;
+            uint64_t old;
+            memcpy(&from, in + done, 8);
+            memcpy(&old, out + done, 8);
+            // The bytes left, first in memory: the low ones on this little-endian target.
+            static_assert(__BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__, "little-endian moves");
+            const uint64_t mine = ~uint64_t(0) >> (64 - 8 * (n - done));
+            const uint64_t merged = (from & mine) | (old & ~mine);
+            memcpy(out + done, &merged, 8);
+            return;
+        }
         if (n >= 8) {
             for (uint32_t i = 0; i + 8 < n; i += 8) Copy8(out + i, in + i);
             Copy8(out + n - 8, in + n - 8);

@@ -235,6 +235,13 @@ std::vector<Token> AfterLiterals(size_t literals, std::mt19937* random,
 
 TEST(Decoder, MatchesAtChunkBoundariesAndTheFarthestDistances) {
     std::mt19937 random(7);
+    // Short matches, each followed by one that reads the oldest bytes of the window,
+    // just past where the short one ended; then enough literals for the fast loop.
+    std::vector<Token> oldestAfterShort = AfterLiterals(
+        33000, &random,
+        {Match(3, 50), Match(5, 32767), Match(4, 32764), Match(12, 40), Match(3, 32766)});
+    const std::vector<Token> literals = AfterLiterals(300, &random, {});
+    oldestAfterShort.insert(oldestAfterShort.end(), literals.begin(), literals.end());
     struct Case {
         const char* what;
         int method;
@@ -248,6 +255,7 @@ TEST(Decoder, MatchesAtChunkBoundariesAndTheFarthestDistances) {
          AfterLiterals(32768, &random, {Match(3, 32767), Literal('z'), Match(200, 32767)})},
         {"-lh5- code 13 with every extra bit set: 8192 back", '5',
          AfterLiterals(9000, &random, {Match(256, 8191)})},
+        {"the oldest bytes right after a short match", '6', oldestAfterShort},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
