@@ -27,6 +27,7 @@ int BuildPackedTable(int symbolCount, const uint8_t* lengths, int tableBits, uin
     // Two counts per length, for even and odd symbols: runs of equal lengths then do
     // not wait on the count they just stored. A length above 16 is counted in bounds
     // (masked) and refused after the loop.
+    if (symbolCount > SYMBOL_COUNT) return 0;  // more than the tree and the sort hold
     uint32_t counts[2][32] = {};
     uint32_t longest = 0;
     int k = 0;
@@ -53,70 +54,72 @@ int BuildPackedTable(int symbolCount, const uint8_t* lengths, int tableBits, uin
     }
     if (space != 1u << MAX_CODE_LENGTH) return 0;
 
-    // First code and step per length: look-up indexes for lengths up to tableBits,
-    // left-aligned 16-bit codes for the longer ones.
-    const int shift = MAX_CODE_LENGTH - tableBits;
-    uint32_t first[MAX_CODE_LENGTH + 2];
-    uint32_t step[MAX_CODE_LENGTH + 1];
-    first[1] = 0;
+    // The used symbols in canonical order, by length and then by symbol (a counting
+    // sort): codes are then handed out in increasing order, and the entries of every
+    // code of one length are filled by loops of the same count.
+    uint16_t order[SYMBOL_COUNT];
+    uint32_t bucket[MAX_CODE_LENGTH + 1];
+    bucket[0] = 0;
     for (int length = 1; length <= MAX_CODE_LENGTH; ++length) {
-        first[length + 1] = first[length] + (count[length] << (MAX_CODE_LENGTH - length));
+        bucket[length] = bucket[length - 1] + count[length - 1];
     }
-    for (int length = 1; length <= tableBits; ++length) {
-        first[length] >>= shift;
-        step[length] = 1u << (tableBits - length);
-    }
-    for (int length = tableBits + 1; length <= MAX_CODE_LENGTH; ++length) {
-        step[length] = 1u << (MAX_CODE_LENGTH - length);
-    }
+    for (int s = 0; s < symbolCount; ++s) order[bucket[lengths[s]]++] = static_cast<uint16_t>(s);
+    const uint16_t* next = order + count[0];
 
+    // Codes of up to tableBits bits: consecutive runs of look-up entries from index 0.
     const uint32_t tableSize = 1u << tableBits;
-    const uint32_t shortEnd = (first[tableBits + 1] >> shift) & (tableSize - 1);
-    if (shortEnd != 0) {
-        if (lookup != nullptr) {
-            for (uint32_t i = shortEnd; i < tableSize; ++i) lookup[i] = 0;
-        }
-        if (packed != nullptr) {
-            for (uint32_t i = shortEnd; i < tableSize; ++i) packed[i] = 0;
-        }
-    }
-
-    uint32_t nextNode = static_cast<uint32_t>(symbolCount);
-    const uint32_t treeBit = 1u << (15 - tableBits);
-    for (int s = 0; s < symbolCount; ++s) {
-        const int length = lengths[s];
-        if (length == 0) continue;
-        uint32_t code = first[length];
-        const uint32_t next = code + step[length];
-        if (length <= tableBits) {
+    uint32_t index = 0;
+    for (int length = 1; length <= tableBits; ++length) {
+        const uint32_t step = 1u << (tableBits - length);
+        for (uint32_t k = 0; k < count[length]; ++k, ++next, index += step) {
+            const uint32_t symbol = *next;
             if (lookup != nullptr) {
-                for (uint32_t i = code; i < next; ++i) lookup[i] = static_cast<uint16_t>(s);
-            }
-            if (packed != nullptr) {
-                const uint32_t entry =
-                    PackedEntry(static_cast<uint32_t>(s), static_cast<uint32_t>(length));
-                // A code's entries start at a multiple of their count, a power of two:
-                // four at a time where there are four or more.
-                if (next - code >= 4) {
-                    const FourEntries four = {entry, entry, entry, entry};
-                    for (uint32_t i = code; i < next; i += 4) memcpy(packed + i, &four, sizeof four);
-                } else {
-                    for (uint32_t i = code; i < next; ++i) packed[i] = entry;
+                for (uint32_t i = index; i < index + step; ++i) {
+                    lookup[i] = static_cast<uint16_t>(symbol);
                 }
             }
-        } else {
-            // The first tree level hangs from the look-up entry (a 0 entry has no node
-            // yet: entries past the short codes were cleared above).
-            const uint32_t index = code >> shift;
-            uint16_t root = lookup != nullptr ? lookup[index]
-                                              : static_cast<uint16_t>(PackedValue(packed[index]));
+            if (packed != nullptr) {
+                const uint32_t entry = PackedEntry(symbol, static_cast<uint32_t>(length));
+                if (step >= 4) {
+                    // Four entries in one move where the processor has 16-byte moves.
+                    const FourEntries four = {entry, entry, entry, entry};
+                    for (uint32_t i = index; i < index + step; i += 4) {
+                        memcpy(packed + i, &four, sizeof four);
+                    }
+                } else {
+                    for (uint32_t i = index; i < index + step; ++i) packed[i] = entry;
+                }
+            }
+        }
+    }
+    // The entries left hang the longer codes' trees; 0 marks one without a node yet.
+    if (lookup != nullptr) {
+        for (uint32_t i = index; i < tableSize; ++i) lookup[i] = 0;
+    }
+    if (packed != nullptr) {
+        for (uint32_t i = index; i < tableSize; ++i) packed[i] = 0;
+    }
+
+    // Longer codes, as left-aligned 16-bit values: the look-up entry of their first
+    // tableBits bits, then one tree level per further bit.
+    const int shift = MAX_CODE_LENGTH - tableBits;
+    const uint32_t treeBit = 1u << (15 - tableBits);
+    uint32_t nextNode = static_cast<uint32_t>(symbolCount);
+    uint32_t first = index << shift;
+    for (int length = tableBits + 1; length <= MAX_CODE_LENGTH; ++length) {
+        const uint32_t step = 1u << (MAX_CODE_LENGTH - length);
+        for (uint32_t k = 0; k < count[length]; ++k, ++next, first += step) {
+            uint32_t code = first;
+            const uint32_t at = code >> shift;
+            uint16_t root = lookup != nullptr ? lookup[at]
+                                              : static_cast<uint16_t>(PackedValue(packed[at]));
             if (root == 0) {
                 // Complete codes create at most symbolCount - 1 nodes.
                 zeroChild[nextNode] = 0;
                 oneChild[nextNode] = 0;
                 root = static_cast<uint16_t>(nextNode++);
-                if (lookup != nullptr) lookup[index] = root;
-                if (packed != nullptr) packed[index] = PackedEntry(root, 0) | PACKED_NODE;
+                if (lookup != nullptr) lookup[at] = root;
+                if (packed != nullptr) packed[at] = PackedEntry(root, 0) | PACKED_NODE;
             }
             uint16_t* slot = (code & treeBit) != 0 ? &oneChild[root] : &zeroChild[root];
             code <<= 1;
@@ -129,9 +132,8 @@ int BuildPackedTable(int symbolCount, const uint8_t* lengths, int tableBits, uin
                 slot = (code & treeBit) != 0 ? &oneChild[*slot] : &zeroChild[*slot];
                 code <<= 1;
             }
-            *slot = static_cast<uint16_t>(s);
+            *slot = *next;
         }
-        first[length] = next;
     }
     return 1;
 }
