@@ -352,20 +352,36 @@ int ReadSymbolLengths() {
         return 1;
     }
     if (n > SYMBOL_COUNT) return 0;
+    // Up to 510 codes of the length code, through its packed look-up (distancePacked
+    // holds it until the distance code is read) with the bit input in registers.
+    FastInput bits;
+    bits.Load();
     int i = 0;
     while (i < n) {
-        const int c = DecodeCode(lengthCode);
+        if (bits.have < 32) bits.Refill();  // a code (16) and 9 more bits
+        const uint32_t c = CodeFromEntry<AUX_TABLE_BITS>(
+            bits, d.distancePacked[bits.acc >> (64 - AUX_TABLE_BITS)], LENGTH_CODE_SYMBOLS,
+            d.auxLengths);
         if (c >= 3) {
             d.symbolLengths[i++] = static_cast<uint8_t>(c - 2);
             continue;
         }
         int zeros = 1;
-        if (c == 1) zeros = static_cast<int>(GetBits(4)) + 3;
-        if (c == 2) zeros = static_cast<int>(GetBits(9)) + 20;
-        if (zeros > SYMBOL_COUNT - i) return 0;
+        if (c == 1) {
+            zeros = static_cast<int>(bits.acc >> 60) + 3;
+            bits.Consume(4);
+        } else if (c == 2) {
+            zeros = static_cast<int>(bits.acc >> 55) + 20;
+            bits.Consume(9);
+        }
+        if (zeros > SYMBOL_COUNT - i) {
+            bits.Store();
+            return 0;
+        }
         memset(d.symbolLengths + i, 0, static_cast<size_t>(zeros));
         i += zeros;
     }
+    bits.Store();
     if (i < SYMBOL_COUNT) memset(d.symbolLengths + i, 0, static_cast<size_t>(SYMBOL_COUNT - i));
     return BuildPackedTable(SYMBOL_COUNT, d.symbolLengths, SYMBOL_TABLE_BITS, nullptr,
                             d.symbolPacked);
