@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <stdio.h>
 #include <string.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -43,6 +44,13 @@ bool ReadWholeFile(const std::string& path, std::vector<uint8_t>& data, std::str
         return false;
     }
     data.clear();
+    // Room for the whole file at once: growing the array as the reads come in copied
+    // each member about twice more.
+    struct stat status;
+    if (fstat(file, &status) == 0 && S_ISREG(status.st_mode) && status.st_size > 0 &&
+        static_cast<uint64_t>(status.st_size) <= MAX_MEMBER_SIZE) {
+        data.reserve(static_cast<size_t>(status.st_size));
+    }
     uint8_t buffer[1 << 16];
     for (;;) {
         const ssize_t got = read(file, buffer, sizeof buffer);
