@@ -88,7 +88,7 @@ else
   printf '%-34s %10s\n' "$i686_label" "no figure (Wine failed or timed out)"
 fi
 
-# Packing, -lh6-, two jobs.
+# Packing, -lh6-, two jobs: the default best of REPEATS runs by the clock, --best once.
 printf '\n%-34s %10s %10s %10s %8s %8s %11s\n' "pack -lh6- -j2" "bytes" "vs ref" "seconds" "cpu s" "ref s" "goal"
 for level in default best; do
   args=(pack --archive-only --no-setup -m lh6 -j 2 --mtime 2025-01-01 -o "$work/p.lzh")
@@ -97,7 +97,19 @@ for level in default best; do
     args+=(--best)
     goal="<=0.945 <=4x"
   fi
-  read -r cpu seconds < <(run_seconds "$tool" "${args[@]}" "$corpus")
+  # The default pack takes about a second and is timed best of the repeats, like the
+  # decoding; --best takes most of a minute and runs once.
+  runs=1
+  [ "$level" = default ] && runs=$repeats
+  cpu=""
+  seconds=""
+  for ((i = 0; i < runs; ++i)); do
+    read -r c t < <(run_seconds "$tool" "${args[@]}" "$corpus")
+    if [ -z "$seconds" ] || awk -v a="$t" -v b="$seconds" 'BEGIN {exit !(a < b)}'; then
+      cpu=$c
+      seconds=$t
+    fi
+  done
   size=$(stat -c %s "$work/p.lzh")
   "$tool" test "$work/p.lzh" >/dev/null 2>&1 || echo "run-goals: the $level archive does not test OK" >&2
   awk -v n="$level" -v s="$size" -v r="$referenceBytes" -v t="$seconds" -v c="$cpu" \
