@@ -90,11 +90,21 @@ std::string CompressMembers(const PackOptions& options, std::vector<PackInput>& 
     std::vector<std::string> errors(inputs.size());
     std::mutex mutex;
     std::condition_variable wake;
+    // Largest files first: the last member to finish is then a small one, and the
+    // workers end close together. The archive keeps the inputs' order.
+    std::vector<size_t> order(inputs.size());
+    for (size_t i = 0; i < order.size(); ++i) order[i] = i;
+    auto bytesOf = [&](size_t i) {
+        return inputs[i].isFolder ? 0 : static_cast<uint64_t>(inputs[i].status.st_size);
+    };
+    std::stable_sort(order.begin(), order.end(),
+                     [&](size_t a, size_t b) { return bytesOf(a) > bytesOf(b); });
     auto work = [&]() {
         std::vector<uint8_t> data;
         for (;;) {
-            const size_t index = nextMember++;
-            if (index >= inputs.size() || failed) break;
+            const size_t next = nextMember++;
+            if (next >= order.size() || failed) break;
+            const size_t index = order[next];
             PackInput& input = inputs[index];
             if (input.isFolder) {
                 input.packed = PackedMember{'d', 0, 0, {}};
