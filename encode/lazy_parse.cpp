@@ -6,7 +6,7 @@
 
 namespace {
 
-const int MAX_CHAIN = 128;
+const int MAX_CHAIN = 160;
 const int GOOD_LENGTH = 16;      // past this, search a quarter of the chain
 const uint32_t NICE_LENGTH = 128; // stop searching at a match this long
 const uint32_t LAZY_LENGTH = 64; // no lazy step after a match this long
