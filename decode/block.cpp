@@ -8,9 +8,6 @@
 
 BlockDecoder blockDecoder;
 
-const HuffmanTable lengthCode = {LENGTH_CODE_SYMBOLS, blockDecoder.auxLengths, AUX_TABLE_BITS,
-                                 blockDecoder.auxTable};
-
 namespace {
 
 const uint32_t WINDOW_MASK = WINDOW_SIZE - 1;

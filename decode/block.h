@@ -52,9 +52,9 @@ struct BlockDecoder {
 
 extern BlockDecoder blockDecoder;
 
-// The length and distance codes over the decoder's arrays (the literal/length code is
-// read through symbolPacked).
-extern const HuffmanTable lengthCode;
+// The distance code over the decoder's arrays, for the byte-at-a-time path (the
+// literal/length code is read through symbolPacked, the length code through
+// distancePacked while the code lengths are read).
 HuffmanTable DistanceCode();
 
 // Next literal/length symbol (0..509), opening a block first when needed. Returns 0
