@@ -12,7 +12,7 @@
 namespace {
 
 const size_t SEGMENT_BYTES = 16u << 20;  // input parsed as one graph (more gives smaller output)
-const int MAX_CHAIN = 2048;
+const int MAX_DEPTH = 256;                  // tree nodes visited per position
 const uint32_t SKIP_LENGTH = 256;       // a match this long is taken whole
 const int PASSES = 7;                   // the first priced by a lazy parse
 const int EXACT_PASSES = 3;             // the last ones, split with exact block prices
@@ -97,7 +97,7 @@ struct Graph {
 
 // report(position) is called every 64 KiB of input.
 template <typename Report>
-void FindMatches(MatchFinder& finder, Graph& graph, const Report& report) {
+void FindMatches(TreeMatchFinder& finder, Graph& graph, const Report& report) {
     const size_t count = graph.end - graph.begin;
     graph.first.assign(count + 1, 0);
     graph.matches.clear();
@@ -110,7 +110,7 @@ void FindMatches(MatchFinder& finder, Graph& graph, const Report& report) {
             finder.Insert(position);
             continue;
         }
-        const int n = finder.FindAll(position, MAX_CHAIN, found);
+        const int n = finder.FindAll(position, found);
         for (int k = 0; k < n; ++k) {
             graph.matches.push_back({static_cast<uint16_t>(found[k].length),
                                      static_cast<uint16_t>(found[k].distance)});
@@ -203,7 +203,7 @@ void PricesFrom(const std::vector<Token>& tokens, const std::vector<size_t>& end
 
 void OptimalParse(const uint8_t* data, size_t size, const MethodParameters& parameters,
                   std::vector<Token>& tokens, const ParseProgress& progress) {
-    MatchFinder finder(data, size, parameters.windowSize);
+    TreeMatchFinder finder(data, size, parameters.windowSize, MAX_DEPTH);
     Graph graph;
     std::vector<Token> candidate, best, lazy;
     std::vector<Prices> prices;

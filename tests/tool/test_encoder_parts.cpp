@@ -6,6 +6,7 @@
 #include <functional>
 
 #include "encode/encoder_internal.h"
+#include "encode/match_finder.h"
 
 namespace {
 
@@ -146,6 +147,52 @@ TEST(LengthLists, ZeroRunsOfTheLiteralLengthList) {
         for (size_t k = 0; k < c.items.size(); ++k) {
             EXPECT_EQ(c.items[k].first, items[1 + k].symbol) << c.run;
             EXPECT_EQ(c.items[k].second, items[1 + k].extra) << c.run;
+        }
+    }
+}
+
+// The tree finder, unbounded in depth, against a plain search of the window: every
+// length improvement with its nearest distance. Two letters give many short matches;
+// repeated stretches give matches as long as the limit, also at the end of the input;
+// the input is longer than the tree's ring of slots.
+TEST(MatchFinders, TreeFindsTheNearestMatchOfEveryLength) {
+    const uint32_t window = 300;
+    std::vector<uint8_t> data;
+    uint32_t state = 12345;
+    while (data.size() < 70000) {
+        state = state * 1103515245u + 12345u;
+        if ((state >> 16) % 50 == 0 && data.size() > 700) {
+            const size_t from = data.size() - 1 - (state >> 8) % window;
+            for (int k = 0; k < 600; ++k) data.push_back(data[from + k]);
+        } else {
+            data.push_back('a' + ((state >> 20) & 1));
+        }
+    }
+    const size_t tail = data.size() - 500;
+    for (int k = 0; k < 500; ++k) data.push_back(data[tail + k]);
+    TreeMatchFinder finder(data.data(), data.size(), window, 1 << 30);
+    for (size_t position = 0; position < data.size(); ++position) {
+        if (position % 7 == 3) {
+            finder.Insert(position);
+            continue;
+        }
+        Match found[MAX_MATCH];
+        const int count = finder.FindAll(position, found);
+        const uint32_t limit = static_cast<uint32_t>(
+            std::min<size_t>(MAX_MATCH, data.size() - position));
+        std::vector<Match> expected;
+        uint32_t best = MIN_MATCH - 1;
+        for (size_t back = 1; back <= window && back <= position && best < limit; ++back) {
+            const uint32_t length = CommonLength(&data[position], &data[position - back], limit);
+            if (length > best) {
+                best = length;
+                expected.push_back({length, static_cast<uint32_t>(back - 1)});
+            }
+        }
+        ASSERT_EQ(expected.size(), static_cast<size_t>(count)) << position;
+        for (int k = 0; k < count; ++k) {
+            ASSERT_EQ(expected[k].length, found[k].length) << position;
+            ASSERT_EQ(expected[k].distance, found[k].distance) << position;
         }
     }
 }
