@@ -48,7 +48,8 @@ struct BlockCodes {
     uint8_t distanceLengths[16];
     int singleSymbol;      // -1 unless the literal/length code has one symbol
     int singleDistance;    // -1 unless the distance code has at most one symbol
-    std::vector<LengthItem> lengthItems;
+    LengthItem lengthItems[LITERAL_LENGTH_SYMBOLS];
+    int lengthItemCount;
     uint32_t lengthFrequencies[LENGTH_CODE_SYMBOLS];
     uint8_t lengthLengths[LENGTH_CODE_SYMBOLS];
     int singleLength;
@@ -69,12 +70,14 @@ void PrepareCodesFromFrequencies(const MethodParameters& parameters, BlockCodes&
 // The length code that sends the literal/length lengths.
 void PrepareLengthCode(BlockCodes& codes, bool quick) {
     memset(codes.lengthFrequencies, 0, sizeof codes.lengthFrequencies);
-    codes.lengthItems.clear();
+    codes.lengthItemCount = 0;
     codes.singleLength = 0;
     memset(codes.lengthLengths, 0, sizeof codes.lengthLengths);
     if (codes.singleSymbol >= 0) return;
-    codes.lengthItems = LengthListItems(codes.symbolLengths);
-    for (const LengthItem& item : codes.lengthItems) ++codes.lengthFrequencies[item.symbol];
+    codes.lengthItemCount = LengthListItems(codes.symbolLengths, codes.lengthItems);
+    for (int i = 0; i < codes.lengthItemCount; ++i) {
+        ++codes.lengthFrequencies[codes.lengthItems[i].symbol];
+    }
     codes.singleLength = SingleSymbol(codes.lengthFrequencies, LENGTH_CODE_SYMBOLS);
     (quick ? BuildQuickCodeLengths : BuildCodeLengths)(
         codes.lengthFrequencies, LENGTH_CODE_SYMBOLS, MAX_CODE_LENGTH, codes.lengthLengths);
@@ -150,7 +153,8 @@ uint64_t HeaderBits(const BlockCodes& codes, const MethodParameters& parameters)
                     ? 10
                     : AuxListBits(codes.lengthLengths, LENGTH_CODE_SYMBOLS, 5, 3);
         bits += 9;
-        for (const LengthItem& item : codes.lengthItems) {
+        for (int i = 0; i < codes.lengthItemCount; ++i) {
+            const LengthItem& item = codes.lengthItems[i];
             if (codes.singleLength < 0) bits += codes.lengthLengths[item.symbol];
             if (item.symbol == 1) bits += 4;
             if (item.symbol == 2) bits += 9;
@@ -197,12 +201,12 @@ void WriteAuxLengths(BitWriter& out, const uint8_t* lengths, int count, int coun
     }
 }
 
-std::vector<LengthItem> LengthListItems(const uint8_t* lengths) {
-    std::vector<LengthItem> items;
+int LengthListItems(const uint8_t* lengths, LengthItem* items) {
+    int count = 0;
     const int n = UsedCount(lengths, LITERAL_LENGTH_SYMBOLS);
     for (int i = 0; i < n;) {
         if (lengths[i] != 0) {
-            items.push_back({static_cast<uint8_t>(lengths[i] + 2), 0});
+            items[count++] = {static_cast<uint8_t>(lengths[i] + 2), 0};
             ++i;
             continue;
         }
@@ -211,23 +215,23 @@ std::vector<LengthItem> LengthListItems(const uint8_t* lengths) {
         i += run;
         while (run > 0) {
             if (run <= 2) {
-                items.push_back({0, 0});
+                items[count++] = {0, 0};
                 --run;
             } else if (run <= 18) {
-                items.push_back({1, static_cast<uint16_t>(run - 3)});
+                items[count++] = {1, static_cast<uint16_t>(run - 3)};
                 run = 0;
             } else if (run == 19) {
-                items.push_back({0, 0});
-                items.push_back({1, 15});
+                items[count++] = {0, 0};
+                items[count++] = {1, 15};
                 run = 0;
             } else {
                 const int take = run < 531 ? run : 531;
-                items.push_back({2, static_cast<uint16_t>(take - 20)});
+                items[count++] = {2, static_cast<uint16_t>(take - 20)};
                 run -= take;
             }
         }
     }
-    return items;
+    return count;
 }
 
 uint64_t HistogramBits(const uint32_t* symbolFrequencies, const uint32_t* distanceFrequencies,
@@ -290,7 +294,8 @@ void WriteBlock(BitWriter& out, const Token* tokens, size_t count,
         BuildCanonicalCodes(codes.lengthLengths, LENGTH_CODE_SYMBOLS, lengthCodes);
         out.Put(static_cast<uint32_t>(UsedCount(codes.symbolLengths, LITERAL_LENGTH_SYMBOLS)),
                 9);
-        for (const LengthItem& item : codes.lengthItems) {
+        for (int i = 0; i < codes.lengthItemCount; ++i) {
+            const LengthItem& item = codes.lengthItems[i];
             if (codes.singleLength < 0) {
                 out.Put(lengthCodes[item.symbol], codes.lengthLengths[item.symbol]);
             }

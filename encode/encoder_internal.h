@@ -74,12 +74,13 @@ void BuildCanonicalCodes(const uint8_t* lengths, int count, uint16_t* codes);
 // the distance code.
 void WriteAuxLengths(BitWriter& out, const uint8_t* lengths, int count, int countBits,
                      int specialIndex);
-// The length-code symbols (and their run values) that code literal/length lengths.
+// The length-code symbols (and their run values) that code literal/length lengths:
+// writes at most LITERAL_LENGTH_SYMBOLS items and returns their count.
 struct LengthItem {
     uint8_t symbol;   // 0..18
     uint16_t extra;   // run value for symbols 1 and 2
 };
-std::vector<LengthItem> LengthListItems(const uint8_t* lengths);
+int LengthListItems(const uint8_t* lengths, LengthItem* items);
 
 // Encodes tokens as one block (at most MAX_BLOCK_SYMBOLS of them).
 void WriteBlock(BitWriter& out, const Token* tokens, size_t count,

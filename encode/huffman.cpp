@@ -1,5 +1,5 @@
 // Length-limited Huffman code lengths (package-merge) and canonical codes.
-#include <algorithm>
+#include <string.h>
 
 #include "encode/encoder_internal.h"
 
@@ -20,12 +20,39 @@ struct MergeLists {
 // low 16 bits), sorted: leaves by increasing weight, ties by symbol. Returns their number.
 size_t SortedLeafKeys(const uint32_t* frequencies, int count, uint8_t* lengths,
                       uint64_t* keys) {
+    // Symbols go in in increasing order, so a stable sort by weight leaves ties by symbol.
+    uint64_t scratch[MAX_LEAVES];
     size_t n = 0;
+    uint32_t all = 0;
     for (int s = 0; s < count; ++s) {
+        const uint32_t f = frequencies[s];
         lengths[s] = 0;
-        if (frequencies[s] != 0) keys[n++] = static_cast<uint64_t>(frequencies[s]) << 16 | s;
+        scratch[n] = static_cast<uint64_t>(f) << 16 | static_cast<uint32_t>(s);
+        n += f != 0;
+        all |= f;
     }
-    std::sort(keys, keys + n);
+    if (n < 64) {
+        for (size_t i = 0; i < n; ++i) {
+            const uint64_t key = scratch[i];
+            size_t j = i;
+            for (; j > 0 && keys[j - 1] > key; --j) keys[j] = keys[j - 1];
+            keys[j] = key;
+        }
+        return n;
+    }
+    // Least significant byte of the weight first, as far as any weight has bits.
+    uint64_t* from = scratch;
+    uint64_t* to = keys;
+    for (int shift = 16; shift < 48 && (all >> (shift - 16)) != 0; shift += 8) {
+        size_t start[257] = {};
+        for (size_t i = 0; i < n; ++i) ++start[((from[i] >> shift) & 0xFF) + 1];
+        for (int b = 0; b < 256; ++b) start[b + 1] += start[b];
+        for (size_t i = 0; i < n; ++i) to[start[(from[i] >> shift) & 0xFF]++] = from[i];
+        uint64_t* swap = from;
+        from = to;
+        to = swap;
+    }
+    if (from != keys) memcpy(keys, from, n * sizeof(uint64_t));
     return n;
 }
 

@@ -140,10 +140,11 @@ TEST(LengthLists, ZeroRunsOfTheLiteralLengthList) {
         uint8_t lengths[LITERAL_LENGTH_SYMBOLS] = {};
         lengths[0] = 4;
         lengths[1 + c.run] = 16;
-        const std::vector<LengthItem> items = LengthListItems(lengths);
-        ASSERT_EQ(c.items.size() + 2, items.size()) << c.run;
-        EXPECT_EQ(6, items.front().symbol);
-        EXPECT_EQ(18, items.back().symbol);
+        LengthItem items[LITERAL_LENGTH_SYMBOLS];
+        const int count = LengthListItems(lengths, items);
+        ASSERT_EQ(static_cast<int>(c.items.size()) + 2, count) << c.run;
+        EXPECT_EQ(6, items[0].symbol);
+        EXPECT_EQ(18, items[count - 1].symbol);
         for (size_t k = 0; k < c.items.size(); ++k) {
             EXPECT_EQ(c.items[k].first, items[1 + k].symbol) << c.run;
             EXPECT_EQ(c.items[k].second, items[1 + k].extra) << c.run;
