@@ -4,6 +4,7 @@
 #include <math.h>
 #include <string.h>
 
+#include <algorithm>
 #include <vector>
 
 #include "encode/encoder_internal.h"
@@ -123,11 +124,21 @@ void FindMatches(TreeMatchFinder& finder, Graph& graph, const Report& report) {
 }
 
 // Cheapest tokens for the graph; pricesAt gives the prices in force at a position.
+// The arrays of one pass, kept from pass to pass and member to member: allocated
+// anew, their pages were faulted in again by every pass.
+struct PathWork {
+    std::vector<uint32_t> cost;
+    std::vector<Token> arrival;  // the token that reaches each position
+};
+
 void ShortestPath(const uint8_t* data, const Graph& graph, const std::vector<Prices>& prices,
-                  const std::vector<size_t>& blockStarts, std::vector<Token>& out) {
+                  const std::vector<size_t>& blockStarts, PathWork& work,
+                  std::vector<Token>& out) {
     const size_t count = graph.end - graph.begin;
-    std::vector<uint32_t> cost(count + 1, INFINITE);
-    std::vector<Token> arrival(count + 1);  // the token that reaches each position
+    std::vector<uint32_t>& cost = work.cost;
+    std::vector<Token>& arrival = work.arrival;
+    cost.assign(count + 1, INFINITE);
+    if (arrival.size() < count + 1) arrival.resize(count + 1);
     cost[0] = 0;
     size_t block = 0;
     for (size_t i = 0; i < count; ++i) {
@@ -154,14 +165,14 @@ void ShortestPath(const uint8_t* data, const Graph& graph, const std::vector<Pri
             }
         }
     }
-    // Walk back from the end.
-    std::vector<Token> reversed;
+    // Walk back from the end, then turn the tokens around.
+    out.clear();
     for (size_t i = count; i > 0;) {
         const Token token = arrival[i];
-        reversed.push_back(token);
+        out.push_back(token);
         i -= token.symbol > 255 ? token.symbol - 253 : 1;
     }
-    out.assign(reversed.rbegin(), reversed.rend());
+    std::reverse(out.begin(), out.end());
 }
 
 uint64_t TokensBits(const std::vector<Token>& tokens, const MethodParameters& parameters,
@@ -204,8 +215,9 @@ void PricesFrom(const std::vector<Token>& tokens, const std::vector<size_t>& end
 void OptimalParse(const uint8_t* data, size_t size, const MethodParameters& parameters,
                   std::vector<Token>& tokens, const ParseProgress& progress) {
     TreeMatchFinder finder(data, size, parameters.windowSize, MAX_DEPTH);
-    Graph graph;
-    std::vector<Token> candidate, best, lazy;
+    thread_local Graph graph;
+    thread_local PathWork work;
+    thread_local std::vector<Token> candidate, best, lazy;
     std::vector<Prices> prices;
     std::vector<size_t> blockStarts, ends;
     for (size_t begin = 0; begin < size; begin += SEGMENT_BYTES) {
@@ -226,12 +238,13 @@ void OptimalParse(const uint8_t* data, size_t size, const MethodParameters& para
         // The first pass is priced by the blocks of a lazy parse, each later one by the
         // blocks of the pass before: also when that did not improve, as the best one's
         // prices would only repeat it.
+        lazy.clear();  // the lazy parser appends
         LazyParse(data + begin, graph.end - begin, parameters, lazy, {nullptr, nullptr});
         ends = SplitBlocks(lazy.data(), lazy.size(), parameters, 0);
         PricesFrom(lazy, ends, begin, parameters, prices, blockStarts);
         uint64_t bestBits = ~0ull;
         for (int pass = 0; pass < PASSES; ++pass) {
-            ShortestPath(data, graph, prices, blockStarts, candidate);
+            ShortestPath(data, graph, prices, blockStarts, work, candidate);
             const bool exact = pass >= PASSES - EXACT_PASSES;
             const uint64_t bits = TokensBits(candidate, parameters, ends, exact);
             const bool improved = bits < bestBits;
