@@ -466,37 +466,56 @@ void DecodeChunk(uint32_t count, uint8_t* buffer) {
         // need 46; up to three literals from the look-up (12 each) need 36.
         // Left out where the code is built for size (the stub): the checked path below
         // decodes the same.
-        while (!SIZE_BUILD && p + MAX_MATCH <= count && blockRemaining >= 3 &&
-               bits.end - bits.in >= 8) {
+        if (!SIZE_BUILD && p + MAX_MATCH <= count && blockRemaining >= 3 &&
+            bits.end - bits.in >= 8) {
             bits.RefillFromBuffer();
+            // The entry of the next symbol is looked up as soon as its bits are in
+            // the top of the register, before the refill that follows: the load and
+            // the refill then overlap.
             uint32_t entry = symbols[bits.acc >> (64 - SYMBOL_TABLE_BITS)];
-            --blockRemaining;
-            if ((entry & PACKED_NOT_LITERAL) == 0) {
-                bits.Consume(PackedLength(entry));
-                buffer[p++] = static_cast<uint8_t>(entry >> PACKED_VALUE_SHIFT);
-                entry = symbols[bits.acc >> (64 - SYMBOL_TABLE_BITS)];
-                if ((entry & PACKED_NOT_LITERAL) != 0) continue;
+            while (p + MAX_MATCH <= count && blockRemaining >= 3 && bits.end - bits.in >= 8) {
+                bits.RefillFromBuffer();
                 --blockRemaining;
-                bits.Consume(PackedLength(entry));
-                buffer[p++] = static_cast<uint8_t>(entry >> PACKED_VALUE_SHIFT);
-                entry = symbols[bits.acc >> (64 - SYMBOL_TABLE_BITS)];
-                if ((entry & PACKED_NOT_LITERAL) != 0) continue;
-                --blockRemaining;
-                bits.Consume(PackedLength(entry));
-                buffer[p++] = static_cast<uint8_t>(entry >> PACKED_VALUE_SHIFT);
-                continue;
+                if ((entry & PACKED_NOT_LITERAL) == 0) {
+                    // At most three literals of at most 12 bits: 20 of the 56 bits are
+                    // left for the next look-up.
+                    bits.Consume(PackedLength(entry));
+                    buffer[p++] = static_cast<uint8_t>(entry >> PACKED_VALUE_SHIFT);
+                    entry = symbols[bits.acc >> (64 - SYMBOL_TABLE_BITS)];
+                    if ((entry & PACKED_NOT_LITERAL) != 0) continue;
+                    --blockRemaining;
+                    bits.Consume(PackedLength(entry));
+                    buffer[p++] = static_cast<uint8_t>(entry >> PACKED_VALUE_SHIFT);
+                    entry = symbols[bits.acc >> (64 - SYMBOL_TABLE_BITS)];
+                    if ((entry & PACKED_NOT_LITERAL) != 0) continue;
+                    --blockRemaining;
+                    bits.Consume(PackedLength(entry));
+                    buffer[p++] = static_cast<uint8_t>(entry >> PACKED_VALUE_SHIFT);
+                    entry = symbols[bits.acc >> (64 - SYMBOL_TABLE_BITS)];
+                    continue;
+                }
+                // A literal here has a code longer than the look-up (16 bits at most,
+                // 40 left).
+                const uint32_t c = CodeFromEntry<SYMBOL_TABLE_BITS>(bits, entry, SYMBOL_COUNT,
+                                                                    d.symbolLengths);
+                if (c <= 255) {
+                    buffer[p++] = static_cast<uint8_t>(c);
+                    entry = symbols[bits.acc >> (64 - SYMBOL_TABLE_BITS)];
+                    continue;
+                }
+                const uint32_t length = c - MATCH_BASE;
+                const uint32_t distance = DecodeDistance(bits, distances, distanceCodeCount);
+                // A match may leave fewer bits than a look-up needs: refill first, and
+                // look up the next symbol while the match is copied.
+                const bool more = bits.end - bits.in >= 8;
+                if (more) {
+                    bits.RefillFromBuffer();
+                    entry = symbols[bits.acc >> (64 - SYMBOL_TABLE_BITS)];
+                }
+                CopyMatchInChunk(buffer, p, (p - distance - 1) & WINDOW_MASK, length);
+                p += length;
+                if (!more) break;
             }
-            // A literal here has a code longer than the look-up.
-            const uint32_t c = CodeFromEntry<SYMBOL_TABLE_BITS>(bits, entry, SYMBOL_COUNT,
-                                                                d.symbolLengths);
-            if (c <= 255) {
-                buffer[p++] = static_cast<uint8_t>(c);
-                continue;
-            }
-            const uint32_t length = c - MATCH_BASE;
-            const uint32_t distance = DecodeDistance(bits, distances, distanceCodeCount);
-            CopyMatchInChunk(buffer, p, (p - distance - 1) & WINDOW_MASK, length);
-            p += length;
         }
         if (p == count) break;
 
