@@ -62,6 +62,7 @@ double EstimatedCost(const uint32_t* histogram) {
 
 struct Candidate {
     double saving;
+    double mergedCost;  // the cost of the two as one block
     int left;
     uint32_t leftVersion, rightVersion;
     bool operator<(const Candidate& other) const {
@@ -88,13 +89,18 @@ double HistogramCost(const uint32_t* histogram, const MethodParameters& paramete
 }
 
 // Moves each boundary to where the two blocks beside it cost least, and drops it when
-// one block costs less than two.
+// one block costs less than two; sweeps times over the boundaries. A boundary that
+// stayed where it was is not weighed again until a neighbour moves: with the same
+// blocks beside it, it would stay again.
 void RefineBoundaries(const Token* tokens, const MethodParameters& parameters,
-                      uint32_t maxSymbols, std::vector<size_t>& ends) {
+                      uint32_t maxSymbols, std::vector<size_t>& ends, int sweeps) {
     static const long SHIFTS[] = {-2048, -1024, -512, -256, -128, -64, -32, 32, 64, 128, 256,
                                   512,   1024,  2048, -16,  -8,   -4,  -2,  -1, 1,  2,  4,
                                   8,     16};
+    std::vector<uint8_t> settled(ends.size(), 0);
+    for (int sweep = 0; sweep < sweeps; ++sweep)
     for (size_t k = 0; k + 1 < ends.size(); ++k) {
+        if (settled[k]) continue;
         const size_t begin = k == 0 ? 0 : ends[k - 1];
         const size_t end = ends[k + 1];
         const size_t current = ends[k];
@@ -107,7 +113,9 @@ void RefineBoundaries(const Token* tokens, const MethodParameters& parameters,
             for (int s = 0; s < HISTOGRAM_SIZE; ++s) movedLeft[s] = left[s] + right[s];
             if (HistogramCost(movedLeft, parameters) < apart) {
                 ends.erase(ends.begin() + static_cast<long>(k));
-                if (k > 0) --k;
+                settled.erase(settled.begin() + static_cast<long>(k));
+                settled[k] = 0;
+                if (k > 0) settled[--k] = 0;
                 continue;
             }
         }
@@ -144,7 +152,12 @@ void RefineBoundaries(const Token* tokens, const MethodParameters& parameters,
                 bestSplit = static_cast<size_t>(split);
             }
         }
-        ends[k] = bestSplit;
+        settled[k] = bestSplit == current;
+        if (bestSplit != current) {
+            ends[k] = bestSplit;
+            if (k > 0) settled[k - 1] = 0;
+            settled[k + 1] = 0;
+        }
     }
 }
 
@@ -205,8 +218,9 @@ std::vector<size_t> SplitBlocks(const Token* tokens, size_t count,
         const Segment& b = segments[right];
         if ((a.end - a.begin) + (b.end - b.begin) > maxSymbols) return;
         for (int s = 0; s < HISTOGRAM_SIZE; ++s) merged[s] = a.histogram[s] + b.histogram[s];
-        const double saving = a.cost + b.cost - Cost(merged);
-        if (saving > 0) queue.push({saving, left, a.version, b.version});
+        const double mergedCost = Cost(merged);
+        const double saving = a.cost + b.cost - mergedCost;
+        if (saving > 0) queue.push({saving, mergedCost, left, a.version, b.version});
     };
     for (size_t i = 0; i + 1 < segments.size(); ++i) consider(static_cast<int>(i));
 
@@ -219,7 +233,7 @@ std::vector<size_t> SplitBlocks(const Token* tokens, size_t count,
         if (b.version != candidate.rightVersion) continue;
         for (int s = 0; s < HISTOGRAM_SIZE; ++s) a.histogram[s] += b.histogram[s];
         a.end = b.end;
-        a.cost = Cost(a.histogram);
+        a.cost = candidate.mergedCost;  // the versions say these are the same two
         a.next = b.next;
         if (b.next >= 0) segments[b.next].previous = candidate.left;
         b.alive = false;
@@ -229,8 +243,6 @@ std::vector<size_t> SplitBlocks(const Token* tokens, size_t count,
     }
 
     for (int i = 0; i >= 0; i = segments[i].next) ends.push_back(segments[i].end);
-    for (int sweep = 0; exact && sweep < REFINE_SWEEPS; ++sweep) {
-        RefineBoundaries(tokens, parameters, maxSymbols, ends);
-    }
+    if (exact) RefineBoundaries(tokens, parameters, maxSymbols, ends, REFINE_SWEEPS);
     return ends;
 }

@@ -13,14 +13,19 @@ std::vector<uint8_t> CompressStream(const uint8_t* data, size_t size,
     thread_local std::vector<Token> tokens;
     tokens.clear();
     const ParseProgress progress = {options.progress, options.progressContext};
+    std::vector<size_t> ends;
     if (options.best) {
-        OptimalParse(data, size, parameters, tokens, progress);
+        OptimalParse(data, size, parameters, tokens, progress, ends);
     } else {
         LazyParse(data, size, parameters, tokens, progress);
     }
-    const std::vector<size_t> ends =
-        SplitBlocks(tokens.data(), tokens.size(), parameters, options.maxBlockSymbols,
-                    options.best);
+    // The parser's own exact split is the one asked for when blocks have no tighter limit.
+    const bool limited =
+        options.maxBlockSymbols != 0 && options.maxBlockSymbols < MAX_BLOCK_SYMBOLS;
+    if (ends.empty() || limited) {
+        ends = SplitBlocks(tokens.data(), tokens.size(), parameters, options.maxBlockSymbols,
+                           options.best);
+    }
     BitWriter out;
     out.bytes.reserve(size / 2 + 64);
     size_t begin = 0;

@@ -213,7 +213,9 @@ void PricesFrom(const std::vector<Token>& tokens, const std::vector<size_t>& end
 }  // namespace
 
 void OptimalParse(const uint8_t* data, size_t size, const MethodParameters& parameters,
-                  std::vector<Token>& tokens, const ParseProgress& progress) {
+                  std::vector<Token>& tokens, const ParseProgress& progress,
+                  std::vector<size_t>& blockEnds) {
+    blockEnds.clear();
     TreeMatchFinder finder(data, size, parameters.windowSize, MAX_DEPTH);
     thread_local Graph graph;
     thread_local PathWork work;
@@ -243,6 +245,7 @@ void OptimalParse(const uint8_t* data, size_t size, const MethodParameters& para
         ends = SplitBlocks(lazy.data(), lazy.size(), parameters, 0);
         PricesFrom(lazy, ends, begin, parameters, prices, blockStarts);
         uint64_t bestBits = ~0ull;
+        bool bestExact = false;
         for (int pass = 0; pass < PASSES; ++pass) {
             ShortestPath(data, graph, prices, blockStarts, work, candidate);
             const bool exact = pass >= PASSES - EXACT_PASSES;
@@ -251,6 +254,8 @@ void OptimalParse(const uint8_t* data, size_t size, const MethodParameters& para
             if (improved) {
                 bestBits = bits;
                 best.swap(candidate);
+                bestExact = exact;
+                if (exact && begin == 0 && graph.end == size) blockEnds = ends;
             }
             if (pass + 1 < PASSES) report(PASSES + pass + 1, 2 * PASSES);
             if (pass + 1 == PASSES) break;
@@ -259,6 +264,7 @@ void OptimalParse(const uint8_t* data, size_t size, const MethodParameters& para
             PricesFrom(improved ? best : candidate, ends, begin, parameters, prices, blockStarts,
                        pass + 2 == PASSES);
         }
+        if (!bestExact || begin != 0 || graph.end != size) blockEnds.clear();
         tokens.insert(tokens.end(), best.begin(), best.end());
         if (progress.callback != nullptr) progress.callback(progress.context, graph.end);
     }
