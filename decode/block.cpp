@@ -3,6 +3,10 @@
 
 #include <string.h>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 #include "archive/archive.h"
 #include "decode/bits.h"
 
@@ -253,6 +257,23 @@ inline __attribute__((always_inline)) uint32_t DecodeDistance(FastInput& bits,
 inline __attribute__((always_inline)) void CopyMatchInChunk(uint8_t* buffer, uint32_t p,
                                                             uint32_t source, uint32_t n) {
     const uint32_t gap = source < p ? p - source : source - p;
+#if defined(__SSE2__)
+    // Most matches are short and their lengths follow no pattern: one 16-byte move that
+    // keeps the bytes past the match as they were (they may still be read as the
+    // window's oldest bytes), with no branch on the length.
+    if (gap >= 16 && n <= 16 && source + 16 <= WINDOW_SIZE) {
+        static const uint8_t FIRST_BYTES[32] = {
+            0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF,
+            0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF};
+        const __m128i mine =
+            _mm_loadu_si128(reinterpret_cast<const __m128i*>(FIRST_BYTES + 16 - n));
+        const __m128i from = _mm_loadu_si128(reinterpret_cast<const __m128i*>(buffer + source));
+        const __m128i old = _mm_loadu_si128(reinterpret_cast<const __m128i*>(buffer + p));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(buffer + p),
+                         _mm_or_si128(_mm_and_si128(mine, from), _mm_andnot_si128(mine, old)));
+        return;
+    }
+#endif
     if (gap >= 8 && source + n <= WINDOW_SIZE) {
         uint8_t* out = buffer + p;
         const uint8_t* in = buffer + source;
