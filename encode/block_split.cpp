@@ -98,65 +98,69 @@ void RefineBoundaries(const Token* tokens, const MethodParameters& parameters,
                                   512,   1024,  2048, -16,  -8,   -4,  -2,  -1, 1,  2,  4,
                                   8,     16};
     std::vector<uint8_t> settled(ends.size(), 0);
-    for (int sweep = 0; sweep < sweeps; ++sweep)
-    for (size_t k = 0; k + 1 < ends.size(); ++k) {
-        if (settled[k]) continue;
-        const size_t begin = k == 0 ? 0 : ends[k - 1];
-        const size_t end = ends[k + 1];
-        const size_t current = ends[k];
-        uint32_t left[HISTOGRAM_SIZE], right[HISTOGRAM_SIZE];
-        uint32_t movedLeft[HISTOGRAM_SIZE], movedRight[HISTOGRAM_SIZE];
-        Histogram(tokens, begin, current, left);
-        Histogram(tokens, current, end, right);
-        const double apart = HistogramCost(left, parameters) + HistogramCost(right, parameters);
-        if (end - begin <= maxSymbols) {
-            for (int s = 0; s < HISTOGRAM_SIZE; ++s) movedLeft[s] = left[s] + right[s];
-            if (HistogramCost(movedLeft, parameters) < apart) {
-                ends.erase(ends.begin() + static_cast<long>(k));
-                settled.erase(settled.begin() + static_cast<long>(k));
-                settled[k] = 0;
-                if (k > 0) settled[--k] = 0;
-                continue;
-            }
-        }
-        // Each shift moves the tokens between the boundary and the shifted boundary
-        // from one histogram to the other.
-        size_t bestSplit = current;
-        double bestBits = apart;
-        for (long shift : SHIFTS) {
-            const long split = static_cast<long>(current) + shift;
-            if (split <= static_cast<long>(begin) || split >= static_cast<long>(end)) continue;
-            if (static_cast<size_t>(split) - begin > maxSymbols ||
-                end - static_cast<size_t>(split) > maxSymbols) {
-                continue;
-            }
-            memcpy(movedLeft, left, sizeof left);
-            memcpy(movedRight, right, sizeof right);
-            const int sign = shift > 0 ? 1 : -1;
-            const size_t from = shift > 0 ? current : static_cast<size_t>(split);
-            const size_t to = shift > 0 ? static_cast<size_t>(split) : current;
-            for (size_t i = from; i < to; ++i) {
-                const int symbol = tokens[i].symbol;
-                movedLeft[symbol] += sign;
-                movedRight[symbol] -= sign;
-                if (symbol > 255) {
-                    const int c = LITERAL_LENGTH_SYMBOLS + DistanceCode(tokens[i].distance);
-                    movedLeft[c] += sign;
-                    movedRight[c] -= sign;
+    for (int sweep = 0; sweep < sweeps; ++sweep) {
+        for (size_t k = 0; k + 1 < ends.size(); ++k) {
+            if (settled[k]) continue;
+            const size_t begin = k == 0 ? 0 : ends[k - 1];
+            const size_t end = ends[k + 1];
+            const size_t current = ends[k];
+            uint32_t left[HISTOGRAM_SIZE], right[HISTOGRAM_SIZE];
+            uint32_t movedLeft[HISTOGRAM_SIZE], movedRight[HISTOGRAM_SIZE];
+            Histogram(tokens, begin, current, left);
+            Histogram(tokens, current, end, right);
+            const double apart =
+                HistogramCost(left, parameters) + HistogramCost(right, parameters);
+            if (end - begin <= maxSymbols) {
+                for (int s = 0; s < HISTOGRAM_SIZE; ++s) movedLeft[s] = left[s] + right[s];
+                if (HistogramCost(movedLeft, parameters) < apart) {
+                    ends.erase(ends.begin() + static_cast<long>(k));
+                    settled.erase(settled.begin() + static_cast<long>(k));
+                    settled[k] = 0;
+                    if (k > 0) settled[--k] = 0;
+                    continue;
                 }
             }
-            const double bits =
-                HistogramCost(movedLeft, parameters) + HistogramCost(movedRight, parameters);
-            if (bits < bestBits) {
-                bestBits = bits;
-                bestSplit = static_cast<size_t>(split);
+            // Each shift moves the tokens between the boundary and the shifted boundary
+            // from one histogram to the other.
+            size_t bestSplit = current;
+            double bestBits = apart;
+            for (long shift : SHIFTS) {
+                const long split = static_cast<long>(current) + shift;
+                if (split <= static_cast<long>(begin) || split >= static_cast<long>(end)) {
+                    continue;
+                }
+                if (static_cast<size_t>(split) - begin > maxSymbols ||
+                    end - static_cast<size_t>(split) > maxSymbols) {
+                    continue;
+                }
+                memcpy(movedLeft, left, sizeof left);
+                memcpy(movedRight, right, sizeof right);
+                const int sign = shift > 0 ? 1 : -1;
+                const size_t from = shift > 0 ? current : static_cast<size_t>(split);
+                const size_t to = shift > 0 ? static_cast<size_t>(split) : current;
+                for (size_t i = from; i < to; ++i) {
+                    const int symbol = tokens[i].symbol;
+                    movedLeft[symbol] += sign;
+                    movedRight[symbol] -= sign;
+                    if (symbol > 255) {
+                        const int c = LITERAL_LENGTH_SYMBOLS + DistanceCode(tokens[i].distance);
+                        movedLeft[c] += sign;
+                        movedRight[c] -= sign;
+                    }
+                }
+                const double bits = HistogramCost(movedLeft, parameters) +
+                                    HistogramCost(movedRight, parameters);
+                if (bits < bestBits) {
+                    bestBits = bits;
+                    bestSplit = static_cast<size_t>(split);
+                }
             }
-        }
-        settled[k] = bestSplit == current;
-        if (bestSplit != current) {
-            ends[k] = bestSplit;
-            if (k > 0) settled[k - 1] = 0;
-            settled[k + 1] = 0;
+            settled[k] = bestSplit == current;
+            if (bestSplit != current) {
+                ends[k] = bestSplit;
+                if (k > 0) settled[k - 1] = 0;
+                settled[k + 1] = 0;
+            }
         }
     }
 }
