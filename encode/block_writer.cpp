@@ -87,7 +87,8 @@ uint64_t CodedBits(const BlockCodes& codes, const MethodParameters& parameters);
 
 // The optimal code lengths for the frequencies need not give the smallest block: a
 // flatter code uses fewer distinct lengths, whose list costs less. Tries a few
-// flattenings (a constant added to every used symbol) and keeps the cheapest.
+// flattenings (a constant added to every used symbol) and the optimal codes under
+// tighter length limits, and keeps the cheapest.
 void PrepareTunedCodes(const MethodParameters& parameters, BlockCodes& codes) {
     PrepareCodesFromFrequencies(parameters, codes);
     if (!parameters.tuneLengths || codes.singleSymbol >= 0) return;
@@ -105,6 +106,18 @@ void PrepareTunedCodes(const MethodParameters& parameters, BlockCodes& codes) {
             flattened[s] = codes.symbolFrequencies[s] != 0 ? codes.symbolFrequencies[s] + add : 0;
         }
         BuildCodeLengths(flattened, LITERAL_LENGTH_SYMBOLS, MAX_CODE_LENGTH, trial.symbolLengths);
+        PrepareLengthCode(trial);
+        const uint64_t bits = CodedBits(trial, parameters);
+        if (bits < bestBits) {
+            bestBits = bits;
+            memcpy(bestLengths, trial.symbolLengths, sizeof bestLengths);
+            found = true;
+        }
+    }
+    // 9 bits hold all 510 symbols.
+    for (int limit = 9; limit < MAX_CODE_LENGTH; ++limit) {
+        BuildCodeLengths(codes.symbolFrequencies, LITERAL_LENGTH_SYMBOLS, limit,
+                         trial.symbolLengths);
         PrepareLengthCode(trial);
         const uint64_t bits = CodedBits(trial, parameters);
         if (bits < bestBits) {
