@@ -159,25 +159,20 @@ struct FastInput {
     // RefillSlowly so that the record never has its address taken and stays in registers.
     inline __attribute__((always_inline)) void Refill() {
         if (end - in >= 8) {
-            uint64_t next;
-            memcpy(&next, in, 8);
-            acc |= __builtin_bswap64(next) >> have;
-            const uint32_t taken = (63 - have) >> 3;
-            in += taken;
-            have += taken << 3;
+            RefillFromBuffer();
             return;
         }
         *this = RefillSlowly(*this);
     }
 
-    // Refill for when 8 usable bytes are known to be in the buffer: no branch.
+    // Refill for when 8 usable bytes are known to be in the buffer: no branch. The
+    // whole bytes that fit are taken, 7 - have / 8 of them, which leaves have | 56 bits.
     inline __attribute__((always_inline)) void RefillFromBuffer() {
         uint64_t next;
         memcpy(&next, in, 8);
         acc |= __builtin_bswap64(next) >> have;
-        const uint32_t taken = (63 - have) >> 3;
-        in += taken;
-        have += taken << 3;
+        in += 7 - (have >> 3);
+        have |= 56;
     }
 
     static __attribute__((noinline)) FastInput RefillSlowly(FastInput f) {
