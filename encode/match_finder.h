@@ -137,10 +137,12 @@ public:
     static constexpr uint32_t NIL = 0xFFFFFFFFu;
     static constexpr uint32_t SLOT_MASK = 0xFFFF;  // covers twice the largest window
 
-    // maxDepth bounds the nodes visited per position.
+    // maxDepth bounds the nodes visited per position. A small input gets a ring of
+    // slots no larger than itself (no slot is then used twice).
     TreeMatchFinder(const uint8_t* data, size_t size, uint32_t windowSize, int maxDepth)
         : data(data), size(size), windowSize(windowSize), maxDepth(maxDepth),
-          head(1u << HASH_BITS, NIL), children(2 * (SLOT_MASK + 1), NIL) {}
+          slotMask(RingMask(size)), head(1u << HASH_BITS, NIL),
+          children(2 * (static_cast<size_t>(slotMask) + 1), NIL) {}
 
     // Every improvement in length at position, shortest first, each with the nearest
     // distance that reaches it; then inserts position. Returns the count.
@@ -155,7 +157,7 @@ private:
         head[hash] = static_cast<uint32_t>(position);
         // The new node's two subtrees are built on the way down: nodes that sort
         // before it hang on the smaller side, the others on the larger side.
-        uint32_t* smaller = &children[2 * (position & SLOT_MASK)];
+        uint32_t* smaller = &children[2 * (position & slotMask)];
         uint32_t* larger = smaller + 1;
         uint32_t smallerLength = 0, largerLength = 0;
         const uint32_t limit = Limit(position);
@@ -169,7 +171,7 @@ private:
             // least the shorter of their common lengths with here.
             const uint32_t known = smallerLength < largerLength ? smallerLength : largerLength;
             const uint32_t length = CommonLength(here, there, limit, known);
-            uint32_t* node = &children[2 * (candidate & SLOT_MASK)];
+            uint32_t* node = &children[2 * (candidate & slotMask)];
             if (length > bestLength) {
                 bestLength = length;
                 if (out != nullptr) {
@@ -204,10 +206,17 @@ private:
         return left < static_cast<size_t>(MAX_MATCH) ? static_cast<uint32_t>(left) : MAX_MATCH;
     }
 
+    static uint32_t RingMask(size_t size) {
+        uint32_t mask = 63;
+        while (mask < SLOT_MASK && mask + 1 < size) mask = mask << 1 | 1;
+        return mask;
+    }
+
     const uint8_t* data;
     size_t size;
     uint32_t windowSize;
     int maxDepth;
+    uint32_t slotMask;
     std::vector<uint32_t> head;
     std::vector<uint32_t> children;  // per position slot: smaller, larger
 };
