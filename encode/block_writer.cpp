@@ -98,6 +98,17 @@ void PrepareTunedCodes(const MethodParameters& parameters, BlockCodes& codes) {
     BlockCodes trial = codes;
     uint8_t bestLengths[LITERAL_LENGTH_SYMBOLS];
     bool found = false;
+    // Lengths for these frequencies under this limit, kept when the block is smaller.
+    auto weigh = [&](const uint32_t* frequencies, int limit) {
+        BuildCodeLengths(frequencies, LITERAL_LENGTH_SYMBOLS, limit, trial.symbolLengths);
+        PrepareLengthCode(trial);
+        const uint64_t bits = CodedBits(trial, parameters);
+        if (bits < bestBits) {
+            bestBits = bits;
+            memcpy(bestLengths, trial.symbolLengths, sizeof bestLengths);
+            found = true;
+        }
+    };
     for (int shift : TUNE_SHIFTS) {
         const uint32_t add = total >> shift;
         if (add == 0) continue;
@@ -105,27 +116,10 @@ void PrepareTunedCodes(const MethodParameters& parameters, BlockCodes& codes) {
         for (int s = 0; s < LITERAL_LENGTH_SYMBOLS; ++s) {
             flattened[s] = codes.symbolFrequencies[s] != 0 ? codes.symbolFrequencies[s] + add : 0;
         }
-        BuildCodeLengths(flattened, LITERAL_LENGTH_SYMBOLS, MAX_CODE_LENGTH, trial.symbolLengths);
-        PrepareLengthCode(trial);
-        const uint64_t bits = CodedBits(trial, parameters);
-        if (bits < bestBits) {
-            bestBits = bits;
-            memcpy(bestLengths, trial.symbolLengths, sizeof bestLengths);
-            found = true;
-        }
+        weigh(flattened, MAX_CODE_LENGTH);
     }
     // 9 bits hold all 510 symbols.
-    for (int limit = 9; limit < MAX_CODE_LENGTH; ++limit) {
-        BuildCodeLengths(codes.symbolFrequencies, LITERAL_LENGTH_SYMBOLS, limit,
-                         trial.symbolLengths);
-        PrepareLengthCode(trial);
-        const uint64_t bits = CodedBits(trial, parameters);
-        if (bits < bestBits) {
-            bestBits = bits;
-            memcpy(bestLengths, trial.symbolLengths, sizeof bestLengths);
-            found = true;
-        }
-    }
+    for (int limit = 9; limit < MAX_CODE_LENGTH; ++limit) weigh(codes.symbolFrequencies, limit);
     if (!found) return;
     memcpy(codes.symbolLengths, bestLengths, sizeof bestLengths);
     PrepareLengthCode(codes);
