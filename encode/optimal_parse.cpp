@@ -123,7 +123,6 @@ void FindMatches(TreeMatchFinder& finder, Graph& graph, const Report& report) {
     graph.first[count] = static_cast<uint32_t>(graph.matches.size());
 }
 
-// Cheapest tokens for the graph; pricesAt gives the prices in force at a position.
 // The arrays of one pass, kept from pass to pass and member to member: allocated
 // anew, their pages were faulted in again by every pass.
 struct PathWork {
@@ -131,6 +130,8 @@ struct PathWork {
     std::vector<Token> arrival;  // the token that reaches each position
 };
 
+// Cheapest tokens for the graph; prices[k] are in force from input position
+// blockStarts[k] on.
 void ShortestPath(const uint8_t* data, const Graph& graph, const std::vector<Prices>& prices,
                   const std::vector<size_t>& blockStarts, PathWork& work,
                   std::vector<Token>& out) {
@@ -255,7 +256,7 @@ void OptimalParse(const uint8_t* data, size_t size, const MethodParameters& para
                 bestBits = bits;
                 best.swap(candidate);
                 bestExact = exact;
-                if (exact && begin == 0 && graph.end == size) blockEnds = ends;
+                if (exact) blockEnds = ends;  // kept below only for a whole member
             }
             if (pass + 1 < PASSES) report(PASSES + pass + 1, 2 * PASSES);
             if (pass + 1 == PASSES) break;
