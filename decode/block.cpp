@@ -487,10 +487,10 @@ void DecodeChunk(uint32_t count, uint8_t* buffer) {
             bits.RefillFromBuffer();
             // The entry of the next symbol is looked up as soon as its bits are in
             // the top of the register, before the refill that follows: the load and
-            // the refill then overlap.
+            // the refill then overlap. Every way through the loop ends with a refill,
+            // which the loop's condition allows for.
             uint32_t entry = symbols[bits.acc >> (64 - SYMBOL_TABLE_BITS)];
             while (p + MAX_MATCH <= count && blockRemaining >= 3 && bits.end - bits.in >= 8) {
-                bits.RefillFromBuffer();
                 --blockRemaining;
                 if ((entry & PACKED_NOT_LITERAL) == 0) {
                     // At most three literals of at most 12 bits: 20 of the 56 bits are
@@ -498,16 +498,19 @@ void DecodeChunk(uint32_t count, uint8_t* buffer) {
                     bits.Consume(PackedLength(entry));
                     buffer[p++] = static_cast<uint8_t>(entry >> PACKED_VALUE_SHIFT);
                     entry = symbols[bits.acc >> (64 - SYMBOL_TABLE_BITS)];
-                    if ((entry & PACKED_NOT_LITERAL) != 0) continue;
-                    --blockRemaining;
-                    bits.Consume(PackedLength(entry));
-                    buffer[p++] = static_cast<uint8_t>(entry >> PACKED_VALUE_SHIFT);
-                    entry = symbols[bits.acc >> (64 - SYMBOL_TABLE_BITS)];
-                    if ((entry & PACKED_NOT_LITERAL) != 0) continue;
-                    --blockRemaining;
-                    bits.Consume(PackedLength(entry));
-                    buffer[p++] = static_cast<uint8_t>(entry >> PACKED_VALUE_SHIFT);
-                    entry = symbols[bits.acc >> (64 - SYMBOL_TABLE_BITS)];
+                    if ((entry & PACKED_NOT_LITERAL) == 0) {
+                        --blockRemaining;
+                        bits.Consume(PackedLength(entry));
+                        buffer[p++] = static_cast<uint8_t>(entry >> PACKED_VALUE_SHIFT);
+                        entry = symbols[bits.acc >> (64 - SYMBOL_TABLE_BITS)];
+                        if ((entry & PACKED_NOT_LITERAL) == 0) {
+                            --blockRemaining;
+                            bits.Consume(PackedLength(entry));
+                            buffer[p++] = static_cast<uint8_t>(entry >> PACKED_VALUE_SHIFT);
+                            entry = symbols[bits.acc >> (64 - SYMBOL_TABLE_BITS)];
+                        }
+                    }
+                    bits.RefillFromBuffer();
                     continue;
                 }
                 // A literal here has a code longer than the look-up (16 bits at most,
@@ -517,20 +520,17 @@ void DecodeChunk(uint32_t count, uint8_t* buffer) {
                 if (c <= 255) {
                     buffer[p++] = static_cast<uint8_t>(c);
                     entry = symbols[bits.acc >> (64 - SYMBOL_TABLE_BITS)];
+                    bits.RefillFromBuffer();
                     continue;
                 }
                 const uint32_t length = c - MATCH_BASE;
                 const uint32_t distance = DecodeDistance(bits, distances, distanceCodeCount);
                 // A match may leave fewer bits than a look-up needs: refill first, and
                 // look up the next symbol while the match is copied.
-                const bool more = bits.end - bits.in >= 8;
-                if (more) {
-                    bits.RefillFromBuffer();
-                    entry = symbols[bits.acc >> (64 - SYMBOL_TABLE_BITS)];
-                }
+                bits.RefillFromBuffer();
+                entry = symbols[bits.acc >> (64 - SYMBOL_TABLE_BITS)];
                 CopyMatchInChunk(buffer, p, (p - distance - 1) & WINDOW_MASK, length);
                 p += length;
-                if (!more) break;
             }
         }
         if (p == count) break;
