@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "encode/encoder_internal.h"
+#include "encode/large_arrays.h"
 
 namespace {
 
@@ -192,7 +193,7 @@ std::vector<size_t> SplitBlocks(const Token* tokens, size_t count,
     // every member cost a tenth of the default packing time.
     thread_local std::vector<Segment> segments;
     segments.clear();
-    segments.reserve(count / segmentTokens + 1);
+    ReserveLarge(segments, count / segmentTokens + 1);
     for (size_t begin = 0; begin < count; begin += segmentTokens) {
         segments.emplace_back();
         Segment& segment = segments.back();

@@ -2,6 +2,7 @@
 // match is put off for a literal and the next position's match when that pair costs
 // fewer estimated bits per byte it covers.
 #include "encode/encoder_internal.h"
+#include "encode/large_arrays.h"
 #include "encode/match_finder.h"
 
 namespace {
@@ -20,11 +21,11 @@ uint32_t EstimatedBits(const Match& match) {
     return MATCH_BITS + static_cast<uint32_t>(code >= 2 ? code - 1 : 0);
 }
 
-void EmitLiteral(std::vector<Token>& tokens, uint8_t byte) { tokens.push_back({byte, 0}); }
+void EmitLiteral(std::vector<Token>& tokens, uint8_t byte) { PushLarge(tokens, {byte, 0}); }
 
 void EmitMatch(std::vector<Token>& tokens, const Match& match) {
-    tokens.push_back({static_cast<uint16_t>(match.length + 253),
-                      static_cast<uint16_t>(match.distance)});
+    PushLarge(tokens, {static_cast<uint16_t>(match.length + 253),
+                       static_cast<uint16_t>(match.distance)});
 }
 
 }  // namespace
@@ -32,7 +33,7 @@ void EmitMatch(std::vector<Token>& tokens, const Match& match) {
 void LazyParse(const uint8_t* data, size_t size, const MethodParameters& parameters,
                std::vector<Token>& tokens, const ParseProgress& progress) {
     MatchFinder finder(data, size, parameters.windowSize);
-    tokens.reserve(tokens.size() + size / 3);
+    ReserveLarge(tokens, tokens.size() + size / 3);
     size_t nextReport = 1u << 20;
     auto find = [&](size_t position, uint32_t previousLength) {
         const int chain = previousLength >= GOOD_LENGTH ? MAX_CHAIN / 4 : MAX_CHAIN;

@@ -3,6 +3,7 @@
 #include "archive/archive.h"
 #include "encode/encoder.h"
 #include "encode/encoder_internal.h"
+#include "encode/large_arrays.h"
 
 std::vector<uint8_t> CompressStream(const uint8_t* data, size_t size,
                                     const EncodeOptions& options) {
@@ -27,7 +28,7 @@ std::vector<uint8_t> CompressStream(const uint8_t* data, size_t size,
                            options.best);
     }
     BitWriter out;
-    out.bytes.reserve(size / 2 + 64);
+    ReserveLarge(out.bytes, size / 2 + 64);
     size_t begin = 0;
     for (size_t end : ends) {
         WriteBlock(out, tokens.data() + begin, end - begin, parameters);

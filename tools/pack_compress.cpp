@@ -12,6 +12,7 @@
 #include <mutex>
 #include <thread>
 
+#include "encode/large_arrays.h"
 #include "tools/options.h"
 #include "tools/pack.h"
 #include "tools/terminal.h"
@@ -49,7 +50,7 @@ bool ReadWholeFile(const std::string& path, std::vector<uint8_t>& data, std::str
     struct stat status;
     if (fstat(file, &status) == 0 && S_ISREG(status.st_mode) && status.st_size > 0 &&
         static_cast<uint64_t>(status.st_size) <= MAX_MEMBER_SIZE) {
-        data.reserve(static_cast<size_t>(status.st_size));
+        ReserveLarge(data, static_cast<size_t>(status.st_size));
     }
     uint8_t buffer[1 << 16];
     for (;;) {
