@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "encode/encoder_internal.h"
+#include "encode/large_arrays.h"
 #include "encode/match_finder.h"
 
 namespace {
@@ -100,6 +101,7 @@ struct Graph {
 template <typename Report>
 void FindMatches(TreeMatchFinder& finder, Graph& graph, const Report& report) {
     const size_t count = graph.end - graph.begin;
+    ReserveLarge(graph.first, count + 1);
     graph.first.assign(count + 1, 0);
     graph.matches.clear();
     Match found[MAX_MATCH];
@@ -113,8 +115,8 @@ void FindMatches(TreeMatchFinder& finder, Graph& graph, const Report& report) {
         }
         const int n = finder.FindAll(position, found);
         for (int k = 0; k < n; ++k) {
-            graph.matches.push_back({static_cast<uint16_t>(found[k].length),
-                                     static_cast<uint16_t>(found[k].distance)});
+            PushLarge(graph.matches, {static_cast<uint16_t>(found[k].length),
+                                      static_cast<uint16_t>(found[k].distance)});
         }
         if (n > 0 && found[n - 1].length >= SKIP_LENGTH) {
             skipUntil = position + found[n - 1].length;
@@ -138,7 +140,9 @@ void ShortestPath(const uint8_t* data, const Graph& graph, const std::vector<Pri
     const size_t count = graph.end - graph.begin;
     std::vector<uint32_t>& cost = work.cost;
     std::vector<Token>& arrival = work.arrival;
+    ReserveLarge(cost, count + 1);
     cost.assign(count + 1, INFINITE);
+    ReserveLarge(arrival, count + 1);
     if (arrival.size() < count + 1) arrival.resize(count + 1);
     cost[0] = 0;
     size_t block = 0;
@@ -170,7 +174,7 @@ void ShortestPath(const uint8_t* data, const Graph& graph, const std::vector<Pri
     out.clear();
     for (size_t i = count; i > 0;) {
         const Token token = arrival[i];
-        out.push_back(token);
+        PushLarge(out, token);
         i -= token.symbol > 255 ? token.symbol - 253 : 1;
     }
     std::reverse(out.begin(), out.end());
