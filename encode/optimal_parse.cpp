@@ -183,10 +183,12 @@ void ShortestPath(const uint8_t* data, const Graph& graph, const std::vector<Pri
 uint64_t TokensBits(const std::vector<Token>& tokens, const MethodParameters& parameters,
                     std::vector<size_t>& ends, bool exact) {
     ends = SplitBlocks(tokens.data(), tokens.size(), parameters, 0, exact);
+    MethodParameters untuned = parameters;
+    untuned.tuneLengths = false;
     uint64_t bits = 0;
     size_t begin = 0;
     for (size_t end : ends) {
-        bits += BlockBits(tokens.data() + begin, end - begin, parameters);
+        bits += BlockBits(tokens.data() + begin, end - begin, untuned);
         begin = end;
     }
     return bits;
