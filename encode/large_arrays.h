@@ -15,8 +15,8 @@
 // Asks the kernel to back the whole pages of [p, p + bytes) with transparent huge
 // pages, before they are first written. Paging in the corpus of `make bench` took
 // 39,000 faults of 4 KiB, a sixth of the default pack's processor time in a virtual
-// machine; with huge pages it takes 7,000. Only a hint: where the kernel has no huge
-// pages (or they are switched off) nothing changes.
+// machine; with huge pages it takes about 8,000. Only a hint: where the kernel has
+// no huge pages (or they are switched off) nothing changes.
 inline void AdviseHugePages(const void* p, size_t bytes) {
 #if defined(__linux__) && defined(MADV_HUGEPAGE)
     const size_t HUGE_PAGE = size_t(2) << 20;
