@@ -31,9 +31,11 @@ inline void AdviseHugePages(const void* p, size_t bytes) {
 #endif
 }
 
-// reserve(n), with the array's room advised for huge pages.
+// reserve(n), with the new room advised for huge pages. Arrays kept from pass to pass
+// and member to member mostly have the room already, advised when it was taken.
 template <typename T>
 void ReserveLarge(std::vector<T>& array, size_t n) {
+    if (n <= array.capacity()) return;
     array.reserve(n);
     AdviseHugePages(array.data(), array.capacity() * sizeof(T));
 }
