@@ -34,8 +34,51 @@ if [ "${#missing[@]}" -gt 0 ]; then
     "${sudo[@]}" dpkg --add-architecture i386
   fi
   export DEBIAN_FRONTEND=noninteractive
-  "${sudo[@]}" apt-get update -qq
-  "${sudo[@]}" apt-get install -y -qq "${missing[@]}" >/dev/null
+  # A mirror in the middle of a sync fails one index or another for a few minutes
+  # ("File has unexpected size"). Try the update again a few times; if an index still
+  # fails, go on: what we need usually comes from the indexes that did download.
+  for attempt in 1 2 3 4; do
+    if "${sudo[@]}" apt-get update -qq; then break; fi
+    if [ "$attempt" -eq 4 ]; then
+      echo "install-deps: apt-get update still reports a failed index; trying the install anyway" >&2
+      break
+    fi
+    echo "install-deps: apt-get update failed (attempt $attempt of 4); trying again in $((attempt * 10)) s" >&2
+    sleep $((attempt * 10))
+  done
+  # Explains, for the packages given, which have no installable version and why.
+  explain() {
+    local package candidate
+    for package in "$@"; do
+      candidate=$(apt-cache policy "$package" 2>/dev/null | awk '/Candidate:/ {print $2}')
+      if [ -z "$candidate" ] || [ "$candidate" = "(none)" ]; then
+        echo "install-deps:   $package: no installable version (an index failed to download, or no configured repository has it)" >&2
+      elif ! apt-get install -s -y -qq "$package" >/dev/null 2>&1; then
+        echo "install-deps:   $package ($candidate): its dependencies cannot be met; apt-get says:" >&2
+        apt-get install -s -y -qq "$package" 2>&1 | grep -E '^ |^E:' | head -5 | sed 's/^/install-deps:     /' >&2
+      fi
+    done
+  }
+  if ! "${sudo[@]}" apt-get install -y -qq "${missing[@]}" >/dev/null; then
+    # Wine only runs the tests under Windows, which are skipped where it is missing;
+    # everything else is needed. Try once more without Wine before giving up.
+    needed=() optional=()
+    for package in "${missing[@]}"; do
+      case "$package" in wine|wine64|wine32:i386) optional+=("$package") ;; *) needed+=("$package") ;; esac
+    done
+    retry="${sudo[*]:+${sudo[*]} }apt-get update && ${sudo[*]:+${sudo[*]} }apt-get install ${missing[*]}"
+    if [ "${#optional[@]}" -gt 0 ] && { [ "${#needed[@]}" -eq 0 ] ||
+         "${sudo[@]}" apt-get install -y -qq "${needed[@]}" >/dev/null; }; then
+      echo "install-deps: Wine could not be installed, so the tests under Wine will be skipped:" >&2
+      explain "${optional[@]}"
+      echo "install-deps: to retry: $retry" >&2
+    else
+      echo "install-deps: apt-get install failed for some of: ${missing[*]}" >&2
+      explain "${missing[@]}"
+      echo "install-deps: to retry: $retry" >&2
+      exit 100
+    fi
+  fi
 fi
 
 # Wine's 32-bit loader must run: on machines without 32-bit support, through qemu.
