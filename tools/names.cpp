@@ -80,6 +80,59 @@ bool ToCp1252(const std::vector<uint32_t>& points, std::string& name, uint32_t& 
     return true;
 }
 
+// What Windows makes of the bytes of code page 932 that have no character: a lead
+// byte takes the next byte with it whatever that is, and the pair (or a lead byte at
+// the end) becomes KATAKANA MIDDLE DOT; the single bytes 0x80, 0xA0 and 0xFD..0xFF
+// become U+0080 and U+F8F0..U+F8F3. Code page 1252 maps its five holes 0x81, 0x8D,
+// 0x8F, 0x90 and 0x9D to U+0081 and so on. (MultiByteToWideChar, which the ANSI file
+// functions use, asked under Wine.)
+const uint32_t CP932_DEFAULT_CHARACTER = 0x30FB;
+
+bool IsCp932Lead(uint8_t byte) {
+    return (byte >= 0x81 && byte <= 0x9F) || (byte >= 0xE0 && byte <= 0xFC);
+}
+
+// Every character of the code pages that Windows upper-cases to another, and that
+// one: generated under Wine by tests/tool/windows_names.cpp.
+const uint16_t WINDOWS_UPPER_CASE[][2] = {
+#include "tools/names_windows.inc"
+};
+
+uint32_t WindowsUpperCase(uint32_t point) {
+    const size_t count = sizeof WINDOWS_UPPER_CASE / sizeof WINDOWS_UPPER_CASE[0];
+    size_t low = 0;
+    size_t high = count;
+    while (low < high) {
+        const size_t middle = (low + high) / 2;
+        if (WINDOWS_UPPER_CASE[middle][0] < point) {
+            low = middle + 1;
+        } else {
+            high = middle;
+        }
+    }
+    return low < count && WINDOWS_UPPER_CASE[low][0] == point ? WINDOWS_UPPER_CASE[low][1]
+                                                              : point;
+}
+
+// One character of code page 932 (one or two bytes) to its code point through iconv,
+// whose converter is opened once; false when iconv has none for it.
+bool Cp932Character(const char* bytes, size_t length, uint32_t& point) {
+    static iconv_t converter = iconv_open("UTF-32LE", "CP932");
+    if (converter == reinterpret_cast<iconv_t>(-1)) return false;
+    iconv(converter, nullptr, nullptr, nullptr, nullptr);
+    char* in = const_cast<char*>(bytes);
+    size_t inLeft = length;
+    uint8_t out[8];
+    char* outPointer = reinterpret_cast<char*>(out);
+    size_t outLeft = sizeof out;
+    if (iconv(converter, &in, &inLeft, &outPointer, &outLeft) == static_cast<size_t>(-1) ||
+        inLeft != 0 || sizeof out - outLeft != 4) {
+        return false;
+    }
+    point = out[0] | (out[1] << 8) | (static_cast<uint32_t>(out[2]) << 16);
+    return true;
+}
+
 // Converts with iconv; false when iconv cannot (a character with no place there).
 bool Iconv(const char* to, const char* from, const std::string& text, std::string& result) {
     iconv_t converter = iconv_open(to, from);
@@ -104,7 +157,12 @@ void AppendEscaped(std::string& text, uint8_t byte) {
 }
 
 void AppendUtf8(std::string& text, uint32_t point) {
-    if (point < 0x80) {
+    if (point >= 0x10000) {
+        text += static_cast<char>(0xF0 | (point >> 18));
+        text += static_cast<char>(0x80 | ((point >> 12) & 0x3F));
+        text += static_cast<char>(0x80 | ((point >> 6) & 0x3F));
+        text += static_cast<char>(0x80 | (point & 0x3F));
+    } else if (point < 0x80) {
         text += static_cast<char>(point);
     } else if (point < 0x800) {
         text += static_cast<char>(0xC0 | (point >> 6));
@@ -182,24 +240,41 @@ bool ConvertMemberName(const std::string& utf8, unsigned codePage, std::string& 
 }
 
 std::string FoldMemberName(const std::string& name, unsigned codePage) {
-    std::string folded = name;
-    for (size_t i = 0; i < folded.size(); ++i) {
-        const uint8_t c = static_cast<uint8_t>(folded[i]);
-        if (codePage == 932 && ((c >= 0x81 && c <= 0x9F) || (c >= 0xE0 && c <= 0xFC))) {
-            ++i;  // a double-byte character: its trail byte is not a letter
-            continue;
-        }
-        uint8_t upper = c;
-        if (c >= 'a' && c <= 'z') {
-            upper = static_cast<uint8_t>(c - 32);
-        } else if (codePage == 1252) {
-            if ((c >= 0xE0 && c <= 0xFE && c != 0xF7)) upper = static_cast<uint8_t>(c - 32);
-            if (c == 0x9A || c == 0x9C || c == 0x9E) upper = static_cast<uint8_t>(c - 16);
-            if (c == 0xFF) upper = 0x9F;
-        }
-        folded[i] = static_cast<char>(upper);
-    }
+    std::vector<uint32_t> points;
+    WindowsCharacters(name, codePage, points);
+    std::string folded;
+    for (uint32_t point : points) AppendUtf8(folded, WindowsUpperCase(point));
     return folded;
+}
+
+void WindowsCharacters(const std::string& bytes, unsigned codePage,
+                       std::vector<uint32_t>& points) {
+    points.clear();
+    for (size_t i = 0; i < bytes.size(); ++i) {
+        const uint8_t byte = static_cast<uint8_t>(bytes[i]);
+        if (byte < 0x80) {
+            points.push_back(byte);
+        } else if (codePage != 932) {
+            points.push_back(byte >= 0xA0 || CP1252_HIGH[byte - 0x80] == 0
+                                 ? byte
+                                 : CP1252_HIGH[byte - 0x80]);
+        } else if (IsCp932Lead(byte)) {
+            uint32_t point = CP932_DEFAULT_CHARACTER;
+            if (i + 1 < bytes.size()) {
+                Cp932Character(bytes.data() + i, 2, point);
+                ++i;
+            }
+            points.push_back(point);
+        } else if (byte == 0x80) {
+            points.push_back(0x80);
+        } else if (byte == 0xA0 || byte >= 0xFD) {
+            points.push_back(byte == 0xA0 ? 0xF8F0 : 0xF8F1 + (byte - 0xFD));
+        } else {
+            uint32_t point = CP932_DEFAULT_CHARACTER;
+            Cp932Character(bytes.data() + i, 1, point);
+            points.push_back(point);
+        }
+    }
 }
 
 std::string MemberNameToUtf8(const std::string& bytes, unsigned codePage, bool& converted) {
@@ -216,11 +291,10 @@ std::string MemberNameToUtf8(const std::string& bytes, unsigned codePage, bool& 
             AppendUtf8(text, byte >= 0xA0 ? byte : CP1252_HIGH[byte - 0x80]);
         } else if (codePage == 932) {
             // One character: a lead byte takes its trail byte with it.
-            const bool lead = (byte >= 0x81 && byte <= 0x9F) || (byte >= 0xE0 && byte <= 0xFC);
-            const size_t length = lead && i + 1 < bytes.size() ? 2 : 1;
-            std::string character;
-            if (Iconv("UTF-8", "CP932", bytes.substr(i, length), character)) {
-                text += character;
+            const size_t length = IsCp932Lead(byte) && i + 1 < bytes.size() ? 2 : 1;
+            uint32_t point = 0;
+            if (Cp932Character(bytes.data() + i, length, point)) {
+                AppendUtf8(text, point);
                 i += length - 1;
             } else {
                 AppendEscaped(text, byte);
@@ -245,14 +319,11 @@ bool MemberNameForDisk(const std::string& bytes, unsigned codePage, std::string&
         error = unavailable;
         return false;
     }
-    bool converted = false;
-    name = MemberNameToUtf8(bytes, codePage, converted);
-    if (!converted) {
-        char text[64];
-        snprintf(text, sizeof text, "the name does not convert from code page %u", codePage);
-        error = text;
-        return false;
-    }
+    // The file Windows makes of these bytes, whether or not each has a character.
+    std::vector<uint32_t> points;
+    WindowsCharacters(bytes, codePage, points);
+    name.clear();
+    for (uint32_t point : points) AppendUtf8(name, point);
     return true;
 }
 

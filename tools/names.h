@@ -3,14 +3,25 @@
 #ifndef VORPANEX_TOOLS_NAMES_H
 #define VORPANEX_TOOLS_NAMES_H
 
+#include <stdint.h>
+
 #include <string>
+#include <vector>
 
 // Converts a UTF-8 file name to the code page (0: plain ASCII only; 932; 1252).
 // Returns false with a reason in error when that cannot be done.
 bool ConvertMemberName(const std::string& utf8, unsigned codePage, std::string& name,
                        std::string& error);
 
-// The name as Windows compares names: letters of the code page folded to upper case.
+// The characters (code points) that Windows makes of a member name's bytes in the code
+// page (932, else 1252), as its ANSI file functions convert them: bytes without a
+// character become what Windows makes of them, so every name converts.
+void WindowsCharacters(const std::string& bytes, unsigned codePage,
+                       std::vector<uint32_t>& points);
+
+// The name as Windows compares file names: its characters in the code page (932, else
+// 1252), each upper-cased as Windows does (Latin, Greek, Cyrillic, fullwidth, ...), as
+// UTF-8. Two names with the same key are one file on Windows.
 std::string FoldMemberName(const std::string& name, unsigned codePage);
 
 // A member name from the archive as UTF-8 text. Code page 0 keeps ASCII and shows
@@ -18,8 +29,9 @@ std::string FoldMemberName(const std::string& name, unsigned codePage);
 // not convert are shown as \xNN too. converted is false when any byte was escaped.
 std::string MemberNameToUtf8(const std::string& bytes, unsigned codePage, bool& converted);
 
-// The name to give the file on Linux: the converted UTF-8 name, or for code page 0
-// the bytes themselves. false (with a reason) when the name does not convert.
+// The name to give the file on Linux: for code page 0 the bytes themselves, else the
+// UTF-8 of the file name Windows makes of them (see WindowsCharacters). false (with a
+// reason) only when the code page's converter is missing.
 bool MemberNameForDisk(const std::string& bytes, unsigned codePage, std::string& name,
                        std::string& error);
 

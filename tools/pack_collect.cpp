@@ -7,7 +7,7 @@
 #include <sys/stat.h>
 
 #include <algorithm>
-#include <set>
+#include <unordered_map>
 #include <utility>
 
 #include "archive/archive.h"
@@ -159,43 +159,60 @@ std::string NameMember(PackInput& input, unsigned codePage) {
     return "";
 }
 
-// Two members that Windows would take for one file, or a file where a folder must be.
-std::string CheckUnique(const std::vector<PackInput>& inputs, unsigned codePage) {
+bool IsSetupProgramKey(const std::string& key) {
+    return key == "SETUP32.EXE" || key == "SETUP.EXE";
+}
+
+// Two members that Windows would take for one file, a file where a folder must be, or a
+// folder named like the setup program (the stub starts only a file). Keys are the
+// paths as Windows compares them, so the check takes linear time.
+std::string CheckUnique(const std::vector<PackInput>& inputs, const PackOptions& options) {
     std::vector<std::string> keys;
-    std::set<std::string> folderKeys;
-    for (const PackInput& input : inputs) {
-        keys.push_back(FoldMemberName(input.archivePath, codePage));
+    std::unordered_map<std::string, size_t> folderKeys;  // key -> a member inside it
+    for (size_t i = 0; i < inputs.size(); ++i) {
+        const PackInput& input = inputs[i];
+        keys.push_back(FoldMemberName(input.archivePath, options.codePage));
         // Every folder above a member (and a folder entry itself) is a folder.
-        const std::string& path = input.archivePath;
-        for (size_t slash = path.find('/'); slash != std::string::npos;
-             slash = path.find('/', slash + 1)) {
-            folderKeys.insert(FoldMemberName(path.substr(0, slash), codePage));
+        const std::string& key = keys.back();
+        for (size_t slash = key.find('/'); slash != std::string::npos;
+             slash = key.find('/', slash + 1)) {
+            folderKeys.emplace(key.substr(0, slash), i);
         }
-        if (input.isFolder) folderKeys.insert(keys.back());
+        if (input.isFolder) folderKeys.emplace(key, i);
     }
+    if (!options.archiveOnly) {
+        for (const auto& folder : folderKeys) {
+            if (folder.first.find('/') != std::string::npos || !IsSetupProgramKey(folder.first)) {
+                continue;
+            }
+            const PackInput& inside = inputs[folder.second];
+            const std::string name = inside.folders.empty() ? inside.display : inside.folders[0];
+            return inside.path + ": the folder \"" + name + "\" has the name of the setup "
+                   "program, which the setup can only start as a file (rename the folder)";
+        }
+    }
+    std::unordered_map<std::string, size_t> seen;
     for (size_t i = 0; i < inputs.size(); ++i) {
         const PackInput& input = inputs[i];
         if (!input.isFolder && folderKeys.count(keys[i]) != 0) {
             return input.path + ": \"" + input.DisplayPath() + "\" is also the name of a "
                    "folder in the archive (Windows does not tell case apart)";
         }
-        for (size_t k = 0; k < i; ++k) {
-            if (keys[k] != keys[i]) continue;
-            const PackInput& other = inputs[k];
-            if (other.status.st_dev == input.status.st_dev &&
-                other.status.st_ino == input.status.st_ino &&
-                other.archivePath == input.archivePath) {
-                return input.path + ": given twice (also as " + other.path + ")";
-            }
-            if (other.archivePath == input.archivePath) {
-                return input.path + ": the name \"" + input.DisplayPath() +
-                       "\" is also the name of " + other.path + "; a member name can be used "
-                       "once";
-            }
-            return input.path + ": the name \"" + input.DisplayPath() + "\" differs from \"" +
-                   other.DisplayPath() + "\" (" + other.path +
-                   ") only in case; Windows takes them for one file";
+        const auto found = seen.emplace(keys[i], i);
+        if (found.second) continue;
+        const PackInput& other = inputs[found.first->second];
+        if (other.status.st_dev == input.status.st_dev &&
+            other.status.st_ino == input.status.st_ino &&
+            other.archivePath == input.archivePath) {
+            return input.path + ": given twice (also as " + other.path + ")";
         }
+        if (other.archivePath == input.archivePath) {
+            return input.path + ": the name \"" + input.DisplayPath() +
+                   "\" is also the name of " + other.path + "; a member name can be used once";
+        }
+        return input.path + ": the name \"" + input.DisplayPath() + "\" differs from \"" +
+               other.DisplayPath() + "\" (" + other.path +
+               ") only in case; Windows takes them for one file";
     }
     return "";
 }
@@ -233,8 +250,10 @@ std::string CollectMembers(const PackOptions& options, std::vector<PackInput>& i
     for (PackInput& input : inputs) {
         const std::string error = NameMember(input, options.codePage);
         if (!error.empty()) return error;
-        const std::string key = FoldMemberName(input.archivePath, options.codePage);
-        if (key == "SETUP32.EXE" || key == "SETUP.EXE") haveSetup = true;
+        if (!input.isFolder &&
+            IsSetupProgramKey(FoldMemberName(input.archivePath, options.codePage))) {
+            haveSetup = true;
+        }
         if (static_cast<uint64_t>(input.status.st_size) > MAX_MEMBER_SIZE && !input.isFolder) {
             return input.path + ": larger than 4 GiB, which an archive member cannot hold";
         }
@@ -248,7 +267,7 @@ std::string CollectMembers(const PackOptions& options, std::vector<PackInput>& i
                     input.path.c_str());
         }
     }
-    const std::string error = CheckUnique(inputs, options.codePage);
+    const std::string error = CheckUnique(inputs, options);
     if (!error.empty()) return error;
     if (!haveSetup && !options.noSetup) {
         return "no SETUP32.EXE or SETUP.EXE at the top of the archive: the setup would have "

@@ -210,13 +210,59 @@ TEST(MemberNames, Conversion) {
     EXPECT_TRUE(ConvertMemberName(std::string(230, 'x'), 0, name, error));
 }
 
-TEST(MemberNames, CaseFolding) {
-    EXPECT_EQ(FoldMemberName("Setup.exe", 0), FoldMemberName("SETUP.EXE", 0));
-    EXPECT_EQ(FoldMemberName("caf\xE9", 1252), FoldMemberName("CAF\xC9", 1252));
-    EXPECT_EQ(FoldMemberName("\x9A", 1252), FoldMemberName("\x8A", 1252));
-    // The trail byte 0x61 ('a') of a double-byte character is not a letter.
-    EXPECT_NE(FoldMemberName("\x83\x61", 932), FoldMemberName("\x83\x41", 932));
-    EXPECT_EQ(FoldMemberName("\x83\x61x", 932), FoldMemberName("\x83\x61X", 932));
+// Pairs of names in a code page, and whether Windows takes them for one file (its own
+// upper-casing of the UTF-16 names, asked under Wine).
+TEST(MemberNames, CaseFoldingAsWindows) {
+    struct Case {
+        unsigned codePage;
+        const char* a;
+        const char* b;
+        bool same;
+    };
+    const Case cases[] = {
+        {0, "Setup.exe", "SETUP.EXE", true},
+        {1252, "caf\xE9", "CAF\xC9", true},
+        {1252, "\x9A", "\x8A", true},             // s with caron
+        {1252, "\xFF", "\x9F", true},             // y with diaeresis
+        {1252, "\x83", "\x83", true},             // f with hook: no upper case in 1252
+        {1252, "\xDF", "SS", false},               // sharp s stays itself
+        {1252, "\xB5", "\xB5", true},
+        {932, "\x83\xBF", "\x83\x9F", true},      // Greek alpha, Alpha
+        {932, "\x84\x70", "\x84\x40", true},      // Cyrillic a, A
+        {932, "\x82\x81", "\x82\x60", true},      // fullwidth a, A
+        {932, "\xFA\x40", "\x87\x54", true},      // small and capital roman numeral one
+        {932, "\xEE\xEF", "\xFA\x40", true},      // the same small numeral twice
+        {932, "\x83\x61", "\x83\x41", false},     // a trail byte 'a' is no letter
+        {932, "\x83\x61x", "\x83\x61X", true},
+        {932, "\x85\x40", "\x85\x41", true},      // no character: both KATAKANA MIDDLE DOT
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(c.same, FoldMemberName(c.a, c.codePage) == FoldMemberName(c.b, c.codePage))
+            << c.codePage << " " << c.a << " " << c.b;
+    }
+}
+
+// What a name that has no character in its code page becomes on disk: what Windows'
+// ANSI file functions make of it.
+TEST(MemberNames, EveryNameConvertsAsWindowsConvertsIt) {
+    const struct {
+        unsigned codePage;
+        const char* stored;
+        const char* disk;
+    } cases[] = {
+        {1252, "\x81\x8D", "\xC2\x81\xC2\x8D"},
+        {1252, "\x80", "\xE2\x82\xAC"},
+        {932, "\x85\x40", "\xE3\x83\xBB"},
+        {932, "x\x81", "x\xE3\x83\xBB"},             // a lead byte at the end
+        {932, "\x80\xA0\xFD", "\xC2\x80\xEF\xA3\xB0\xEF\xA3\xB1"},
+        {932, "\x95\x5C", "\xE8\xA1\xA8"},
+        {0, "\x85\x40", "\x85\x40"},
+    };
+    for (const auto& c : cases) {
+        std::string name, error;
+        EXPECT_TRUE(MemberNameForDisk(c.stored, c.codePage, name, error)) << error;
+        EXPECT_EQ(c.disk, name) << c.codePage << " " << c.stored;
+    }
 }
 
 // A folder tree: members in the documented order, level-1 headers with the folder in a
