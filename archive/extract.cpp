@@ -182,6 +182,10 @@ int ExtractMember(HWND window, const char* workDirectory) {
     strcpy(text + sizeof STATUS_PREFIX - 1, state.memberPath);
     ShowStatusLine(window, text);
     PumpOneMessage();
+    // Seen here too, so that a run of empty members and folders stops at once.
+    if (CancelRequested) {
+        return isFolder ? Fail(FAILURE_CANCELLED) : FailClosing(FAILURE_CANCELLED);
+    }
     if (isFolder) return 1;
 
     state.runningCrc = 0;

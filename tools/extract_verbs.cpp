@@ -1,10 +1,12 @@
 // The test and extract verbs, and the extraction's user interface on the terminal.
 //
-// extract lets the core write into a fresh private folder inside DIR and then moves
-// each member that came out whole into place: a symbolic link at a file's name is
-// replaced (as tar does), never written through; a link where a folder belongs is
-// refused; with --codepage the names become UTF-8 on the way.
+// extract writes each member into a private file beside its target in DIR and renames
+// it into place once the member has come out whole: a symbolic link at a file's name
+// is replaced (as tar does), never written through; a link where a folder belongs is
+// refused; a later member of the same name replaces an earlier one, as on Windows;
+// with --codepage the names become UTF-8 on the way, as Windows converts them.
 #include <errno.h>
+#include <fcntl.h>
 #include <ftw.h>
 #include <signal.h>
 #include <stdio.h>
@@ -13,16 +15,18 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <set>
+#include <unordered_map>
 #include <string>
 #include <vector>
 
 #include "archive/archive.h"
+#include "archive/member_file.h"
 #include "archive/ui.h"
 #include "tools/commands.h"
 #include "tools/reading.h"
 #include "tools/names.h"
 #include "tools/options.h"
+#include "tools/pack.h"
 #include "tools/terminal.h"
 
 namespace {
@@ -36,7 +40,10 @@ const char TEST_HELP[] =
     "\"will this setup run?\": it also fails for a FILE with no members, for a file\n"
     "that is not an archive, for a setup without SETUP32.EXE or SETUP.EXE at the\n"
     "top of its archive (the program the setup starts), and for an archive in which\n"
-    "one path is both a file and a folder.\n"
+    "one path is both a file and a folder. In a setup, names are judged by Windows'\n"
+    "rules: a folder named SETUP32.EXE or SETUP.EXE, two members that are one file on\n"
+    "Windows (the same name, or names that differ only in case, Greek, Cyrillic and\n"
+    "fullwidth letters too) and a path over 154 bytes fail it.\n"
     "\n"
     "options:\n"
     "      --codepage=N   judge and show names as code page 932 (Japanese) or 1252\n"
@@ -48,7 +55,8 @@ const char TEST_HELP[] =
     "  -h, --help         this text\n"
     "\n"
     "exit status: 0 every FILE passed; 1 a FILE failed (damaged, unreadable, not an\n"
-    "archive, no members, no setup program); 2 usage error; 130 interrupted (Ctrl-C)\n"
+    "archive, no members, no setup program); 2 usage error; 130 interrupted (Ctrl-C;\n"
+    "143 SIGTERM, 129 SIGHUP)\n"
     "\n"
     "examples:\n"
     "  vorpanex test setup.exe\n"
@@ -62,8 +70,10 @@ const char EXTRACT_HELP[] =
     "time (taken as local time). Member paths that could reach outside DIR are\n"
     "refused. Existing files of the same name are replaced; a symbolic link at a\n"
     "member's name is replaced by the file, never written through, and a link where\n"
-    "the archive has a folder is refused. A member that fails leaves no partial file;\n"
-    "the members before it are kept.\n"
+    "the archive has a folder is refused. A later member of the same name replaces an\n"
+    "earlier one, as on Windows. A member that fails leaves no partial file; the\n"
+    "members before it are kept. Member paths may have up to 244 bytes, whatever\n"
+    "DIR's own path.\n"
     "\n"
     "options:\n"
     "  -C, --directory=DIR  the directory to extract into\n"
@@ -76,7 +86,7 @@ const char EXTRACT_HELP[] =
     "\n"
     "exit status: 0 every member extracted (or FILE holds no members, which is said);\n"
     "1 a member failed, or FILE is damaged, unreadable or not an archive; 2 usage\n"
-    "error; 130 interrupted (Ctrl-C)\n"
+    "error; 130 interrupted (Ctrl-C; 143 SIGTERM, 129 SIGHUP), leaving no partial file\n"
     "\n"
     "examples:\n"
     "  vorpanex extract setup.exe -C unpacked\n"
@@ -89,6 +99,8 @@ struct MemberReport {
     uint64_t size = 0;
     double started = 0;
     bool folder = false;  // a -lhd- entry
+    std::string temporary;  // extract: the file being written, beside its target
+    std::string target;     // extract: where it goes, relative to DIR
 };
 
 struct ExtractOptions {
@@ -103,7 +115,11 @@ struct ExtractOptions {
 struct RunReport {
     const ExtractOptions* options = nullptr;
     std::vector<MemberReport> members;
-    uint32_t reported = 0;  // members already printed
+    uint32_t reported = 0;  // members already printed (and, extracting, put in place)
+    bool extracting = false;  // the working directory is DIR while the core runs
+    bool placingFailed = false;
+    std::string createError;  // why the last member's file could not be made, if known
+    mode_t fileMode = 0644;
 };
 
 RunReport run;
@@ -117,13 +133,27 @@ std::string Shown(const std::string& stored) {
                             converted);
 }
 
+std::string Quoted(const std::string& relative) {
+    return run.options->directory + "/" + relative;
+}
+
+// Puts a member that came out whole in place: its file replaces whatever is at its
+// name (a link included, never followed); a folder entry becomes a folder. "" or the
+// reason, naming the path under DIR.
+std::string PlaceMember(MemberReport& member);
+
 void PrintFinishedMembers(uint32_t finished, double now) {
     while (run.reported < finished && run.reported < run.members.size()) {
-        const MemberReport& member = run.members[run.reported];
+        MemberReport& member = run.members[run.reported];
         const double endedAt =
             run.reported + 1 < run.members.size() ? run.members[run.reported + 1].started : now;
+        ++run.reported;
         ProgressDone();
-        if (quietOutput) {
+        const std::string error = run.extracting ? PlaceMember(member) : "";
+        if (!error.empty()) {
+            fprintf(stderr, "vorpanex extract: %s\n", error.c_str());
+            run.placingFailed = true;
+        } else if (quietOutput) {
         } else if (run.options->verbose) {
             char speed[32];
             FormatSpeed(speed, sizeof speed, member.size, endedAt - member.started);
@@ -134,11 +164,19 @@ void PrintFinishedMembers(uint32_t finished, double now) {
             printf("  ok  %-40s %12llu bytes\n", member.name.c_str(),
                    static_cast<unsigned long long>(member.size));
         }
-        ++run.reported;
     }
 }
 
-void HandleInterrupt(int) { CancelRequested = 1; }
+// SIGINT, SIGTERM and SIGHUP all stop the work at the next chunk or member, and the
+// clean-up runs as after any failure; the exit status is 128 + the signal.
+volatile sig_atomic_t stopSignal;
+
+void HandleStopSignal(int signal) {
+    stopSignal = signal;
+    CancelRequested = 1;
+}
+
+int CancelledStatus() { return stopSignal != 0 ? 128 + stopSignal : EXIT_CANCELLED; }
 
 // Creates DIR when missing; false with a message otherwise.
 bool PrepareDirectory(const std::string& directory) {
@@ -176,37 +214,44 @@ bool DiskComponents(const std::string& stored, unsigned codePage,
     return true;
 }
 
-// Moves one extracted member from the private folder into DIR. Folders on the way
-// are created; a link or file where a folder belongs is refused; a link at the
-// member's own name is replaced. "" or the error (path and the system's reason).
-std::string PlaceMember(const std::string& privateFolder, const std::string& directory,
-                        const std::string& stored, unsigned codePage) {
-    std::vector<std::string> components;
-    std::string error;
-    if (!DiskComponents(stored, codePage, components, error)) return Shown(stored) + ": " + error;
-    if (components.empty()) return "";
-    const std::string source = privateFolder + "/" + stored;
-    struct stat sourceStatus;
-    if (lstat(source.c_str(), &sourceStatus) != 0) return source + ": " + strerror(errno);
-    std::string target = directory;
-    for (size_t i = 0; i < components.size(); ++i) {
-        target += "/" + components[i];
-        const bool last = i + 1 == components.size();
+// Makes the folders of a path under DIR (the working directory while extracting): a
+// link or a file where a folder belongs is refused. "" or the reason.
+std::string MakeFolders(const std::vector<std::string>& components, size_t count) {
+    std::string path;
+    for (size_t i = 0; i < count; ++i) {
+        path += (i == 0 ? "" : "/") + components[i];
         struct stat status;
-        const bool exists = lstat(target.c_str(), &status) == 0;
-        if (last && !S_ISDIR(sourceStatus.st_mode)) break;
-        if (!exists) {
-            if (mkdir(target.c_str(), 0755) != 0) return target + ": " + strerror(errno);
+        if (lstat(path.c_str(), &status) != 0) {
+            if (mkdir(path.c_str(), 0755) != 0 && errno != EEXIST) {
+                return Quoted(path) + ": " + strerror(errno);
+            }
         } else if (S_ISLNK(status.st_mode)) {
-            return target + ": a symbolic link where the archive has a folder; not followed "
-                   "(remove it, or extract elsewhere)";
+            return Quoted(path) + ": a symbolic link where the archive has a folder; not "
+                   "followed (remove it, or extract elsewhere)";
         } else if (!S_ISDIR(status.st_mode)) {
-            return target + ": a file where the archive has a folder";
+            return Quoted(path) + ": a file where the archive has a folder";
         }
     }
-    if (S_ISDIR(sourceStatus.st_mode)) return "";  // a folder entry: made above
-    // rename() replaces whatever is at the name, a link included, without following it.
-    if (rename(source.c_str(), target.c_str()) != 0) return target + ": " + strerror(errno);
+    return "";
+}
+
+std::string PlaceMember(MemberReport& member) {
+    std::vector<std::string> components;
+    std::string error;
+    if (!DiskComponents(member.path, run.options->codePage, components, error)) {
+        return Shown(member.path) + ": " + error;
+    }
+    if (member.folder) return MakeFolders(components, components.size());
+    // rename() replaces whatever is at the name, a link included, without following it;
+    // the file was made in the target's own folder, so no mount point lies between.
+    const std::string temporary = member.temporary;
+    member.temporary.clear();
+    if (temporary.empty()) return "";
+    if (rename(temporary.c_str(), member.target.c_str()) != 0) {
+        const int error = errno;
+        unlink(temporary.c_str());
+        return Quoted(member.target) + ": " + strerror(error);
+    }
     return "";
 }
 
@@ -235,7 +280,10 @@ void ReportFailure(const char* verb, const char* path, const std::string& direct
         where += ": " + Shown(CurrentPath());
     }
     std::string cause = FailureDetail(failure);
-    if ((failure == FAILURE_CREATE || failure == FAILURE_WRITE) && extractionSystemError != 0) {
+    if (failure == FAILURE_CREATE && !run.createError.empty()) {
+        cause += ": " + run.createError;
+    } else if ((failure == FAILURE_CREATE || failure == FAILURE_WRITE) &&
+               extractionSystemError != 0) {
         cause += " " + directory + "/" + Shown(CurrentPath()) + ": " +
                  strerror(static_cast<int>(extractionSystemError));
     }
@@ -248,37 +296,151 @@ void ReportFailure(const char* verb, const char* path, const std::string& direct
     fprintf(stderr, "vorpanex %s: %s: %s\n", verb, where.c_str(), cause.c_str());
 }
 
-std::string FoldCase(const std::string& stored) {
-    std::string upper;
-    for (char c : stored) upper += (c >= 'a' && c <= 'z') ? static_cast<char>(c - 32) : c;
-    return upper;
+bool IsSetupProgramKey(const std::string& key) {
+    return key == "SETUP32.EXE" || key == "SETUP.EXE";
 }
 
-// The first member whose path is a file here and a folder elsewhere in the archive
-// (compared without regard to case, as Windows does): extracting it must fail.
-const MemberReport* FileAndFolder(uint32_t completed) {
-    std::set<std::string> folders;
-    for (uint32_t i = 0; i < completed && i < run.members.size(); ++i) {
-        const std::string path = FoldCase(run.members[i].path);
-        if (run.members[i].folder) folders.insert(path);
-        for (size_t slash = path.find('/'); slash != std::string::npos;
-             slash = path.find('/', slash + 1)) {
-            folders.insert(path.substr(0, slash));
+// What Windows makes of the members' names, for test: a folder where the setup
+// program's name is, no setup program, a file that is also a folder, two members that
+// are one file, paths beyond the stub's budget. Each problem found is printed; false
+// when the FILE fails (a setup; for a bare archive, names that are one file are noted
+// only, as archivers add a newer copy of a member at the end).
+bool CheckWindowsNames(const char* path, uint32_t completed, bool setup, bool noSetup) {
+    const unsigned codePage = run.options->codePage;
+    const uint32_t count = completed < run.members.size() ? completed : run.members.size();
+    std::vector<std::string> keys(count);
+    std::unordered_map<std::string, uint32_t> folders;  // key -> a member that makes it
+    for (uint32_t i = 0; i < count; ++i) {
+        keys[i] = FoldMemberName(run.members[i].path, codePage);
+        const std::string& key = keys[i];
+        for (size_t slash = key.find('/'); slash != std::string::npos;
+             slash = key.find('/', slash + 1)) {
+            folders.emplace(key.substr(0, slash), i);
+        }
+        if (run.members[i].folder) folders.emplace(key, i);
+    }
+    bool passed = true;
+    auto fail = [&](const std::string& text) {
+        fprintf(stderr, "vorpanex test: %s: %s\n", path, text.c_str());
+        passed = false;
+    };
+    if (setup) {
+        for (const char* program : {"SETUP32.EXE", "SETUP.EXE"}) {
+            const auto folder = folders.find(program);
+            if (folder == folders.end()) continue;
+            const std::string& stored = run.members[folder->second].path;
+            fail(Shown(stored.substr(0, stored.find('/'))) + ": a folder with the name of "
+                 "the setup program; the setup can only start a file of that name");
+        }
+        bool haveSetup = false;
+        for (uint32_t i = 0; i < count; ++i) {
+            haveSetup = haveSetup || (!run.members[i].folder && IsSetupProgramKey(keys[i]));
+        }
+        if (!haveSetup && !noSetup) {
+            fail("a setup without SETUP32.EXE or SETUP.EXE at the top of its archive: it "
+                 "would have nothing to run (--no-setup skips this check)");
         }
     }
-    for (uint32_t i = 0; i < completed && i < run.members.size(); ++i) {
-        if (!run.members[i].folder && folders.count(FoldCase(run.members[i].path)) != 0) {
-            return &run.members[i];
+    for (uint32_t i = 0; i < count; ++i) {
+        if (!run.members[i].folder && folders.count(keys[i]) != 0) {
+            fail(run.members[i].name + ": both a file and a folder in this archive; it "
+                 "cannot be extracted");
+            break;
         }
     }
-    return nullptr;
+    // Later members replace earlier ones of the same name, on Windows and by extract.
+    std::unordered_map<std::string, uint32_t> seen;
+    uint32_t clashes = 0;
+    std::string first;
+    for (uint32_t i = 0; i < count; ++i) {
+        if (run.members[i].folder) continue;
+        const auto found = seen.emplace(keys[i], i);
+        if (found.second) continue;
+        if (clashes++ != 0) continue;
+        const MemberReport& earlier = run.members[found.first->second];
+        char numbers[64];
+        snprintf(numbers, sizeof numbers, " (members %u and %u)", found.first->second + 1, i + 1);
+        first = earlier.path == run.members[i].path
+                    ? earlier.name + ": stored twice" + numbers
+                    : earlier.name + " and " + run.members[i].name + ": one file on Windows, "
+                      "which does not tell case apart" + numbers;
+    }
+    if (clashes != 0) {
+        char more[64] = "";
+        if (clashes > 1) snprintf(more, sizeof more, " (and %u more such names)", clashes - 1);
+        if (setup) {
+            fail(first + ": the later would replace the earlier on Windows, and the setup "
+                 "would lose a file" + more);
+        } else if (!quietOutput) {
+            fprintf(stderr, "vorpanex test: %s: note: %s: the later replaces the earlier "
+                    "when extracted%s\n", path, first.c_str(), more);
+        }
+    }
+    if (setup) {
+        for (uint32_t i = 0; i < count; ++i) {
+            if (run.members[i].path.size() <= MaxMemberPath()) continue;
+            char limit[200];
+            snprintf(limit, sizeof limit,
+                     ": the path is %zu bytes; at most %zu fit below a setup's work directory "
+                     "(Windows paths end at %u characters), so the setup would fail",
+                     run.members[i].path.size(), MaxMemberPath(),
+                     static_cast<unsigned>(MAX_PATH));
+            fail(run.members[i].name + limit);
+            break;
+        }
+    }
+    return passed;
 }
 
-bool IsSetupProgram(const std::string& stored) {
-    std::string upper;
-    for (char c : stored) upper += (c >= 'a' && c <= 'z') ? static_cast<char>(c - 32) : c;
-    return upper == "SETUP32.EXE" || upper == "SETUP.EXE";
-}
+// Extracting: the working directory is DIR while the core runs, so that every path is
+// short and relative to it (no limit but the system's own); the core's private
+// folder only receives the folders it makes on its way.
+struct ExtractionPlace {
+    int previousDirectory = -1;
+    std::string privateFolder;
+    std::string archivePath;
+
+    // "" or the error.
+    std::string Enter(const std::string& directory, const char* path) {
+        archivePath = path;
+        char* absolute = realpath(path, nullptr);
+        if (absolute != nullptr) {
+            archivePath = absolute;
+            free(absolute);
+        }
+        previousDirectory = open(".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        if (previousDirectory < 0) {
+            return std::string("cannot open the current directory: ") + strerror(errno);
+        }
+        if (chdir(directory.c_str()) != 0) return directory + ": " + strerror(errno);
+        char pattern[] = ".vx-XXXXXX";
+        if (mkdtemp(pattern) == nullptr) {
+            return "cannot create a folder in " + directory + ": " + strerror(errno);
+        }
+        privateFolder = pattern;
+        const mode_t mask = umask(0);
+        umask(mask);
+        run.fileMode = 0666 & ~mask;
+        run.extracting = true;
+        return "";
+    }
+
+    void Leave() {
+        // A member that failed leaves no file: its temporary one goes.
+        for (size_t i = run.reported; i < run.members.size(); ++i) {
+            if (!run.members[i].temporary.empty()) unlink(run.members[i].temporary.c_str());
+        }
+        if (!privateFolder.empty()) RemoveTree(privateFolder);
+        if (previousDirectory >= 0) {
+            if (fchdir(previousDirectory) != 0) {
+                fprintf(stderr, "vorpanex extract: cannot return to the starting directory: "
+                        "%s\n", strerror(errno));
+            }
+            close(previousDirectory);
+        }
+        run.extracting = false;
+    }
+};
 
 // Tests or extracts one FILE; the exit status.
 int RunOne(const char* verb, const ExtractOptions& options, const char* path) {
@@ -287,47 +449,36 @@ int RunOne(const char* verb, const ExtractOptions& options, const char* path) {
     const long offset = ArchiveOffsetOf(verb, path);
     if (offset < 0) return EXIT_BAD_ARCHIVE;
 
-    std::string privateFolder;
+    ExtractionPlace place;
     if (options.extracting) {
-        // Short, so that it takes little of the path limit that the core applies.
-        std::string pattern = options.directory + "/.vx-XXXXXX";
-        std::vector<char> buffer(pattern.begin(), pattern.end());
-        buffer.push_back(0);
-        if (mkdtemp(buffer.data()) == nullptr) {
-            fprintf(stderr, "vorpanex extract: cannot create a folder in %s: %s\n",
-                    options.directory.c_str(), strerror(errno));
+        const std::string error = place.Enter(options.directory, path);
+        if (!error.empty()) {
+            place.Leave();
+            fprintf(stderr, "vorpanex extract: %s\n", error.c_str());
             return EXIT_BAD_ARCHIVE;
         }
-        privateFolder = buffer.data();
     }
     PlatformSetCodePage(options.codePage == 0 ? 1252 : options.codePage);
     const double started = NowSeconds();
     const int result = ExtractArchiveAt(
-        nullptr, path, options.extracting ? privateFolder.c_str() : nullptr,
+        nullptr, options.extracting ? place.archivePath.c_str() : path,
+        options.extracting ? place.privateFolder.c_str() : nullptr,
         static_cast<uint32_t>(offset));
     const double now = NowSeconds();
     const uint32_t completed = membersExtracted;
     int status = EXIT_OK;
+    PrintFinishedMembers(completed, now);
     if (result != 1) {
-        PrintFinishedMembers(completed, now);
+        // A stop asked for ends the walk however the core noticed it.
+        if (CancelRequested) extractionFailure = FAILURE_CANCELLED;
         ReportFailure(verb, path, options.directory);
-        status = extractionFailure == FAILURE_CANCELLED ? EXIT_CANCELLED : EXIT_BAD_ARCHIVE;
+        status = extractionFailure == FAILURE_CANCELLED ? CancelledStatus() : EXIT_BAD_ARCHIVE;
     }
     const uint64_t archiveSize = extractionState.archiveSize;
     const uint64_t consumed = archiveReader.consumedBytes;
-    if (options.extracting) {
-        for (uint32_t i = 0; i < completed && i < run.members.size(); ++i) {
-            const std::string error = PlaceMember(privateFolder, options.directory,
-                                                  run.members[i].path, options.codePage);
-            if (error.empty()) continue;
-            ProgressDone();
-            fprintf(stderr, "vorpanex extract: %s: %s\n", path, error.c_str());
-            if (status == EXIT_OK) status = EXIT_BAD_ARCHIVE;
-        }
-        RemoveTree(privateFolder);
-    }
+    if (options.extracting) place.Leave();
+    if (run.placingFailed && status == EXIT_OK) status = EXIT_BAD_ARCHIVE;
     if (result != 1) return status;
-    PrintFinishedMembers(completed, now);
     ProgressDone();
 
     if (completed == 0) {
@@ -346,25 +497,8 @@ int RunOne(const char* verb, const ExtractOptions& options, const char* path) {
         if (!quietOutput) printf("%s: holds no members; nothing extracted\n", path);
         return status;
     }
-    if (!options.extracting && offset != 0 && !options.noSetup) {
-        bool haveSetup = false;
-        for (uint32_t i = 0; i < completed && i < run.members.size(); ++i) {
-            haveSetup = haveSetup || IsSetupProgram(run.members[i].path);
-        }
-        if (!haveSetup) {
-            fprintf(stderr, "vorpanex test: %s: a setup without SETUP32.EXE or SETUP.EXE at "
-                    "the top of its archive: it would have nothing to run (--no-setup skips "
-                    "this check)\n", path);
-            return EXIT_BAD_ARCHIVE;
-        }
-    }
-    if (!options.extracting) {
-        const MemberReport* clash = FileAndFolder(completed);
-        if (clash != nullptr) {
-            fprintf(stderr, "vorpanex test: %s: %s: both a file and a folder in this archive; "
-                    "it cannot be extracted\n", path, clash->name.c_str());
-            return EXIT_BAD_ARCHIVE;
-        }
+    if (!options.extracting && !CheckWindowsNames(path, completed, offset != 0, options.noSetup)) {
+        return EXIT_BAD_ARCHIVE;
     }
     if (quietOutput || status != EXIT_OK) return status;
     if (options.codePage == 0) {
@@ -431,13 +565,13 @@ int RunExtraction(const char* verb, int argc, char** argv) {
 
     struct sigaction action;
     memset(&action, 0, sizeof action);
-    action.sa_handler = HandleInterrupt;
-    sigaction(SIGINT, &action, nullptr);
+    action.sa_handler = HandleStopSignal;
+    for (int signal : {SIGINT, SIGTERM, SIGHUP}) sigaction(signal, &action, nullptr);
 
     int status = EXIT_OK;
     for (const std::string& file : options.files) {
         const int result = RunOne(verb, options, file.c_str());
-        if (result == EXIT_CANCELLED) return result;
+        if (CancelRequested) return result;
         if (result != EXIT_OK) status = result;
     }
     return status;
@@ -455,6 +589,58 @@ volatile int CancelRequested;
 
 int PumpOneMessage() { return 0; }
 
+// --- member files: made beside their targets in DIR, put in place when complete -------
+
+namespace {
+
+// The file made for the member in hand, until its status line records it.
+std::string pendingTemporary;
+std::string pendingTarget;
+
+}  // namespace
+
+// The core asks for the member's file in its private folder; extract makes a private
+// file in the target's own folder under DIR instead (so that no mount point lies
+// between them), and renames it to its name once the member has come out whole.
+HFILE CreateMemberFile(const char* path, const char* name) {
+    if (!run.extracting) return _lcreat(path, 0);
+    PrintFinishedMembers(membersExtracted, NowSeconds());
+    run.createError.clear();
+    if (CancelRequested) {
+        errno = EINTR;
+        return HFILE_ERROR;
+    }
+    std::vector<std::string> components;
+    std::string error;
+    if (!DiskComponents(name, run.options->codePage, components, error) || components.empty()) {
+        run.createError = error;
+        errno = EINVAL;
+        return HFILE_ERROR;
+    }
+    error = MakeFolders(components, components.size() - 1);
+    if (!error.empty()) {
+        run.createError = error;
+        errno = ENOTDIR;
+        return HFILE_ERROR;
+    }
+    std::string target;
+    for (const std::string& component : components) target += (target.empty() ? "" : "/") + component;
+    const size_t slash = target.rfind('/');
+    std::string pattern =
+        (slash == std::string::npos ? std::string() : target.substr(0, slash + 1)) + ".vx-XXXXXX";
+    const int file = mkostemp(&pattern[0], O_CLOEXEC);
+    if (file < 0) {
+        run.createError = Quoted(target) + ": cannot create a file beside it: " + strerror(errno);
+        return HFILE_ERROR;
+    }
+    fchmod(file, run.fileMode);
+    pendingTemporary = pattern;
+    pendingTarget = target;
+    return file;
+}
+
+HFILE CloseMemberFile(HFILE file) { return _lclose(file); }
+
 // The core's "Extracting : NAME" is not shown as such: the bar names the member, since
 // the verb may be test rather than extract.
 void ShowStatusLine(HWND, const char*) {
@@ -466,6 +652,8 @@ void ShowStatusLine(HWND, const char*) {
     member.size = extractionState.originalSize;
     member.started = now;
     member.folder = extractionState.headerBuffer[3] == 'd';
+    member.temporary.swap(pendingTemporary);
+    member.target.swap(pendingTarget);
     run.members.push_back(member);
     if (!quietOutput) ProgressBar(member.name.c_str(), 0, 100);
 }

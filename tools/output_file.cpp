@@ -19,13 +19,25 @@ namespace {
 // The temporary file, for the Ctrl-C handler; one pack runs at a time.
 char temporaryPath[4096];
 volatile sig_atomic_t temporaryExists;
-struct sigaction previousInterrupt;
+// Ctrl-C, kill and a closed terminal all remove it.
+const int STOP_SIGNALS[] = {SIGINT, SIGTERM, SIGHUP};
+struct sigaction previousHandlers[3];
 
-void OnInterrupt(int) {
+void OnInterrupt(int signal) {
     if (temporaryExists) unlink(temporaryPath);
     static const char message[] = "\nvorpanex pack: interrupted; nothing written\n";
     (void)!write(STDERR_FILENO, message, sizeof message - 1);
-    _exit(EXIT_CANCELLED);
+    _exit(signal == SIGINT ? EXIT_CANCELLED : 128 + signal);
+}
+
+void CatchStopSignals() {
+    struct sigaction action = {};
+    action.sa_handler = OnInterrupt;
+    for (int i = 0; i < 3; ++i) sigaction(STOP_SIGNALS[i], &action, &previousHandlers[i]);
+}
+
+void RestoreStopSignals() {
+    for (int i = 0; i < 3; ++i) sigaction(STOP_SIGNALS[i], &previousHandlers[i], nullptr);
 }
 
 std::string Describe(const std::string& path, int error) {
@@ -86,13 +98,11 @@ std::string OutputFile::Open(const std::string& out) {
     }
     if (target.size() + 16 > sizeof temporaryPath) return out + ": path too long";
     snprintf(temporaryPath, sizeof temporaryPath, "%s.XXXXXX", target.c_str());
-    struct sigaction action = {};
-    action.sa_handler = OnInterrupt;
-    sigaction(SIGINT, &action, &previousInterrupt);
+    CatchStopSignals();
     file = mkstemp(temporaryPath);
     if (file < 0) {
         const int error = errno;
-        sigaction(SIGINT, &previousInterrupt, nullptr);
+        RestoreStopSignals();
         return Describe(out, error) + " (cannot create a file beside it)";
     }
     temporaryExists = 1;
@@ -137,7 +147,7 @@ std::string OutputFile::Commit() {
         return Describe(shown, error);
     }
     temporaryExists = 0;
-    sigaction(SIGINT, &previousInterrupt, nullptr);
+    RestoreStopSignals();
     return "";
 }
 
@@ -150,6 +160,6 @@ void OutputFile::Abandon() {
     if (temporaryExists) {
         unlink(temporaryPath);
         temporaryExists = 0;
-        sigaction(SIGINT, &previousInterrupt, nullptr);
+        RestoreStopSignals();
     }
 }

@@ -24,6 +24,14 @@ def stored_member(name, data, crc=None):
     return make_archive.member(name.encode("latin-1"), data, crc)
 
 
+def raw_member(name, data, crc=None, method=b"-lh0-"):
+    """A stored member (or, with -lhd-, a folder entry) named by raw bytes."""
+    header = bytearray(make_archive.member(name, data, crc))
+    header[2:7] = method
+    header[1] = sum(header[2:2 + header[0]]) & 0xFF
+    return bytes(header)
+
+
 def fake_stub(size=1000):
     """MZ and PE headers, as pack checks them, filled up with 'S'."""
     head = b"MZ" + b"S" * 58 + (0x40).to_bytes(4, "little") + b"PE\0\0\x4c\x01"
@@ -115,19 +123,25 @@ class ToolVerbs(unittest.TestCase):
         self.assertEqual(1, result.returncode)
         self.assertIn("TEXT.TXT: truncated", result.stderr)
 
-    def test_ctrl_c_exits_130(self):
-        # About 4 GiB to decode: the interrupt comes long before the end.
+    def test_stop_signals_end_the_work_and_clean_up(self):
+        # About 4 GiB to decode: the signal comes long before the end.
         archive = self.write("zeros.lzh", zeros_member("ZEROS.BIN", 0xFFFFFF00) + b"\0")
-        for args in (["test", archive], ["extract", "-C", self.path("out"), archive]):
-            with self.subTest(args[0]):
+        cases = [("test", signal.SIGINT, 130), ("extract", signal.SIGINT, 130),
+                 ("extract", signal.SIGTERM, 143), ("extract", signal.SIGHUP, 129)]
+        for verb, number, status in cases:
+            with self.subTest(verb=verb, signal=number):
+                target = self.path("out-%d" % number)
+                args = [verb, archive] + (["-C", target] if verb == "extract" else [])
                 process = subprocess.Popen([TOOL, *args], stdout=subprocess.DEVNULL,
                                            stderr=subprocess.PIPE, text=True)
                 caught = wait_for_sigint_handler(process)
-                process.send_signal(signal.SIGINT)
+                process.send_signal(number)
                 _, errors = process.communicate(timeout=60)
                 self.assertTrue(caught, "no SIGINT handler")
-                self.assertEqual(130, process.returncode, errors)
+                self.assertEqual(status, process.returncode, errors)
                 self.assertIn("ZEROS.BIN", errors)
+                if verb == "extract":
+                    self.assertEqual([], os.listdir(target))
 
     def test_pack_extract_round_trip_keeps_bytes_and_times(self):
         source = os.path.join(self.dir, "source")
@@ -463,6 +477,111 @@ class ToolVerbs(unittest.TestCase):
         result = run("test", setup)
         self.assertEqual(1, result.returncode)
         self.assertIn("at the top", result.stderr)
+
+    def test_windows_takes_these_names_for_one_file(self):
+        # Code page, two names as UTF-8: pack refuses the pair, test fails a setup
+        # holding it and names both.
+        cases = [(932, "\u03b1.txt", "\u0391.txt"),      # Greek alpha
+                 (932, "\uff41.txt", "\uff21.txt"),      # fullwidth a
+                 (932, "\u0451.txt", "\u0401.txt"),      # Cyrillic io
+                 (932, "\u2170.txt", "\u2160.txt"),      # small roman numeral one
+                 (1252, "\u00ff.txt", "\u0178.txt"),     # y with diaeresis
+                 (1252, "\u0153.txt", "\u0152.txt")]     # oe ligature
+        for codepage, lower, upper in cases:
+            with self.subTest(lower):
+                tree = self.path("tree-%x" % ord(lower[0]))
+                os.makedirs(tree)
+                for name in ("SETUP.EXE", lower, upper):
+                    self.write(os.path.join(tree, name), name.encode())
+                result = run("pack", "--codepage=%d" % codepage, "--stub",
+                             self.write("stub.bin", fake_stub()), "-o", self.path("x.exe"), tree)
+                self.assertEqual(1, result.returncode, result.stderr)
+                self.assertIn("only in case", result.stderr)
+                encoding = "cp932" if codepage == 932 else "cp1252"
+                setup = self.write("pair.exe", fake_stub(49152) + b"".join(
+                    stored_member(name, b"x") if name.isascii() else
+                    raw_member(name.encode(encoding), b"x") for name in
+                    ("SETUP.EXE", lower, upper)) + b"\0")
+                tested = run("test", "--codepage=%d" % codepage, setup)
+                self.assertEqual(1, tested.returncode, tested.stderr)
+                self.assertIn("%s and %s: one file on Windows" % (lower, upper), tested.stderr)
+        # Not the same file: sharp s has no upper case of its own on Windows.
+        setup = self.write("s.exe", fake_stub(49152) + stored_member("SETUP.EXE", b"x") +
+                           raw_member(b"\xdf", b"x") + raw_member(b"SS", b"x") + b"\0")
+        self.assertEqual(0, run("test", "--codepage=1252", setup).returncode)
+
+    def test_duplicates_extract_as_the_stub_does_and_fail_a_setup(self):
+        twice = stored_member("a.txt", b"first") + stored_member("a.txt", b"second")
+        bare = self.write("twice.lzh", twice + b"\0")
+        target = self.path("out")
+        result = run("extract", bare, "-C", target)
+        self.assertEqual((0, ""), (result.returncode, result.stderr))
+        with open(os.path.join(target, "a.txt"), "rb") as f:
+            self.assertEqual(b"second", f.read())
+        self.assertEqual(["a.txt"], os.listdir(target))
+        self.assertEqual(0, run("test", bare).returncode)
+        setup = self.write("twice.exe", fake_stub(49152) + stored_member("SETUP.EXE", b"x") +
+                           twice + b"\0")
+        tested = run("test", setup)
+        self.assertEqual(1, tested.returncode)
+        self.assertIn("a.txt: stored twice (members 2 and 3)", tested.stderr)
+        # A failed later copy leaves the earlier one, reported ok, where it is.
+        damaged = self.write("damaged.lzh", stored_member("a.txt", b"first") +
+                             stored_member("a.txt", b"second", crc=1) + b"\0")
+        result = run("extract", damaged, "-C", self.path("out2"))
+        self.assertEqual(1, result.returncode)
+        self.assertIn("ok  a.txt", result.stdout)
+        self.assertIn("a.txt: CRC mismatch", result.stderr)
+        self.assertNotIn(".vx-", result.stderr)
+        with open(os.path.join(self.path("out2"), "a.txt"), "rb") as f:
+            self.assertEqual(b"first", f.read())
+        self.assertEqual(["a.txt"], os.listdir(self.path("out2")))
+        many = self.write("many.lzh", stored_member("d.txt", b"d") * 20000 + b"\0")
+        result = run("extract", "-q", many, "-C", self.path("out3"))
+        self.assertEqual((0, ""), (result.returncode, result.stderr))
+        # Only Linux's own limits apply below DIR, however long its path.
+        deep = os.path.join(self.dir, *["d" * 60] * 4)
+        os.makedirs(deep)
+        long_name = self.write("long.lzh", stored_member("n" * 200, b"x") + b"\0")
+        result = run("extract", long_name, "-C", deep)
+        self.assertEqual(0, result.returncode, result.stderr)
+        self.assertEqual(["n" * 200], os.listdir(deep))
+
+    def test_setups_that_windows_cannot_run(self):
+        stub = fake_stub(49152)
+        setup = stored_member("SETUP.EXE", b"x")
+        cases = [  # archive after the stub, message of test
+            (setup + stored_member("d" * 200, b"x"), "the path is 200 bytes; at most 154 fit"),
+            (raw_member(b"SETUP.EXE", b"", method=b"-lhd-") + stored_member("SETUP32.EXE", b"x"),
+             "SETUP.EXE: a folder with the name of the setup program"),
+        ]
+        for archive, message in cases:
+            with self.subTest(message):
+                tested = run("test", self.write("bad.exe", stub + archive + b"\0"))
+                self.assertEqual(1, tested.returncode, tested.stderr)
+                self.assertIn(message, tested.stderr)
+        tree = self.path("tree")
+        os.makedirs(os.path.join(tree, "setup.exe"))
+        self.write("tree/setup.exe/x.txt", b"x")
+        self.write("tree/SETUP32.EXE", b"MZ")
+        result = run("pack", "--stub", self.write("stub.bin", fake_stub()), "-o",
+                     self.path("x.exe"), tree)
+        self.assertEqual(1, result.returncode)
+        self.assertIn('the folder "setup.exe" has the name of the setup program', result.stderr)
+
+    def test_names_without_a_character_are_made_as_windows_makes_them(self):
+        cases = [(932, b"\x85\x40.txt", "\u30fb.txt"),   # no character: katakana middle dot
+                 (932, b"\xa0.txt", "\uf8f0.txt"),
+                 (1252, b"\x81.txt", "\u0081.txt")]
+        for codepage, stored, made in cases:
+            with self.subTest(made):
+                archive = self.write("n.lzh", raw_member(stored, b"x") + b"\0")
+                option = "--codepage=%d" % codepage
+                self.assertEqual(0, run("test", option, archive).returncode)
+                target = self.path("out-%d-%d" % (codepage, stored[0]))
+                result = run("extract", option, archive, "-C", target)
+                self.assertEqual(0, result.returncode, result.stderr)
+                self.assertEqual([made], os.listdir(target))
 
     def path(self, name):
         return os.path.join(self.dir, name)
