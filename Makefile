@@ -38,6 +38,8 @@ package: tool
 	@scripts/install-deps.sh --package
 	cpack --config build/host/CPackConfig.cmake -B build/package
 	@ls -l build/package/*.deb
+	@if command -v lintian >/dev/null; then lintian --fail-on error,warning build/package/*.deb; \
+	else echo "package: lintian is not installed; the package was not checked"; fi
 
 build: build-host
 

@@ -1,12 +1,14 @@
 #!/usr/bin/env python3
-"""What a user installs: `cmake --install` into a prefix (the tool, its manual page and
-bash completion; the page renders; the installed tool packs a setup with its built-in
-stub), and the Debian package that `make package` builds (its control fields and files;
-the packaged tool packs a setup too).
+"""What a user installs: `cmake --install` into a prefix (the stripped tool, its
+compressed manual page, bash completion, copyright and changelog; the page renders; the
+installed tool packs a setup with its built-in stub), and the Debian package that `make
+package` builds (its control fields and files; lintian finds nothing to report; the
+packaged tool packs a setup too).
 
   test_install.py install|package --tool T --source S --build B [--cmake C] [--cpack P]
                   [--stub-embedded ON]
 """
+import gzip
 import os
 import shutil
 import subprocess
@@ -15,8 +17,22 @@ import tempfile
 
 from support import Failure, arguments, check, payload, run, skip
 
-FILES = ['bin/vorpanex', 'share/man/man1/vorpanex.1',
-         'share/bash-completion/completions/vorpanex']
+FILES = ['bin/vorpanex', 'share/man/man1/vorpanex.1.gz',
+         'share/bash-completion/completions/vorpanex',
+         'share/doc/vorpanex/copyright', 'share/doc/vorpanex/changelog.gz']
+# Each installed file that has a source, and whether it is installed gzipped.
+SOURCES = [(FILES[1], 'doc/vorpanex.1', True),
+           (FILES[2], 'doc/vorpanex.bash-completion', False),
+           (FILES[3], 'debian/copyright', False),
+           (FILES[4], 'debian/changelog', True)]
+
+
+def has_debug_information(program):
+    """Whether an ELF program still carries .debug_* sections (readelf, from binutils)."""
+    if shutil.which('readelf') is None:
+        print('note: readelf is not installed; not checked that the tool is stripped')
+        return False
+    return '.debug_' in run(['readelf', '-S', '-W', program])
 
 
 def packs_a_setup(tool, work):
@@ -32,7 +48,11 @@ def renders(page):
     """The page formats without a warning (groff) and reads as a manual page (man -l)."""
     shown = False
     if shutil.which('groff'):
-        result = subprocess.run(['groff', '-man', '-Tutf8', '-ww', '-z', page],
+        with open(page, 'rb') as handle:
+            source = handle.read()
+        if page.endswith('.gz'):
+            source = gzip.decompress(source)
+        result = subprocess.run(['groff', '-man', '-Tutf8', '-ww', '-z'], input=source,
                                 stdout=subprocess.PIPE, stderr=subprocess.STDOUT)
         check(result.returncode == 0 and not result.stdout,
               'groff warns about %s:\n%s' % (page, result.stdout.decode(errors='replace')))
@@ -53,16 +73,32 @@ def test_install(options, work):
         check(os.path.isfile(os.path.join(prefix, name)), '%s was not installed' % name)
     tool = os.path.join(prefix, 'bin', 'vorpanex')
     check(os.access(tool, os.X_OK), 'the installed tool is not executable')
-    for name, source in ((FILES[1], 'doc/vorpanex.1'),
-                         (FILES[2], 'doc/vorpanex.bash-completion')):
+    check(not has_debug_information(tool), 'the installed tool is not stripped')
+    for name, source, zipped in SOURCES:
         with open(os.path.join(prefix, name), 'rb') as installed, \
                 open(os.path.join(options.source, source), 'rb') as original:
-            check(installed.read() == original.read(), '%s differs from %s' % (name, source))
+            data = installed.read()
+            if zipped:
+                check(data[4:8] == bytes(4), '%s carries a time stamp (gzip -n)' % name)
+                data = gzip.decompress(data)
+            check(data == original.read(), '%s differs from %s' % (name, source))
     renders(os.path.join(prefix, FILES[1]))
     run([tool, '--help'])
     if options.stub_embedded:
         packs_a_setup(tool, work)
     print('passed: installed %s' % ', '.join(FILES))
+
+
+def lintian(deb):
+    """Debian's checks report no error and no warning (notes of lower levels may stay)."""
+    if shutil.which('lintian') is None:
+        print('note: lintian is not installed (Debian package lintian); the package was '
+              'not checked against Debian policy')
+        return
+    result = subprocess.run(['lintian', '--fail-on', 'error,warning', deb],
+                            stdout=subprocess.PIPE, stderr=subprocess.STDOUT)
+    report = result.stdout.decode('utf-8', 'replace')
+    check(result.returncode == 0, 'lintian reports:\n%s' % report)
 
 
 def test_package(options, work):
@@ -89,6 +125,7 @@ def test_package(options, work):
     for name in FILES:
         check('/usr/' + name in listed, '/usr/%s is not in the package' % name)
 
+    lintian(deb)
     root = os.path.join(work, 'root')
     run(['dpkg-deb', '-x', deb, root])
     tool = os.path.join(root, 'usr', 'bin', 'vorpanex')
