@@ -71,8 +71,10 @@ void PrintPlainListing(FILE* out, const ListedArchive& archive, const std::strin
         fprintf(out, "  %-18s %s\n", key.c_str(), printable.c_str());
     };
     fputs("stub:\n", out);
+    line("title", stub.title.empty() ? "(none)" : stub.title);
     for (const auto& pair : stub.version.strings) line(pair.first, pair.second);
     if (stub.hasVersion) {
+        line("version language", stub.version.language.empty() ? "(none)" : stub.version.language);
         line("file version", DottedVersion(stub.version.fileVersion));
         line("product version", DottedVersion(stub.version.productVersion));
     }
@@ -91,7 +93,11 @@ namespace {
 std::string StubJson(const ListedArchive& archive) {
     if (!archive.stubDescribed) return "null";
     const StubDescription& stub = archive.stub;
-    std::string json = "{\"version_info\": {";
+    std::string json = "{\"title\": ";
+    json += stub.title.empty() ? "null" : JsonString(stub.title);
+    json += ", \"version_language\": ";
+    json += stub.version.language.empty() ? "null" : JsonString(stub.version.language);
+    json += ", \"version_info\": {";
     for (size_t k = 0; k < stub.version.strings.size(); ++k) {
         json += (k ? ", " : "") + JsonString(stub.version.strings[k].first) + ": " +
                 JsonString(stub.version.strings[k].second);

@@ -42,9 +42,13 @@ const char PACK_HELP[] =
     "      --best         slower, smaller: optimal parsing instead of lazy matching\n"
     "      --stub=FILE    the stub to put in front instead of the built-in one: a\n"
     "                     Windows executable (MZ and PE headers) of at most 49152 bytes\n"
-    "      --icon=FILE    the setup's icon: an .ico file of 16x16 and 32x32 images at\n"
-    "                     4, 8 or 32 bits per pixel (bitmaps or PNG); its progress\n"
+    "      --icon=FILE    the setup's icon, from an .ico file: its best 32x32 and 16x16\n"
+    "                     images (bitmaps at 1, 16 or 24 bits per pixel converted to\n"
+    "                     32, PNG kept as PNG), then a 48x48 one where room is left;\n"
+    "                     pack says which images it took and left out. The progress\n"
     "                     window shows it too\n"
+    "      --title=TEXT   the progress window's caption (instead of \"Setup is\n"
+    "                     Self-Extracting\"), at most 255 characters\n"
     "      --version-info=KEY=VALUE\n"
     "                     a version string of the setup (repeatable); KEY is one of\n"
     "                     CompanyName, ProductName, FileDescription, FileVersion,\n"
@@ -52,6 +56,10 @@ const char PACK_HELP[] =
     "                     InternalName, Comments. FileVersion and ProductVersion are\n"
     "                     a.b.c.d (1 to 4 numbers) and set the numeric version too;\n"
     "                     keys not given keep the stub's values\n"
+    "      --version-language=LANG\n"
+    "                     the language of the version strings, four hex digits:\n"
+    "                     0409 (English, United States; the default when a\n"
+    "                     --version-info is given), 0411 (Japanese), 0407 (German)...\n"
     "      --execution-level=LEVEL\n"
     "                     asInvoker, highestAvailable (the stub's own) or\n"
     "                     requireAdministrator: the rights the setup asks Windows for.\n"
@@ -105,6 +113,8 @@ enum PackOptionId {
     OPTION_VERSION_INFO,
     OPTION_EXECUTION_LEVEL,
     OPTION_FLAT,
+    OPTION_TITLE,
+    OPTION_VERSION_LANGUAGE,
 };
 
 int Failure(const std::string& message) {
@@ -153,6 +163,8 @@ int ParsePackOptions(int argc, char** argv, PackOptions& options, bool& done) {
         {"version-info", OPTION_VERSION_INFO, true},
         {"execution-level", OPTION_EXECUTION_LEVEL, true},
         {"flat", OPTION_FLAT, false},
+        {"title", OPTION_TITLE, true},
+        {"version-language", OPTION_VERSION_LANGUAGE, true},
     };
     bool haveMtime = false;
     auto handle = [&](int id, const char* value) -> std::string {
@@ -209,6 +221,19 @@ int ParsePackOptions(int argc, char** argv, PackOptions& options, bool& done) {
                 }
                 options.branding.executionLevel = value;
                 break;
+            case OPTION_TITLE: {
+                const std::string problem = CheckTitle(value);
+                if (!problem.empty()) return problem;
+                options.branding.title = value;
+                break;
+            }
+            case OPTION_VERSION_LANGUAGE: {
+                unsigned language = 0;
+                const std::string problem = ParseVersionLanguage(value, language);
+                if (!problem.empty()) return problem;
+                options.branding.versionLanguage = static_cast<int>(language);
+                break;
+            }
         }
         return "";
     };
@@ -229,8 +254,8 @@ int ParsePackOptions(int argc, char** argv, PackOptions& options, bool& done) {
         return UsageError("pack", "--stub and --archive-only exclude each other");
     }
     if (options.archiveOnly && !options.branding.Empty()) {
-        return UsageError("pack", "--icon, --version-info and --execution-level brand the "
-                          "stub, which --archive-only leaves out");
+        return UsageError("pack", "--icon, --title, --version-info, --version-language and "
+                          "--execution-level brand the stub, which --archive-only leaves out");
     }
     if (!haveMtime) {
         const char* epoch = getenv("SOURCE_DATE_EPOCH");
@@ -275,7 +300,12 @@ std::string BrandLoadedStub(const PackOptions& options, std::vector<uint8_t>& st
     if (!branding.iconPath.empty() && !ReadWholeFile(branding.iconPath, branding.icon, error)) {
         return error;
     }
-    if (!BrandStub(stub, branding, ARCHIVE_OFFSET, error)) return error;
+    std::string iconReport;
+    if (!BrandStub(stub, branding, ARCHIVE_OFFSET, error, &iconReport)) return error;
+    if (!iconReport.empty() && !quietOutput) {
+        fprintf(options.output == "-" ? stderr : stdout, "icon %s: %s\n",
+                branding.iconPath.c_str(), iconReport.c_str());
+    }
     return "";
 }
 

@@ -26,7 +26,7 @@ struct PackOptions {
     unsigned jobs = 0;           // 0: the number of CPUs
     bool haveFixedTime = false;  // --mtime or SOURCE_DATE_EPOCH
     DosStamp fixedTime;
-    Branding branding;           // --icon, --version-info, --execution-level
+    Branding branding;           // --icon, --title, --version-*, --execution-level
     std::vector<std::string> inputs;
 };
 
@@ -72,8 +72,8 @@ std::string CompressMembers(const PackOptions& options, std::vector<PackInput>& 
 // 49152 bytes, or the built-in one. "" or an error text.
 std::string LoadStub(const PackOptions& options, std::vector<uint8_t>& stub);
 
-// Applies --icon, --version-info and --execution-level to the loaded stub (nothing
-// without them). "" or an error text; a stub that would outgrow 49152 bytes is one.
+// Applies --icon, --title, --version-info, --version-language and --execution-level to
+// the loaded stub (nothing without them) and says which icon images it took. "" or an error text; a stub that would outgrow 49152 bytes is one.
 std::string BrandLoadedStub(const PackOptions& options, std::vector<uint8_t>& stub);
 
 // Writes stub, padding, members and end marker to OUT through a temporary file that

@@ -444,9 +444,41 @@ void SetText(VersionNode& node, const std::u16string& text) {
 const size_t FIXED_INFO_SIZE = 52;
 const uint32_t FIXED_INFO_SIGNATURE = 0xFEEF04BD;
 
+std::u16string HexDigits(unsigned value, int digits) {
+    std::u16string text;
+    for (int k = digits - 1; k >= 0; --k) text += u"0123456789abcdef"[value >> (4 * k) & 15];
+    return text;
+}
+
+// The first string table takes the language's key, keeping its code page half; a later
+// table that already had that key goes, so that the key stays unique.
+void RenameStringTable(std::vector<VersionNode>& tables, unsigned language) {
+    std::u16string key = HexDigits(language, 4);
+    key += tables[0].key.size() == 8 ? tables[0].key.substr(4) : u"04b0";
+    tables[0].key = key;
+    for (size_t k = tables.size(); k-- > 1;) {
+        if (tables[k].key.size() == 8 && tables[k].key.substr(0, 4) == key.substr(0, 4)) {
+            tables.erase(tables.begin() + static_cast<long>(k));
+        }
+    }
+}
+
+// The first language and code page pair of VarFileInfo's Translation names language.
+void SetTranslation(VersionNode& root, unsigned language) {
+    for (VersionNode& child : root.children) {
+        if (child.key != u"VarFileInfo") continue;
+        for (VersionNode& var : child.children) {
+            if (var.key == u"Translation" && var.value.size() >= 4) Put16(var.value, 0, language);
+        }
+    }
+}
+
+// Sets the version strings in every string table and, when language is not -1, names
+// that language in the first table's key ("040904b0": language, then code page) and in
+// the first Translation pair.
 bool ApplyVersionInfo(std::vector<uint8_t>& data,
                       const std::vector<std::pair<std::string, std::string>>& values,
-                      std::string& error) {
+                      int language, std::string& error) {
     VersionNode root;
     size_t length = 0;
     if (!ParseVersionNode(data, 0, data.size(), 0, root, length) ||
@@ -457,12 +489,16 @@ bool ApplyVersionInfo(std::vector<uint8_t>& data,
     std::vector<VersionNode*> tables;
     for (VersionNode& child : root.children) {
         if (child.key != u"StringFileInfo") continue;
+        if (language >= 0 && !child.children.empty()) {
+            RenameStringTable(child.children, static_cast<unsigned>(language));
+        }
         for (VersionNode& table : child.children) tables.push_back(&table);
     }
     if (tables.empty()) {
         error = "the stub's version block has no string table";
         return false;
     }
+    if (language >= 0) SetTranslation(root, static_cast<unsigned>(language));
     for (const auto& pair : values) {
         std::u16string key, text;
         Utf8ToUtf16(pair.first, key);
@@ -503,6 +539,8 @@ bool ApplyVersionInfo(std::vector<uint8_t>& data,
 
 const uint8_t PNG_SIGNATURE[8] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
 
+// Size and depth from a PNG's IHDR chunk: bits per pixel are the channels of its colour
+// type times the bits per channel (RGBA at 16 bits per channel: 64).
 bool DescribePng(const std::vector<uint8_t>& data, IconImage& image) {
     if (data.size() < 33 || memcmp(data.data(), PNG_SIGNATURE, 8) != 0 ||
         GetBig32(data, 8) != 13 || memcmp(&data[12], "IHDR", 4) != 0) {
@@ -512,12 +550,36 @@ bool DescribePng(const std::vector<uint8_t>& data, IconImage& image) {
     image.width = GetBig32(data, 16);
     image.height = GetBig32(data, 20);
     const unsigned depth = data[24], colourType = data[25];
-    if (colourType == 6 && depth == 8) image.bitCount = 32;        // RGBA
-    else if (colourType == 3 && (depth == 4 || depth == 8)) image.bitCount = depth;  // palette
-    else image.bitCount = colourType * 100 + depth;  // reported, then refused
+    const bool depthFits = colourType == 0 ? depth <= 16 && (depth & (depth - 1)) == 0
+                         : colourType == 3 ? depth >= 1 && depth <= 8 && (depth & (depth - 1)) == 0
+                         : (colourType == 2 || colourType == 4 || colourType == 6) &&
+                               (depth == 8 || depth == 16);
+    if (!depthFits || depth == 0) {
+        image.problem = "a PNG with an impossible colour type and depth";
+        return true;
+    }
+    const unsigned channels[7] = {1, 0, 3, 1, 2, 0, 4};
+    image.bitCount = channels[colourType] * depth;
     return true;
 }
 
+// Where an icon bitmap's colour rows start: after the header and the palette.
+size_t BitmapPixels(const std::vector<uint8_t>& data) {
+    const unsigned bits = Get16(data, 14);
+    uint32_t colours = bits <= 8 ? Get32(data, 32) : 0;
+    if (bits <= 8 && (colours == 0 || colours > (1u << bits))) colours = 1u << bits;
+    return 40 + 4 * size_t(colours);
+}
+
+// What a complete icon bitmap takes: header, palette, colour rows, mask rows.
+size_t BitmapSize(const std::vector<uint8_t>& data) {
+    const size_t width = Get32(data, 4), bits = Get16(data, 14);
+    return BitmapPixels(data) + ((width * bits + 31) / 32 * 4 + (width + 31) / 32 * 4) * width;
+}
+
+// Size and depth from an icon bitmap's BITMAPINFOHEADER (its height counts the colour
+// rows and the AND mask rows); problem says why a bitmap whose header reads cannot be
+// used, such as rows that lie beyond the image's end.
 bool DescribeBitmap(const std::vector<uint8_t>& data, IconImage& image) {
     if (data.size() < 40 || Get32(data, 0) != 40) return false;
     const int32_t width = static_cast<int32_t>(Get32(data, 4));
@@ -526,20 +588,74 @@ bool DescribeBitmap(const std::vector<uint8_t>& data, IconImage& image) {
     if (width <= 0 || width > 256 || height != 2 * width || planes != 1) return false;
     image.width = image.height = static_cast<unsigned>(width);
     image.bitCount = bits;
-    if (bits != 4 && bits != 8 && bits != 32) return true;  // refused by the caller
-    uint32_t colours = bits <= 8 ? Get32(data, 32) : 0;
-    if (bits <= 8 && (colours == 0 || colours > (1u << bits))) colours = 1u << bits;
-    const size_t colourRow = (static_cast<size_t>(width) * bits + 31) / 32 * 4;
-    const size_t maskRow = (static_cast<size_t>(width) + 31) / 32 * 4;
-    const size_t needed = 40 + 4 * colours + (colourRow + maskRow) * static_cast<size_t>(width);
-    return data.size() >= needed;
+    if (bits != 1 && bits != 4 && bits != 8 && bits != 16 && bits != 24 && bits != 32) {
+        image.problem = "a bitmap depth that icons do not have";
+        return true;
+    }
+    if ((bits == 16 || bits == 24) && Get32(data, 16) != 0) {
+        image.problem = "a compressed bitmap";
+        return true;
+    }
+    if (data.size() < BitmapSize(data)) image.problem = "the bitmap is cut short";
+    return true;
 }
 
-std::string ImageText(size_t index, const IconImage& image) {
+// A complete bitmap at 1, 16 (5-5-5) or 24 bits per pixel as a 32-bit one, which every
+// Windows since XP draws: alpha is opaque where the AND mask is 0, clear where it is 1,
+// and the mask is kept.
+IconImage ConvertTo32Bits(const IconImage& source) {
+    const std::vector<uint8_t>& in = source.data;
+    const size_t width = source.width, bits = Get16(in, 14);
+    const size_t inRow = (width * bits + 31) / 32 * 4, maskRow = (width + 31) / 32 * 4;
+    const size_t pixels = BitmapPixels(in), mask = pixels + inRow * width;
+    IconImage out = source;
+    out.converted = true;
+    out.data.assign(in.begin(), in.begin() + 40);
+    Put16(out.data, 14, 32);
+    Put32(out.data, 16, 0);
+    Put32(out.data, 20, static_cast<uint32_t>(width * width * 4 + maskRow * width));
+    Put32(out.data, 32, 0);
+    Put32(out.data, 36, 0);
+    for (size_t y = 0; y < width; ++y) {  // rows bottom-up, as stored
+        for (size_t x = 0; x < width; ++x) {
+            const uint8_t* row = &in[pixels + y * inRow];
+            uint8_t blue, green, red;
+            if (bits == 1) {
+                const size_t entry = 40 + 4 * ((row[x / 8] >> (7 - x % 8)) & 1);
+                blue = in[entry], green = in[entry + 1], red = in[entry + 2];
+            } else if (bits == 16) {
+                const unsigned value = row[2 * x] | row[2 * x + 1] << 8;
+                blue = static_cast<uint8_t>((value & 31) * 255 / 31);
+                green = static_cast<uint8_t>((value >> 5 & 31) * 255 / 31);
+                red = static_cast<uint8_t>((value >> 10 & 31) * 255 / 31);
+            } else {
+                blue = row[3 * x], green = row[3 * x + 1], red = row[3 * x + 2];
+            }
+            const bool clear = (in[mask + y * maskRow + x / 8] >> (7 - x % 8)) & 1;
+            out.data.push_back(blue);
+            out.data.push_back(green);
+            out.data.push_back(red);
+            out.data.push_back(clear ? 0 : 255);
+        }
+    }
+    out.data.insert(out.data.end(), in.begin() + mask, in.begin() + mask + maskRow * width);
+    return out;
+}
+
+std::string ImageText(const IconImage& image) {
     char text[96];
-    snprintf(text, sizeof text, "image %zu (%ux%u, %u bpp%s)", index + 1, image.width,
+    snprintf(text, sizeof text, "image %u (%ux%u, %u bpp%s)", image.index, image.width,
              image.height, image.bitCount, image.png ? ", PNG" : "");
     return text;
+}
+
+// How well an image serves at its size: more bits per pixel first (Windows draws at
+// most 32), then a bitmap as stored (drawn by every Windows), a PNG (Vista and later),
+// a bitmap converted to 32 bits.
+unsigned ImageRank(const IconImage& image) {
+    const unsigned kind = image.png ? 2 : image.bitCount == 4 || image.bitCount == 8 ||
+                                          image.bitCount == 32 ? 3 : 1;
+    return std::min(image.bitCount, 32u) * 4 + kind;
 }
 
 const unsigned MAX_ICON_IMAGES = 64;
@@ -738,28 +854,84 @@ bool ParseIcoFile(const std::vector<uint8_t>& file, std::vector<IconImage>& imag
     for (size_t k = 0; k < count; ++k) {
         const size_t entry = 6 + 16 * k;
         const uint32_t bytes = Get32(file, entry + 8), offset = Get32(file, entry + 12);
-        if (offset > file.size() || file.size() - offset < bytes) {
-            error = "the icon file is cut off: image " + std::to_string(k + 1) +
-                    " lies beyond its end";
-            return false;
-        }
         IconImage image;
-        image.data.assign(file.begin() + offset, file.begin() + offset + bytes);
-        if (!DescribePng(image.data, image) && !DescribeBitmap(image.data, image)) {
-            error = "image " + std::to_string(k + 1) + " is neither a PNG nor a complete "
-                    "icon bitmap";
-            return false;
-        }
-        const bool sizeFits = image.width == image.height && (image.width == 16 || image.width == 32);
-        const bool depthFits = image.bitCount == 4 || image.bitCount == 8 || image.bitCount == 32;
-        if (!sizeFits || !depthFits) {
-            error = ImageText(k, image) + " cannot be used: the setup takes 16x16 and 32x32 "
-                    "images at 4, 8 or 32 bits per pixel";
-            return false;
+        image.index = static_cast<unsigned>(k + 1);
+        image.width = file[entry] ? file[entry] : 256;
+        image.height = file[entry + 1] ? file[entry + 1] : 256;
+        image.bitCount = Get16(file, entry + 6);
+        if (offset > file.size() || file.size() - offset < bytes) {
+            image.problem = "it lies beyond the file's end (the file is cut off)";
+        } else {
+            image.data.assign(file.begin() + offset, file.begin() + offset + bytes);
+            if (!DescribePng(image.data, image) && !DescribeBitmap(image.data, image)) {
+                image.problem = "neither a PNG nor an icon bitmap";
+            }
         }
         images.push_back(std::move(image));
     }
     return true;
+}
+
+bool ChooseIconImages(const std::vector<IconImage>& images, std::vector<IconImage>& chosen,
+                      std::vector<std::string>& leftOut, std::string& error) {
+    chosen.clear();
+    leftOut.clear();
+    const unsigned sizes[3] = {32, 16, 48};  // in the order of choice; 48 only with room
+    std::vector<const IconImage*> best(3, nullptr);
+    for (const IconImage& image : images) {
+        if (!image.problem.empty()) continue;
+        for (size_t s = 0; s < 3; ++s) {
+            if (image.width != sizes[s] || image.height != sizes[s]) continue;
+            if (best[s] == nullptr || ImageRank(image) > ImageRank(*best[s])) best[s] = &image;
+        }
+    }
+    for (size_t s = 0; s < 3; ++s) {
+        if (best[s] == nullptr) continue;
+        const IconImage& image = *best[s];
+        const bool taken = image.png || image.bitCount == 4 || image.bitCount == 8 ||
+                           image.bitCount == 32;
+        chosen.push_back(taken ? image : ConvertTo32Bits(image));
+        chosen.back().optional = sizes[s] == 48;
+    }
+    for (const IconImage& image : images) {
+        if (std::any_of(chosen.begin(), chosen.end(),
+                        [&](const IconImage& c) { return c.index == image.index; })) {
+            continue;
+        }
+        std::string why;
+        if (!image.problem.empty()) {
+            why = image.problem;
+        } else if (image.width != image.height ||
+                   (image.width != 16 && image.width != 32 && image.width != 48)) {
+            why = "the setup uses 16x16, 32x32 and 48x48 images";
+        } else {
+            why = "another image of this size is taken";
+        }
+        leftOut.push_back(ImageText(image) + ": " + why);
+    }
+    if (std::none_of(chosen.begin(), chosen.end(),
+                     [](const IconImage& image) { return !image.optional; })) {
+        std::string why;
+        for (const IconImage& image : chosen) {
+            why += "; " + ImageText(image) + ": taken only beside a 16x16 or 32x32 image";
+        }
+        for (const std::string& text : leftOut) why += "; " + text;
+        error = "no 16x16 or 32x32 image can be made from it, which Explorer and the "
+                "setup's window need" + why;
+        return false;
+    }
+    return true;
+}
+
+std::string DescribeIconChoice(const std::vector<IconImage>& chosen,
+                               const std::vector<std::string>& leftOut) {
+    std::string text = "took";
+    for (size_t k = 0; k < chosen.size(); ++k) {
+        text += (k ? ", " : " ") + ImageText(chosen[k]);
+        if (chosen[k].converted) text.insert(text.size() - 1, ", converted to 32 bpp");
+    }
+    for (size_t k = 0; k < leftOut.size(); ++k) text += (k ? "; " : "; left out ") + leftOut[k];
+    return text;
 }
 
 bool ParseIconGroup(const std::vector<uint8_t>& data, std::vector<IconGroupEntry>& entries) {
@@ -843,6 +1015,7 @@ bool ParseVersionInfo(const std::vector<uint8_t>& data, VersionInfo& info) {
     }
     for (const VersionNode& child : root.children) {
         if (child.key != u"StringFileInfo" || child.children.empty()) continue;
+        info.language = Utf16ToUtf8(child.children.front().key.substr(0, 4));
         for (const VersionNode& string : child.children.front().children) {
             info.strings.emplace_back(Utf16ToUtf8(string.key), Utf16ToUtf8(ValueText(string)));
         }
@@ -880,6 +1053,101 @@ std::string Utf16ToUtf8(const std::u16string& text) {
     return out;
 }
 
+std::string ParseVersionLanguage(const char* text, unsigned& language) {
+    const char* digits = strncmp(text, "0x", 2) == 0 || strncmp(text, "0X", 2) == 0 ? text + 2 : text;
+    if (strlen(digits) != 4 || strspn(digits, "0123456789abcdefABCDEF") != 4) {
+        return std::string("--version-language ") + text + ": not a language id of four hex "
+               "digits, such as 0409 (English, United States) or 0411 (Japanese)";
+    }
+    language = static_cast<unsigned>(strtoul(digits, nullptr, 16));
+    return "";
+}
+
+// --- public: dialog ---
+
+namespace {
+
+const uint32_t DS_SETFONT = 0x40;
+const size_t MAX_TITLE = 255;
+
+// Skips a NUL-terminated UTF-16 string at at; false when it runs past the end.
+bool SkipText(const std::vector<uint8_t>& data, size_t& at, std::u16string* text = nullptr) {
+    for (;;) {
+        if (data.size() - std::min(at, data.size()) < 2) return false;
+        const char16_t unit = static_cast<char16_t>(Get16(data, at));
+        at += 2;
+        if (unit == 0) return true;
+        if (text != nullptr) text->push_back(unit);
+    }
+}
+
+// A menu or class field: 0, 0xFFFF and an ordinal, or a NUL-terminated UTF-16 string.
+bool SkipNameOrOrdinal(const std::vector<uint8_t>& data, size_t& at) {
+    if (data.size() - std::min(at, data.size()) < 2) return false;
+    if (Get16(data, at) == 0xFFFF) {
+        at += 4;
+        return at <= data.size();
+    }
+    return SkipText(data, at);
+}
+
+// Where a dialog template's caption starts and ends (after its NUL), and where its
+// controls start (DWORD-aligned after the font, if any).
+bool FindCaption(const std::vector<uint8_t>& dialog, size_t& start, size_t& end,
+                 size_t& controls, std::u16string& caption) {
+    if (dialog.size() < 18) return false;
+    const bool extended = Get16(dialog, 0) == 1 && Get16(dialog, 2) == 0xFFFF;
+    const uint32_t style = Get32(dialog, extended ? 12 : 0);
+    size_t at = extended ? 26 : 18;
+    if (!SkipNameOrOrdinal(dialog, at) || !SkipNameOrOrdinal(dialog, at)) return false;
+    start = at;
+    if (!SkipText(dialog, at, &caption)) return false;
+    end = at;
+    if ((style & DS_SETFONT) != 0) {  // also part of DS_SHELLFONT
+        at += extended ? 6 : 2;  // point size; for DLGTEMPLATEEX also weight, italic, charset
+        if (!SkipText(dialog, at)) return false;
+    }
+    controls = std::min<size_t>(AlignUp(at, 4), dialog.size());
+    return true;
+}
+
+}  // namespace
+
+std::string CheckTitle(const std::string& text) {
+    std::u16string units;
+    if (text.empty()) return "--title needs a text";
+    if (!Utf8ToUtf16(text, units)) return "--title: the text is not valid UTF-8";
+    if (units.size() > MAX_TITLE) {
+        return "--title: the text is longer than " + std::to_string(MAX_TITLE) + " characters";
+    }
+    for (char16_t unit : units) {
+        if (unit < 0x20 || unit == 0x7F) return "--title: the text holds a control character";
+    }
+    return "";
+}
+
+bool ReadDialogCaption(const std::vector<uint8_t>& dialog, std::string& caption) {
+    size_t start = 0, end = 0, controls = 0;
+    std::u16string text;
+    if (!FindCaption(dialog, start, end, controls, text)) return false;
+    caption = Utf16ToUtf8(text);
+    return true;
+}
+
+bool SetDialogCaption(std::vector<uint8_t>& dialog, const std::string& caption) {
+    size_t start = 0, end = 0, controls = 0;
+    std::u16string old, text;
+    if (!FindCaption(dialog, start, end, controls, old) || !Utf8ToUtf16(caption, text)) return false;
+    std::vector<uint8_t> out(dialog.begin(), dialog.begin() + start);
+    for (char16_t unit : text) Append16(out, unit);
+    Append16(out, 0);
+    out.insert(out.end(), dialog.begin() + end, dialog.begin() + controls);
+    PadTo(out, 4);  // the controls stay DWORD-aligned from the template's start
+    out.insert(out.end(), dialog.begin() + controls, dialog.end());
+    dialog.swap(out);
+    return true;
+}
+
 // --- public: manifest ---
 
 bool IsExecutionLevel(const std::string& level) {
@@ -911,8 +1179,65 @@ bool FindExecutionLevel(const std::string& manifest, size_t& start, size_t& leng
 
 // --- public: branding ---
 
+namespace {
+
+// Replaces the icon group I_1 and its images with images, which take the lowest free
+// icon numbers. False when the stub has no such group.
+bool PlaceIcons(std::vector<Resource>& resources, const std::vector<IconImage>& images) {
+    auto find = [&](uint16_t type, const ResourceName& name) -> Resource* {
+        for (Resource& resource : resources) {
+            if (resource.type.text.empty() && resource.type.id == type && resource.name == name) {
+                return &resource;
+            }
+        }
+        return nullptr;
+    };
+    ResourceName groupName;
+    groupName.text = u"I_1";
+    Resource* group = find(RESOURCE_GROUP_ICON, groupName);
+    std::vector<IconGroupEntry> old;
+    if (group == nullptr || !ParseIconGroup(group->data, old)) return false;
+    const uint16_t language = group->language;
+    const uint32_t codePage = group->codePage;
+    resources.erase(std::remove_if(resources.begin(), resources.end(), [&](const Resource& r) {
+        if (!r.type.text.empty() || r.type.id != RESOURCE_ICON || !r.name.text.empty()) return false;
+        return std::any_of(old.begin(), old.end(),
+                           [&](const IconGroupEntry& e) { return e.id == r.name.id; });
+    }), resources.end());
+    std::vector<uint8_t> groupData;
+    Append16(groupData, 0);
+    Append16(groupData, 1);
+    Append16(groupData, static_cast<uint32_t>(images.size()));
+    ResourceName iconName;
+    iconName.id = 1;
+    for (const IconImage& image : images) {
+        while (find(RESOURCE_ICON, iconName) != nullptr) ++iconName.id;
+        Resource icon;
+        icon.type.id = RESOURCE_ICON;
+        icon.name = iconName;
+        icon.language = language;
+        icon.codePage = codePage;
+        icon.data = image.data;
+        resources.push_back(icon);
+        // Windows draws at most 32 bits per pixel; a deeper PNG is listed as 32.
+        const unsigned bits = image.converted ? 32 : std::min(image.bitCount, 32u);
+        groupData.push_back(static_cast<uint8_t>(image.width));
+        groupData.push_back(static_cast<uint8_t>(image.height));
+        groupData.push_back(static_cast<uint8_t>(bits < 8 ? 1u << bits : 0));
+        groupData.push_back(0);
+        Append16(groupData, 1);
+        Append16(groupData, bits);
+        Append32(groupData, static_cast<uint32_t>(image.data.size()));
+        Append16(groupData, iconName.id);
+    }
+    find(RESOURCE_GROUP_ICON, groupName)->data = groupData;
+    return true;
+}
+
+}  // namespace
+
 bool BrandStub(std::vector<uint8_t>& stub, const Branding& branding, size_t stubSize,
-               std::string& error) {
+               std::string& error, std::string* iconReport) {
     std::vector<Resource> resources;
     if (!ReadResources(stub, resources, error)) {
         error = "the stub: " + error;
@@ -928,62 +1253,21 @@ bool BrandStub(std::vector<uint8_t>& stub, const Branding& branding, size_t stub
         return nullptr;
     };
 
-    if (!branding.iconPath.empty()) {
-        std::vector<IconImage> images;
-        if (!ParseIcoFile(branding.icon, images, error)) {
-            error = branding.iconPath + ": " + error;
-            return false;
-        }
-        ResourceName groupName;
-        groupName.text = u"I_1";
-        Resource* group = find(RESOURCE_GROUP_ICON, &groupName);
-        std::vector<IconGroupEntry> old;
-        if (group == nullptr || !ParseIconGroup(group->data, old)) {
-            error = "the stub has no icon group I_1 to replace";
-            return false;
-        }
-        const uint16_t language = group->language;
-        const uint32_t codePage = group->codePage;
-        // The old group's images go; the new ones take the lowest free numbers.
-        resources.erase(std::remove_if(resources.begin(), resources.end(), [&](const Resource& r) {
-            if (!r.type.text.empty() || r.type.id != RESOURCE_ICON || !r.name.text.empty()) return false;
-            return std::any_of(old.begin(), old.end(),
-                               [&](const IconGroupEntry& e) { return e.id == r.name.id; });
-        }), resources.end());
-        std::vector<uint8_t> groupData;
-        Append16(groupData, 0);
-        Append16(groupData, 1);
-        Append16(groupData, static_cast<uint32_t>(images.size()));
-        ResourceName iconName;
-        iconName.id = 1;
-        for (const IconImage& image : images) {
-            while (find(RESOURCE_ICON, &iconName) != nullptr) ++iconName.id;
-            Resource icon;
-            icon.type.id = RESOURCE_ICON;
-            icon.name = iconName;
-            icon.language = language;
-            icon.codePage = codePage;
-            icon.data = image.data;
-            resources.push_back(icon);
-            groupData.push_back(static_cast<uint8_t>(image.width));
-            groupData.push_back(static_cast<uint8_t>(image.height));
-            groupData.push_back(image.bitCount == 4 ? 16 : 0);
-            groupData.push_back(0);
-            Append16(groupData, 1);
-            Append16(groupData, image.bitCount);
-            Append32(groupData, static_cast<uint32_t>(image.data.size()));
-            Append16(groupData, iconName.id);
-        }
-        find(RESOURCE_GROUP_ICON, &groupName)->data = groupData;
-    }
-
-    if (!branding.versionInfo.empty()) {
+    const int language = branding.versionLanguage >= 0 ? branding.versionLanguage
+                         : branding.versionInfo.empty() ? -1 : static_cast<int>(US_ENGLISH);
+    if (!branding.versionInfo.empty() || language >= 0) {
         Resource* version = find(RESOURCE_VERSION, nullptr);
         if (version == nullptr) {
             error = "the stub has no version block";
             return false;
         }
-        if (!ApplyVersionInfo(version->data, branding.versionInfo, error)) return false;
+        if (!ApplyVersionInfo(version->data, branding.versionInfo, language, error)) return false;
+        // The resource's own language follows, unless another version block has it.
+        const bool taken = std::any_of(resources.begin(), resources.end(), [&](const Resource& r) {
+            return &r != version && r.type == version->type && r.name == version->name &&
+                   r.language == language;
+        });
+        if (language >= 0 && !taken) version->language = static_cast<uint16_t>(language);
     }
 
     if (!branding.executionLevel.empty()) {
@@ -999,8 +1283,62 @@ bool BrandStub(std::vector<uint8_t>& stub, const Branding& branding, size_t stub
         manifest->data.assign(text.begin(), text.end());
     }
 
-    size_t overBy = 0;
-    return WriteResources(stub, resources, stubSize, error, overBy);
+    if (!branding.title.empty()) {
+        // Every language's progress dialog gets the caption.
+        ResourceName dialogName;
+        dialogName.text = u"D_MAIN";
+        bool found = false;
+        for (Resource& resource : resources) {
+            if (!resource.type.text.empty() || resource.type.id != RESOURCE_DIALOG ||
+                !(resource.name == dialogName)) {
+                continue;
+            }
+            if (!SetDialogCaption(resource.data, branding.title)) {
+                error = "the stub's progress dialog D_MAIN is damaged";
+                return false;
+            }
+            found = true;
+        }
+        if (!found) {
+            error = "the stub has no progress dialog D_MAIN to set the title of";
+            return false;
+        }
+    }
+
+    std::vector<IconImage> icons;
+    std::vector<std::string> leftOut;
+    if (!branding.iconPath.empty()) {
+        std::vector<IconImage> images;
+        if (!ParseIcoFile(branding.icon, images, error) ||
+            !ChooseIconImages(images, icons, leftOut, error)) {
+            error = branding.iconPath + ": " + error;
+            return false;
+        }
+    }
+    for (;;) {
+        std::vector<Resource> placed = resources;
+        if (!branding.iconPath.empty() && !PlaceIcons(placed, icons)) {
+            error = "the stub has no icon group I_1 to replace";
+            return false;
+        }
+        size_t overBy = 0;
+        std::vector<uint8_t> image = stub;
+        if (WriteResources(image, placed, stubSize, error, overBy)) {
+            stub.swap(image);
+            break;
+        }
+        // The optional images go first when the stub has no room for them.
+        const auto optional = std::find_if(icons.begin(), icons.end(),
+                                           [](const IconImage& icon) { return icon.optional; });
+        if (overBy == 0 || optional == icons.end()) return false;
+        leftOut.push_back(ImageText(*optional) + ": no room left in the stub (it would be " +
+                          std::to_string(overBy) + " bytes over with it)");
+        icons.erase(optional);
+    }
+    if (iconReport != nullptr && !branding.iconPath.empty()) {
+        *iconReport = DescribeIconChoice(icons, leftOut);
+    }
+    return true;
 }
 
 bool DescribeStub(const std::vector<uint8_t>& stub, StubDescription& description,
@@ -1020,6 +1358,9 @@ bool DescribeStub(const std::vector<uint8_t>& stub, StubDescription& description
             }
         } else if (resource.type.id == RESOURCE_GROUP_ICON && resource.name.text == u"I_1") {
             ParseIconGroup(resource.data, description.icons);
+        } else if (resource.type.id == RESOURCE_DIALOG && resource.name.text == u"D_MAIN" &&
+                   description.title.empty()) {
+            ReadDialogCaption(resource.data, description.title);
         }
     }
     return true;

@@ -12,6 +12,7 @@
 #include <vector>
 
 const uint16_t RESOURCE_ICON = 3;
+const uint16_t RESOURCE_DIALOG = 5;
 const uint16_t RESOURCE_STRING = 6;
 const uint16_t RESOURCE_GROUP_ICON = 14;
 const uint16_t RESOURCE_VERSION = 16;
@@ -51,15 +52,31 @@ uint32_t PeChecksum(const std::vector<uint8_t>& image);
 // --- icons ---
 
 struct IconImage {
-    unsigned width = 0, height = 0, bitCount = 0;
+    unsigned index = 0;  // 1 for the file's first image
+    unsigned width = 0, height = 0;
+    unsigned bitCount = 0;  // bits per pixel, from the image's own header
     bool png = false;
-    std::vector<uint8_t> data;  // the image as stored in the .ico file
+    std::string problem;    // why the image cannot be used at all, or ""
+    bool converted = false; // data was turned into a 32-bit bitmap
+    bool optional = false;  // taken only where the stub has room left (48x48)
+    std::vector<uint8_t> data;  // the image as stored in the .ico file, or converted
 };
 
-// The images of an .ico file. Only 16x16 and 32x32 images at 4, 8 or 32 bits per pixel
-// (bitmap or PNG) are accepted; false with the reason otherwise.
+// Every image of an .ico file, described from its own header (a damaged one has its
+// problem set). False with the reason when the file is not an icon file.
 bool ParseIcoFile(const std::vector<uint8_t>& file, std::vector<IconImage>& images,
                   std::string& error);
+
+// What the setup takes from an icon file's images: the best 32x32 and 16x16 image
+// (more bits per pixel first, 1, 16 and 24 bpp bitmaps converted to 32 bpp, PNG kept as
+// PNG), then a 48x48 one marked optional; leftOut names the others and why. False with
+// the reason when no 16x16 or 32x32 image can be made.
+bool ChooseIconImages(const std::vector<IconImage>& images, std::vector<IconImage>& chosen,
+                      std::vector<std::string>& leftOut, std::string& error);
+
+// "took image 2 (32x32, 32 bpp), ...; left out image 1 (...): why; ..."
+std::string DescribeIconChoice(const std::vector<IconImage>& chosen,
+                               const std::vector<std::string>& leftOut);
 
 struct IconGroupEntry {
     unsigned width = 0, height = 0, colorCount = 0, planes = 0, bitCount = 0;
@@ -73,6 +90,7 @@ bool ParseIconGroup(const std::vector<uint8_t>& data, std::vector<IconGroupEntry
 
 struct VersionInfo {
     std::vector<std::pair<std::string, std::string>> strings;  // UTF-8, in stored order
+    std::string language;                                     // of the strings: "0409"
     uint32_t fileVersion[2] = {0, 0};                         // most, least significant
     uint32_t productVersion[2] = {0, 0};
 };
@@ -86,6 +104,11 @@ extern const char* const VERSION_KEYS[9];
 std::string CheckVersionArgument(const std::string& argument, std::string& key,
                                  std::string& value);
 
+// --version-language: a language id of four hex digits ("0409"); "" or what is wrong.
+std::string ParseVersionLanguage(const char* text, unsigned& language);
+
+const unsigned US_ENGLISH = 0x0409;
+
 // "a.b.c.d" (one to four numbers up to 65535; missing ones are 0) as two words.
 bool ParseDottedVersion(const std::string& text, uint32_t words[2]);
 
@@ -96,6 +119,17 @@ bool IsExecutionLevel(const std::string& level);
 // Where the level attribute's value of requestedExecutionLevel lies in manifest.
 bool FindExecutionLevel(const std::string& manifest, size_t& start, size_t& length);
 
+// --- dialog ---
+
+// --title: "" when text can be the progress window's caption, else what is wrong.
+std::string CheckTitle(const std::string& text);
+
+// The caption of a dialog template (DLGTEMPLATE or DLGTEMPLATEEX), as UTF-8.
+bool ReadDialogCaption(const std::vector<uint8_t>& dialog, std::string& caption);
+
+// Sets the caption of a dialog template; false when the template is damaged.
+bool SetDialogCaption(std::vector<uint8_t>& dialog, const std::string& caption);
+
 // --- branding ---
 
 struct Branding {
@@ -103,21 +137,27 @@ struct Branding {
     std::vector<uint8_t> icon;                                     // the .ico file's bytes
     std::vector<std::pair<std::string, std::string>> versionInfo;  // checked KEY, VALUE
     std::string executionLevel;                                    // "" keeps it
+    std::string title;             // the progress window's caption; "" keeps it
+    int versionLanguage = -1;      // of the version strings; -1: US English when any
+                                   // string is given, else kept
     bool Empty() const {
-        return iconPath.empty() && versionInfo.empty() && executionLevel.empty();
+        return iconPath.empty() && versionInfo.empty() && executionLevel.empty() &&
+               title.empty() && versionLanguage < 0;
     }
 };
 
 // Rebuilds stub with the branding and pads it to stubSize bytes. False with a message
 // when an input is unusable or the result would not fit (then stub is unchanged).
+// iconReport, when given, says which of the icon's images were taken and left out.
 bool BrandStub(std::vector<uint8_t>& stub, const Branding& branding, size_t stubSize,
-               std::string& error);
+               std::string& error, std::string* iconReport = nullptr);
 
 // What a stub carries: version information, execution level, icon group I_1.
 struct StubDescription {
     bool hasVersion = false;
     VersionInfo version;
     std::string executionLevel;
+    std::string title;  // the progress window's caption ("" when there is no D_MAIN)
     std::vector<IconGroupEntry> icons;
 };
 

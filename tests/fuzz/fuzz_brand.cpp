@@ -195,6 +195,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     Branding branding;
     branding.iconPath = "fuzz.ico";
     std::vector<std::pair<unsigned, unsigned>> expectedImages;  // size, depth
+    std::vector<bool> pngImages;
     if (mode & 1) {
         const size_t length = at + 2 <= size ? (data[at] | data[at + 1] << 8) : 0;
         at += 2;
@@ -210,6 +211,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             images.push_back(data[at] & 8 ? PngImage(imageSize, bits, 64u * data[at + 1])
                                           : BmpImage(imageSize, bits));
             expectedImages.emplace_back(imageSize, bits);
+            pngImages.push_back((data[at] & 8) != 0);
         }
         Add(branding.icon, 0, 2), Add(branding.icon, 1, 2), Add(branding.icon, static_cast<uint32_t>(images.size()), 2);
         size_t offset = 6 + 16 * images.size();
@@ -258,10 +260,25 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     StubDescription description;
     if (!DescribeStub(branded, description, error)) Broken("branded program unreadable: " + error);
     if (!(mode & 1) && !expectedImages.empty()) {
-        if (description.icons.size() != expectedImages.size()) Broken("icon count");
-        for (size_t k = 0; k < expectedImages.size(); ++k) {
-            if (description.icons[k].width != expectedImages[k].first ||
-                description.icons[k].bitCount != expectedImages[k].second) {
+        // One image per size, 32x32 first: the deepest, a bitmap before a PNG, the
+        // first of equals.
+        std::vector<std::pair<unsigned, unsigned>> taken;
+        for (unsigned wanted : {32u, 16u}) {
+            int best = -1;
+            for (size_t k = 0; k < expectedImages.size(); ++k) {
+                if (expectedImages[k].first != wanted) continue;
+                if (best < 0 || expectedImages[k].second > expectedImages[best].second ||
+                    (expectedImages[k].second == expectedImages[best].second &&
+                     pngImages[best] && !pngImages[k])) {
+                    best = static_cast<int>(k);
+                }
+            }
+            if (best >= 0) taken.push_back(expectedImages[best]);
+        }
+        if (description.icons.size() != taken.size()) Broken("icon count");
+        for (size_t k = 0; k < taken.size(); ++k) {
+            if (description.icons[k].width != taken[k].first ||
+                description.icons[k].bitCount != taken[k].second) {
                 Broken("icon entry");
             }
         }

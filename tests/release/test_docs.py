@@ -122,12 +122,15 @@ def compare(problems, what, in_help, in_page):
 
 VALUES = [('pack', '--method', {'lh6', 'lh5', 'lh0'}), ('pack', '--codepage', {'932', '1252'}),
           ('list', '--codepage', {'932', '1252'}), ('list', '--format', {'plain', 'json'}),
-          ('pack', '--execution-level', {'asInvoker', 'highestAvailable', 'requireAdministrator'})]
+          ('pack', '--execution-level', {'asInvoker', 'highestAvailable', 'requireAdministrator'}),
+          ('pack', '--version-language', {'0409', '0411'})]
 
 
 def complete(script, words, directory):
-    """What the completion offers for `words` (the last one is being completed)."""
-    program = ('source "$1"; shift; COMP_WORDS=("$@"); COMP_CWORD=$(($# - 1)); '
+    """What the completion offers for `words` (the last one is being completed);
+    "(nospace)" when it asks bash to add no space after its word."""
+    program = ('compopt() { [[ $* == *nospace* ]] && echo "(nospace)"; return 0; }; '
+               'source "$1"; shift; COMP_WORDS=("$@"); COMP_CWORD=$(($# - 1)); '
                'COMP_LINE="$*"; COMP_POINT=${#COMP_LINE}; _vorpanex; '
                'printf "%s\\n" "${COMPREPLY[@]}"')
     result = subprocess.run(['bash', '--norc', '--noprofile', '-c', program, 'bash', script]
@@ -145,7 +148,7 @@ def check_completion(tool, script):
     main_help = run([tool, '--help'])
     problems = []
     with tempfile.TemporaryDirectory(prefix='vorpanex-completion-') as directory:
-        for name in ('setup.exe', 'OLD.EXE', 'files.lzh', 'notes.txt'):
+        for name in ('setup.exe', 'OLD.EXE', 'files.lzh', 'notes.txt', 'hanabi.ico'):
             open(os.path.join(directory, name), 'w').close()
         os.mkdir(os.path.join(directory, 'out'))
 
@@ -172,7 +175,12 @@ def check_completion(tool, script):
         for verb in sorted(verbs - {'pack'}):
             expect([verb, ''], setups)
         expect(['pack', '--output', '=', 's'], {'setup.exe'})
-        expect(['pack', '-o', 'x', ''], setups | {'notes.txt'})
+        expect(['pack', '-o', 'x', ''], setups | {'notes.txt', 'hanabi.ico'})
+        expect(['pack', '--icon', ''], {'hanabi.ico', 'out'})
+        expect(['pack', '--version-info', 'Comp'], {'CompanyName=', '(nospace)'})
+        expect(['pack', '--version-info', '=', 'Prod'],
+               {'ProductName=', 'ProductVersion=', '(nospace)'})
+        expect(['pack', '--version-info', 'CompanyName', '=', 'Ha'], set())
         expect(['extract', 'setup.exe', '--directory', '=', ''], {'out'})
         expect(['test', '--', '-'], set())   # after --, only files
         # The values offered for an option are the ones its verb's --help names.

@@ -39,7 +39,8 @@ std::vector<uint8_t> IconImageBytes(const ImageSpec& image) {
     std::vector<uint8_t> out;
     if (image.png) {
         const uint8_t head[] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n', 0, 0, 0, 13,
-                                'I', 'H', 'D', 'R', 0, 0, 0, uint8_t(image.size), 0, 0, 0,
+                                'I', 'H', 'D', 'R', 0, 0, uint8_t(image.size >> 8),
+                                uint8_t(image.size), 0, 0, uint8_t(image.size >> 8),
                                 uint8_t(image.size), uint8_t(image.bits == 32 ? 8 : image.bits),
                                 uint8_t(image.bits == 32 ? 6 : 3), 0, 0, 0};
         out.assign(head, head + sizeof head);
@@ -114,6 +115,10 @@ struct BrandCase {
     std::vector<std::pair<std::string, std::string>> version;
     std::string level;
     uint32_t fileVersion[2], productVersion[2];  // expected fixed info
+    std::vector<ImageSpec> taken = {};  // the images expected in the group; {}: icon
+    std::string title = "";
+    int language = -1;
+    const char* listedLanguage = "0411";  // the version strings' language read back
 };
 
 TEST(BrandStub, ResourcesReadBackAsGiven) {
@@ -132,25 +137,45 @@ TEST(BrandStub, ResourcesReadBackAsGiven) {
          {stubFile[0], stubFile[1]}, {stubProduct[0], stubProduct[1]}},
         {"PNG 32 bpp and 256-colour bitmap", {{32, 32, true, 200}, {16, 8, false, 0}}, {}, "",
          {stubFile[0], stubFile[1]}, {stubProduct[0], stubProduct[1]}},
-        {"six images at every depth", {{32, 32, true, 0}, {16, 32, false, 0}, {32, 8, false, 0},
-                                       {16, 8, false, 0}, {32, 4, false, 0}, {16, 4, true, 0}},
-         {}, "", {stubFile[0], stubFile[1]}, {stubProduct[0], stubProduct[1]}},
+        {"six images at every depth: the deepest of each size, a bitmap before a PNG",
+         {{32, 8, false, 0}, {16, 4, true, 0}, {32, 32, true, 0}, {16, 32, false, 0},
+          {32, 32, false, 0}, {16, 8, false, 0}},
+         {}, "", {stubFile[0], stubFile[1]}, {stubProduct[0], stubProduct[1]},
+         {{32, 32, false, 0}, {16, 32, false, 0}}},
+        {"a 48x48 PNG where room is left, a 256x256 PNG left out",
+         {{16, 32, false, 0}, {48, 32, true, 2000}, {256, 32, true, 0}, {32, 32, false, 0}},
+         {}, "", {stubFile[0], stubFile[1]}, {stubProduct[0], stubProduct[1]},
+         {{32, 32, false, 0}, {16, 32, false, 0}, {48, 32, true, 2000}}},
+        {"a 48x48 bitmap without room left out", {{48, 32, false, 0}, {32, 32, false, 0},
+                                                  {16, 32, false, 0}},
+         {}, "", {stubFile[0], stubFile[1]}, {stubProduct[0], stubProduct[1]},
+         {{32, 32, false, 0}, {16, 32, false, 0}}},
         {"version strings, new and replaced keys",
          {}, {{"CompanyName", "Hanabi Soft K.K."}, {"FileDescription", "Hanabi セットアップ"},
               {"LegalCopyright", "(c) 2026 Hanabi 🎆"}}, "",
-         {stubFile[0], stubFile[1]}, {stubProduct[0], stubProduct[1]}},
+         {stubFile[0], stubFile[1]}, {stubProduct[0], stubProduct[1]}, {}, "", -1, "0409"},
+        {"title and a named language", {}, {{"CompanyName", "花火ソフト"}}, "",
+         {stubFile[0], stubFile[1]}, {stubProduct[0], stubProduct[1]}, {},
+         "花火ペイント セットアップ", 0x0411, "0411"},
+        {"a title of the longest length, language alone", {}, {}, "",
+         {stubFile[0], stubFile[1]}, {stubProduct[0], stubProduct[1]}, {},
+         std::string(255, 'W'), 0x0407, "0407"},
         {"dotted versions set the fixed info", {},
          {{"FileVersion", "2.3.40.65535"}, {"ProductVersion", "7.1"}}, "",
-         {0x00020003, 0x0028FFFF}, {0x00070001, 0}},
+         {0x00020003, 0x0028FFFF}, {0x00070001, 0}, {}, "", -1, "0409"},
         {"execution level only", {}, {}, "asInvoker",
          {stubFile[0], stubFile[1]}, {stubProduct[0], stubProduct[1]}},
         {"everything at once", {{32, 32, true, 3000}, {16, 32, false, 0}},
          {{"ProductName", "Hanabi"}, {"FileVersion", "1.2.3.4"}, {"Comments", ""}},
-         "requireAdministrator", {0x00010002, 0x00030004}, {stubProduct[0], stubProduct[1]}},
+         "requireAdministrator", {0x00010002, 0x00030004}, {stubProduct[0], stubProduct[1]},
+         {}, "Hanabi Paint Setup", -1, "0409"},
     };
     for (const BrandCase& c : cases) {
         SCOPED_TRACE(c.what);
-        const Branding branding = MakeBranding(c.icon, c.version, c.level);
+        Branding branding = MakeBranding(c.icon, c.version, c.level);
+        branding.title = c.title;
+        branding.versionLanguage = c.language;
+        const std::vector<ImageSpec>& taken = c.taken.empty() ? c.icon : c.taken;
         std::vector<uint8_t> branded = stub;
         ASSERT_TRUE(BrandStub(branded, branding, STUB_SIZE, error)) << error;
         ASSERT_EQ(STUB_SIZE, branded.size());
@@ -162,15 +187,15 @@ TEST(BrandStub, ResourcesReadBackAsGiven) {
         ASSERT_TRUE(DescribeStub(branded, description, error)) << error;
         const std::vector<Resource> icons = Select(after, RESOURCE_ICON);
         if (!c.icon.empty()) {
-            ASSERT_EQ(c.icon.size(), description.icons.size());
-            ASSERT_EQ(c.icon.size(), icons.size()) << "old images left behind";
-            for (size_t k = 0; k < c.icon.size(); ++k) {
+            ASSERT_EQ(taken.size(), description.icons.size());
+            ASSERT_EQ(taken.size(), icons.size()) << "old images left behind";
+            for (size_t k = 0; k < taken.size(); ++k) {
                 const IconGroupEntry& entry = description.icons[k];
-                EXPECT_EQ(c.icon[k].size, entry.width);
-                EXPECT_EQ(c.icon[k].size, entry.height);
-                EXPECT_EQ(c.icon[k].bits, entry.bitCount);
-                EXPECT_EQ(c.icon[k].bits == 4 ? 16u : 0u, entry.colorCount);
-                const std::vector<uint8_t> image = IconImageBytes(c.icon[k]);
+                EXPECT_EQ(taken[k].size, entry.width);
+                EXPECT_EQ(taken[k].size, entry.height);
+                EXPECT_EQ(taken[k].bits, entry.bitCount);
+                EXPECT_EQ(taken[k].bits == 4 ? 16u : 0u, entry.colorCount);
+                const std::vector<uint8_t> image = IconImageBytes(taken[k]);
                 EXPECT_EQ(image.size(), entry.bytes);
                 bool found = false;
                 for (const Resource& icon : icons) {
@@ -183,8 +208,11 @@ TEST(BrandStub, ResourcesReadBackAsGiven) {
             EXPECT_TRUE(Select(before, RESOURCE_GROUP_ICON)[0].data ==
                         Select(after, RESOURCE_GROUP_ICON)[0].data);
         }
-        // The string tables and the dialog are untouched.
-        for (uint16_t type : {RESOURCE_STRING, uint16_t(5)}) {
+        // The progress window's caption, the version strings' language.
+        EXPECT_EQ(c.title.empty() ? "Setup is Self-Extracting" : c.title, description.title);
+        EXPECT_EQ(c.listedLanguage, description.version.language);
+        // The string tables and (without a title) the dialog are untouched.
+        for (uint16_t type : {RESOURCE_STRING, uint16_t(c.title.empty() ? 5 : 6)}) {
             const std::vector<Resource> old = Select(before, type), now = Select(after, type);
             ASSERT_EQ(old.size(), now.size());
             for (size_t k = 0; k < old.size(); ++k) {
@@ -281,10 +309,11 @@ TEST(BrandStub, RefusesWhatDoesNotFitOrIsNotAnIcon) {
     } cases[] = {
         {"a PNG too large for the stub", IcoFile({{32, 32, true, 20000}}), "bytes over"},
         {"48x48", IcoFile({{48, 32, false, 0}}), "48x48, 32 bpp"},
-        {"24 bpp", IcoFile({{32, 24, false, 0}}), "32x32, 24 bpp"},
-        {"a 16-bit PNG", [] { auto i = IcoFile({{32, 32, true, 0}}); i[6 + 16 + 24] = 16; return i; }(),
-         "cannot be used"},
-        {"a bitmap cut short", truncated, "lies beyond its end"},
+        {"only sizes the setup does not use", IcoFile({{24, 32, false, 0}, {256, 32, true, 0}}),
+         "no 16x16 or 32x32 image can be made"},
+        {"a PNG of an impossible depth", [] { auto i = IcoFile({{32, 32, true, 0}}); i[6 + 16 + 24] = 3; return i; }(),
+         "impossible colour type"},
+        {"a bitmap cut short", truncated, "beyond the file's end"},
         {"a directory without images", headerOnly, "cut off"},
         {"a cursor file", [] { auto i = IcoFile({{32, 4, false, 0}}); i[2] = 2; return i; }(),
          "not an icon file"},
@@ -332,6 +361,59 @@ TEST(BrandStub, VersionArguments) {
         } else {
             EXPECT_NE(std::string::npos, problem.find(row.problem)) << row.argument << ": " << problem;
         }
+    }
+}
+
+}  // namespace
+
+namespace {
+
+// Bitmaps at depths the setup does not take become 32-bit ones: each pixel's colour
+// kept, alpha opaque where the AND mask is 0 and clear where it is 1, the mask kept.
+TEST(IconImages, ConvertedTo32BitsWithAlphaFromTheMask) {
+    struct Row {
+        unsigned bits;
+        std::vector<uint8_t> palette, pixel;  // the first pixel's stored bytes
+        uint32_t bgr;                         // what it becomes
+    } rows[] = {
+        {24, {}, {0x10, 0x80, 0xF0}, 0xF08010},
+        {16, {}, {0xFF, 0x7F}, 0xFFFFFF},            // 0x7FFF: white in 5-5-5
+        {16, {}, {0x1F, 0x00}, 0x0000FF},            // blue's five bits only
+        {1, {0, 0, 0, 0, 0x33, 0x66, 0x99, 0}, {0x80}, 0x996633},  // index 1
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.bits);
+        const size_t colourRow = (16 * row.bits + 31) / 32 * 4;
+        std::vector<uint8_t> image;
+        Put32(image, 40), Put32(image, 16), Put32(image, 32);
+        image.push_back(1), image.push_back(0), image.push_back(uint8_t(row.bits)), image.push_back(0);
+        image.resize(40, 0);
+        image.insert(image.end(), row.palette.begin(), row.palette.end());
+        const size_t pixels = image.size();
+        image.resize(pixels + colourRow * 16 + 4 * 16, 0);
+        std::copy(row.pixel.begin(), row.pixel.end(), image.begin() + pixels);
+        image[pixels + colourRow * 16 + 4 * 15] = 0x80;  // the top row's first pixel: clear
+
+        std::vector<uint8_t> ico = {0, 0, 1, 0, 1, 0, 16, 16, 0, 0, 1, 0, uint8_t(row.bits), 0};
+        Put32(ico, static_cast<uint32_t>(image.size()));
+        Put32(ico, 22);
+        ico.insert(ico.end(), image.begin(), image.end());
+        std::vector<IconImage> images, chosen;
+        std::vector<std::string> leftOut;
+        std::string error;
+        ASSERT_TRUE(ParseIcoFile(ico, images, error)) << error;
+        ASSERT_TRUE(ChooseIconImages(images, chosen, leftOut, error)) << error;
+        ASSERT_EQ(1u, chosen.size());
+        const std::vector<uint8_t>& out = chosen[0].data;
+        EXPECT_TRUE(chosen[0].converted);
+        ASSERT_EQ(40u + 16 * 16 * 4 + 4 * 16, out.size());
+        EXPECT_EQ(32u, out[14]);
+        EXPECT_EQ(row.bgr, out[40] | out[41] << 8 | uint32_t(out[42]) << 16);
+        EXPECT_EQ(255, out[43]) << "an opaque pixel";
+        EXPECT_EQ(0, out[40 + 15 * 64 + 3]) << "a pixel the mask clears";
+        EXPECT_EQ(0x80, out[40 + 16 * 64 + 4 * 15]) << "the mask is kept";
+        EXPECT_NE(std::string::npos, DescribeIconChoice(chosen, leftOut).find(
+            "(16x16, " + std::to_string(row.bits) + " bpp, converted to 32 bpp)"));
     }
 }
 
