@@ -296,6 +296,12 @@ def case_branded(case, wine):
     check(run.report.get('progress_icon') == '32x32 20A060',
           'the progress window shows %s, not the vendor\'s icon' % run.report.get('progress_icon'))
     check(not run.leaked, 'left behind: %s' % run.leaked)
+    # The vendor's title on the progress window (its dialog template rewritten).
+    title = 'Hanabi Paint Setup'
+    path = case.packed_setup([setup, bulk], options=['--title', title])
+    run = case.run(wine, path, ['window:' + title], exit_code=0).finish()
+    check(run.report.get('window') == title, 'no window titled %s: %s' % (title, run.report))
+    check(run.exit_code() == '0', 'titled: exit code %s, expected 0' % run.exit_code())
 
 
 def case_folders(case, wine):
