@@ -45,6 +45,26 @@ uint16_t AddToCrc(uint16_t crc, uint8_t byte) {
     return static_cast<uint16_t>(Crc16Table[0][(crc ^ byte) & 0xFF] ^ (crc >> 8));
 }
 
+// A level-2 header of exactly 256 bytes starts with a 0 byte, as the end marker does;
+// other archivers read it as a header. It is one when the size's high byte is 1 and
+// the fixed fields that follow are a level-2 header's ("-l?x-" and level 2). Otherwise
+// the 0 byte is the end marker: the bytes looked at beyond it are given back to the
+// count (nothing is read after the end). A 0 byte has been read, not the file's end.
+bool LevelTwoHeaderOf256Bytes() {
+    ExtractionState& state = extractionState;
+    const uint32_t consumed = archiveReader.consumedBytes;
+    state.headerSum = archiveReader.ReadByte();
+    if (state.headerSum == 1) ReadHeaderBytes(state.headerBuffer, COMMON_FIELDS);
+    const uint8_t* fields = state.headerBuffer;
+    if (state.headerSum == 1 && !archiveReader.atEnd && fields[0] == '-' && fields[1] == 'l' &&
+        fields[4] == '-' && fields[LEVEL_OFFSET] == 2) {
+        return true;
+    }
+    archiveReader.consumedBytes = consumed;
+    archiveReader.atEnd = 0;
+    return false;
+}
+
 }  // namespace
 
 void BuildCrcTable() {
@@ -184,9 +204,13 @@ int ReadMemberHeader() {
     ExtractionState& state = extractionState;
     state.headerOffset = state.archiveOffset + archiveReader.consumedBytes;
     state.headerSize = archiveReader.ReadByte();
-    if (state.headerSize == 0) return 0;
-    state.headerSum = archiveReader.ReadByte();
-    ReadHeaderBytes(state.headerBuffer, COMMON_FIELDS);
+    if (state.headerSize == 0 && (archiveReader.atEnd || !LevelTwoHeaderOf256Bytes())) {
+        return 0;
+    }
+    if (state.headerSize != 0) {
+        state.headerSum = archiveReader.ReadByte();
+        ReadHeaderBytes(state.headerBuffer, COMMON_FIELDS);
+    }
     // A header cut short by the end of the file would be judged partly on the bytes
     // of the header before it; it is refused as a whole.
     if (archiveReader.atEnd) return FailHeader(FAILURE_BAD_HEADER);

@@ -133,8 +133,9 @@ std::string Shown(const std::string& stored) {
                             converted);
 }
 
+// A path under DIR for a message, its control characters escaped.
 std::string Quoted(const std::string& relative) {
-    return run.options->directory + "/" + relative;
+    return EscapeForTerminal(run.options->directory + "/" + relative);
 }
 
 // Puts a member that came out whole in place: its file replaces whatever is at its
@@ -183,12 +184,13 @@ bool PrepareDirectory(const std::string& directory) {
     struct stat info;
     if (stat(directory.c_str(), &info) != 0) {
         if (mkdir(directory.c_str(), 0755) != 0) {
-            fprintf(stderr, "vorpanex extract: cannot create %s: %s\n", directory.c_str(),
-                    strerror(errno));
+            fprintf(stderr, "vorpanex extract: cannot create %s: %s\n",
+                    EscapeForTerminal(directory).c_str(), strerror(errno));
             return false;
         }
     } else if (!S_ISDIR(info.st_mode)) {
-        fprintf(stderr, "vorpanex extract: %s is not a directory\n", directory.c_str());
+        fprintf(stderr, "vorpanex extract: %s is not a directory\n",
+                EscapeForTerminal(directory).c_str());
         return false;
     }
     return true;
@@ -262,8 +264,8 @@ int RemoveEntry(const char* path, const struct stat*, int type, struct FTW*) {
 // Removes the private folder and whatever a failure left in it (links not followed).
 void RemoveTree(const std::string& path) {
     if (nftw(path.c_str(), RemoveEntry, 16, FTW_DEPTH | FTW_PHYS) != 0) {
-        fprintf(stderr, "vorpanex extract: could not remove %s: %s\n", path.c_str(),
-                strerror(errno));
+        fprintf(stderr, "vorpanex extract: could not remove %s: %s\n",
+                EscapeForTerminal(path).c_str(), strerror(errno));
     }
 }
 
@@ -284,7 +286,7 @@ void ReportFailure(const char* verb, const char* path, const std::string& direct
         cause += ": " + run.createError;
     } else if ((failure == FAILURE_CREATE || failure == FAILURE_WRITE) &&
                extractionSystemError != 0) {
-        cause += " " + directory + "/" + Shown(CurrentPath()) + ": " +
+        cause += " " + EscapeForTerminal(directory) + "/" + Shown(CurrentPath()) + ": " +
                  strerror(static_cast<int>(extractionSystemError));
     }
     if (failure == FAILURE_NAME && run.options->codePage == 0 &&
@@ -443,25 +445,27 @@ struct ExtractionPlace {
 };
 
 // Tests or extracts one FILE; the exit status.
-int RunOne(const char* verb, const ExtractOptions& options, const char* path) {
+int RunOne(const char* verb, const ExtractOptions& options, const char* file) {
+    const std::string shownFile = EscapeForTerminal(file);
+    const char* path = shownFile.c_str();  // for messages
     run = RunReport();
     run.options = &options;
-    const long offset = ArchiveOffsetOf(verb, path);
+    const long offset = ArchiveOffsetOf(verb, file);
     if (offset < 0) return EXIT_BAD_ARCHIVE;
 
     ExtractionPlace place;
     if (options.extracting) {
-        const std::string error = place.Enter(options.directory, path);
+        const std::string error = place.Enter(options.directory, file);
         if (!error.empty()) {
             place.Leave();
-            fprintf(stderr, "vorpanex extract: %s\n", error.c_str());
+            fprintf(stderr, "vorpanex extract: %s\n", EscapeForTerminal(error).c_str());
             return EXIT_BAD_ARCHIVE;
         }
     }
     PlatformSetCodePage(options.codePage == 0 ? 1252 : options.codePage);
     const double started = NowSeconds();
     const int result = ExtractArchiveAt(
-        nullptr, options.extracting ? place.archivePath.c_str() : path,
+        nullptr, options.extracting ? place.archivePath.c_str() : file,
         options.extracting ? place.privateFolder.c_str() : nullptr,
         static_cast<uint32_t>(offset));
     const double now = NowSeconds();

@@ -77,6 +77,15 @@ void WalkArchive(const char* path, long offset, unsigned codePage, ListedArchive
             listed.error = text + FailureDetail(extractionFailure);
             break;
         }
+        if (state.pathProblem == FAILURE_PATH_TOO_LONG) {
+            // memberPath holds only the part that fits: shown, it would name another path.
+            char text[160];
+            snprintf(text, sizeof text, "member %zu: its path (folders and name) is longer "
+                     "than %u bytes, more than a Windows path holds; not listed",
+                     listed.members.size() + 1, PATH_BUFFER_SIZE - 1);
+            listed.error = text;
+            break;
+        }
         ListedMember member;
         member.rawName = state.memberPath;
         bool converted = false;
@@ -110,7 +119,9 @@ void WalkArchive(const char* path, long offset, unsigned codePage, ListedArchive
 
 }  // namespace
 
-void NoteCodePage(const char* verb, const char* path, const ListedArchive& listed) {
+void NoteCodePage(const char* verb, const char* file, const ListedArchive& listed) {
+    const std::string shown = EscapeForTerminal(file);
+    const char* path = shown.c_str();
     bool escaped = false;
     for (const ListedMember& member : listed.members) {
         for (unsigned char c : member.rawName) escaped = escaped || c >= 0x80;
@@ -168,9 +179,11 @@ int ListCommand(int argc, char** argv) {
         const char* path = options.files[i].c_str();
         ListedArchive listed;
         listed.path = path;
-        const long offset = ArchiveOffsetOf("list", path);
+        const long offset = ArchiveOffsetOf("list", path, &listed.error);
         if (offset < 0) {
+            // One object per FILE in JSON, always: this one says why it has no members.
             status = EXIT_BAD_ARCHIVE;
+            if (options.json) archives.push_back(listed);
             continue;
         }
         WalkArchive(path, offset, options.codePage, listed);
@@ -179,15 +192,19 @@ int ListCommand(int argc, char** argv) {
             listed.stubDescribed = DescribeSetupFile(path, offset, listed.stub, unreadable);
         }
         if (!listed.error.empty()) {
-            fprintf(stderr, "vorpanex list: %s: %s\n", path, listed.error.c_str());
+            fprintf(stderr, "vorpanex list: %s: %s\n", EscapeForTerminal(path).c_str(),
+                    listed.error.c_str());
             status = EXIT_BAD_ARCHIVE;
         }
         if (options.json) {
             archives.push_back(listed);
         } else if (!quietOutput) {
-            if (options.files.size() > 1) printf("%s%s:\n", i == 0 ? "" : "\n", path);
+            const std::string shown = EscapeForTerminal(path);
+            if (options.files.size() > 1) printf("%s%s:\n", i == 0 ? "" : "\n", shown.c_str());
             if (listed.members.empty()) {
-                if (listed.error.empty()) printf("%s: holds no members (an empty archive)\n", path);
+                if (listed.error.empty()) {
+                    printf("%s: holds no members (an empty archive)\n", shown.c_str());
+                }
             } else {
                 PrintPlainListing(stdout, listed, "");
             }

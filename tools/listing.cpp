@@ -1,6 +1,7 @@
 // The member listing of list and pack.
 #include "tools/listing.h"
 
+#include "tools/names.h"
 #include "tools/terminal.h"
 #include "tools/times.h"
 
@@ -20,16 +21,24 @@ std::string Hex(const std::string& bytes) {
 
 std::string JsonString(const std::string& text) {
     std::string quoted = "\"";
-    for (unsigned char c : text) {
+    for (size_t i = 0; i < text.size(); ++i) {
+        const unsigned char c = static_cast<unsigned char>(text[i]);
+        const size_t length = c >= 0x80 ? Utf8CharacterLength(text, i) : 1;
+        char escaped[8];
         if (c == '"' || c == '\\') {
             quoted += '\\';
             quoted += static_cast<char>(c);
         } else if (c < 0x20 || c == 0x7F) {
-            char escaped[8];
             snprintf(escaped, sizeof escaped, "\\u%04x", c);
             quoted += escaped;
+        } else if (length == 0) {
+            // Not UTF-8 (a file name on Linux may hold any bytes): the text \xNN, so
+            // that the output stays JSON.
+            snprintf(escaped, sizeof escaped, "\\\\x%02X", c);
+            quoted += escaped;
         } else {
-            quoted += static_cast<char>(c);
+            quoted.append(text, i, length);
+            i += length - 1;
         }
     }
     return quoted + "\"";

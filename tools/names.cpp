@@ -327,6 +327,48 @@ bool MemberNameForDisk(const std::string& bytes, unsigned codePage, std::string&
     return true;
 }
 
+size_t Utf8CharacterLength(const std::string& text, size_t at) {
+    const uint8_t byte = static_cast<uint8_t>(text[at]);
+    const size_t length = byte < 0x80 ? 1 : byte >= 0xF0 ? 4 : byte >= 0xE0 ? 3 : 2;
+    std::vector<uint32_t> point;
+    if (at + length > text.size() || !DecodeUtf8(text.substr(at, length), point)) return 0;
+    return length;
+}
+
+std::string EscapeForTerminal(const std::string& text) {
+    std::string escaped;
+    size_t i = 0;
+    while (i < text.size()) {
+        const uint8_t byte = static_cast<uint8_t>(text[i]);
+        if (byte < 0x80) {
+            if (IsControl(byte)) {
+                AppendEscaped(escaped, byte);
+            } else {
+                escaped += static_cast<char>(byte);
+            }
+            ++i;
+            continue;
+        }
+        const size_t length = Utf8CharacterLength(text, i);
+        if (length == 0) {
+            AppendEscaped(escaped, byte);  // not UTF-8
+            ++i;
+            continue;
+        }
+        // U+0080..U+009F, the C1 controls, are C2 80..C2 9F.
+        const bool control = byte == 0xC2 && static_cast<uint8_t>(text[i + 1]) < 0xA0;
+        for (size_t k = 0; k < length; ++k) {
+            if (control) {
+                AppendEscaped(escaped, static_cast<uint8_t>(text[i + k]));  // a C1 control
+            } else {
+                escaped += text[i + k];
+            }
+        }
+        i += length;
+    }
+    return escaped;
+}
+
 bool NameDependsOnCodePage(const char* path) {
     const unsigned previous = PlatformCodePage();
     bool depends = false;

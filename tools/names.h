@@ -40,6 +40,13 @@ bool MemberNameForDisk(const std::string& bytes, unsigned codePage, std::string&
 // instance): the code page decides.
 bool NameDependsOnCodePage(const char* path);
 
+// The length of the UTF-8 character at text[at], or 0 when the bytes there are not one.
+size_t Utf8CharacterLength(const std::string& text, size_t at);
+
+// Text for the terminal: control characters (C0, DEL, and C1 written in UTF-8) and
+// bytes that are not UTF-8 become \xNN, so that a name cannot send escape sequences.
+std::string EscapeForTerminal(const std::string& text);
+
 // The reason a code page conversion could not start (iconv_open failed), or "".
 std::string CodePageUnavailable(unsigned codePage);
 

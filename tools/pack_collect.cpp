@@ -227,7 +227,20 @@ size_t MaxMemberPath() {
     return MAX_PATH - WORK_DIRECTORY_BUDGET - 1 - 4 - 1;
 }
 
+namespace {
+
+std::string CollectAndCheck(const PackOptions& options, std::vector<PackInput>& inputs);
+
+}  // namespace
+
+// The messages name files found on disk: their control characters are escaped.
 std::string CollectMembers(const PackOptions& options, std::vector<PackInput>& inputs) {
+    return EscapeForTerminal(CollectAndCheck(options, inputs));
+}
+
+namespace {
+
+std::string CollectAndCheck(const PackOptions& options, std::vector<PackInput>& inputs) {
     for (const std::string& path : options.inputs) {
         const std::string error = AddInput(path, options.flat, inputs);
         if (!error.empty()) return error;
@@ -264,7 +277,7 @@ std::string CollectMembers(const PackOptions& options, std::vector<PackInput>& i
         if (clamped && !quietOutput) {
             ProgressDone();
             fprintf(stderr, "vorpanex pack: warning: %s: time outside 1980..2107, clamped\n",
-                    input.path.c_str());
+                    EscapeForTerminal(input.path).c_str());
         }
     }
     const std::string error = CheckUnique(inputs, options);
@@ -275,3 +288,5 @@ std::string CollectMembers(const PackOptions& options, std::vector<PackInput>& i
     }
     return "";
 }
+
+}  // namespace

@@ -4,37 +4,68 @@
 #include <errno.h>
 #include <stdio.h>
 #include <string.h>
+#include <sys/stat.h>
 
 #include "archive/archive.h"
+#include "tools/names.h"
 #include "tools/terminal.h"
 
-long ArchiveOffsetOf(const char* verb, const char* path) {
-    FILE* file = fopen(path, "rb");
-    if (file == nullptr) {
-        ProgressDone();
-        fprintf(stderr, "vorpanex %s: %s: %s\n", verb, path, strerror(errno));
-        return -1;
+namespace {
+
+// What a FILE that is not a regular file is, for the message; "" for a regular file.
+const char* NotARegularFile(const struct stat& status) {
+    if (S_ISREG(status.st_mode)) return "";
+    if (S_ISDIR(status.st_mode)) return "a directory, not an archive";
+    if (S_ISFIFO(status.st_mode)) {
+        return "a pipe (such as <(...)), not a file: the archive must be read from a file "
+               "that can be seeked; save it to a file first";
     }
-    unsigned char magic[2] = {0, 0};
-    const size_t got = fread(magic, 1, 2, file);
-    const int readError = ferror(file) ? errno : 0;
-    fseek(file, 0, SEEK_END);
-    const long length = ftell(file);
-    fclose(file);
-    if (readError != 0 || length < 0) {
-        fprintf(stderr, "vorpanex %s: %s: %s\n", verb, path,
-                strerror(readError != 0 ? readError : EISDIR));
-        return -1;
-    }
-    if (got == 2 && magic[0] == 'M' && magic[1] == 'Z') {
-        if (length < static_cast<long>(ARCHIVE_OFFSET)) {
-            fprintf(stderr, "vorpanex %s: %s: a program of %ld bytes, too short to carry a "
-                    "setup archive at offset %u\n", verb, path, length, ARCHIVE_OFFSET);
-            return -1;
+    if (S_ISSOCK(status.st_mode)) return "a socket, not a file";
+    return "a device, not a file";
+}
+
+}  // namespace
+
+long ArchiveOffsetOf(const char* verb, const char* path, std::string* reason) {
+    std::string why;
+    long offset = -1;
+    struct stat status;
+    FILE* file = nullptr;
+    if (stat(path, &status) != 0) {
+        why = strerror(errno);
+    } else if (*NotARegularFile(status) != 0) {
+        why = NotARegularFile(status);
+    } else if ((file = fopen(path, "rb")) == nullptr) {
+        why = strerror(errno);
+    } else {
+        unsigned char magic[2] = {0, 0};
+        const size_t got = fread(magic, 1, 2, file);
+        const int readError = ferror(file) ? errno : 0;
+        fseek(file, 0, SEEK_END);
+        const long length = ftell(file);
+        fclose(file);
+        if (readError != 0 || length < 0) {
+            why = strerror(readError != 0 ? readError : errno);
+        } else if (got == 2 && magic[0] == 'M' && magic[1] == 'Z') {
+            if (length < static_cast<long>(ARCHIVE_OFFSET)) {
+                char text[128];
+                snprintf(text, sizeof text, "a program of %ld bytes, too short to carry a "
+                         "setup archive at offset %u", length, ARCHIVE_OFFSET);
+                why = text;
+            } else {
+                offset = ARCHIVE_OFFSET;
+            }
+        } else {
+            offset = 0;
         }
-        return ARCHIVE_OFFSET;
     }
-    return 0;
+    if (offset < 0) {
+        ProgressDone();
+        fprintf(stderr, "vorpanex %s: %s: %s\n", verb, EscapeForTerminal(path).c_str(),
+                why.c_str());
+        if (reason != nullptr) *reason = why;
+    }
+    return offset;
 }
 
 bool IsSetupFile(const char* path) {

@@ -8,8 +8,9 @@
 #include <string>
 
 // The archive's offset in FILE: 49152 for a setup (starts with "MZ"), 0 otherwise.
-// -1 when the file cannot be read or is too short, with a message.
-long ArchiveOffsetOf(const char* verb, const char* path);
+// -1 when the file cannot be read, is not a regular file or is too short, with a
+// message (and, when reason is given, the reason without the file's name).
+long ArchiveOffsetOf(const char* verb, const char* path, std::string* reason = nullptr);
 
 // True when FILE starts with "MZ".
 bool IsSetupFile(const char* path);

@@ -7,6 +7,7 @@ import hashlib
 import json
 import os
 import signal
+import struct
 import subprocess
 import sys
 import tempfile
@@ -30,6 +31,20 @@ def raw_member(name, data, crc=None, method=b"-lh0-"):
     header[2:7] = method
     header[1] = sum(header[2:2 + header[0]]) & 0xFF
     return bytes(header)
+
+
+def level2_member(extended, data, total=None):
+    """A stored member with a level-2 header: extended headers given as type byte and
+    content; total pads the header to that size with a comment header."""
+    chain = b"".join(len(e + b"..").to_bytes(2, "little") + e for e in extended)
+    if total is not None:
+        pad = b"\x3f" + b"c" * (total - 24 - len(chain) - 2 - 3)
+        chain += len(pad + b"..").to_bytes(2, "little") + pad
+    chain += b"\0\0"
+    head = ((24 + len(chain)).to_bytes(2, "little") + b"-lh0-" +
+            struct.pack("<IIIBBHB", len(data), len(data), 1700000000, 0x20, 2,
+                        make_archive.crc16(data), ord("U")))
+    return head + chain + data
 
 
 def fake_stub(size=1000):
@@ -582,6 +597,41 @@ class ToolVerbs(unittest.TestCase):
                 result = run("extract", option, archive, "-C", target)
                 self.assertEqual(0, result.returncode, result.stderr)
                 self.assertEqual([made], os.listdir(target))
+
+    def test_the_listing_tells_what_the_archive_holds(self):
+        after = stored_member("B.TXT", b"world") + b"\0"
+        exact = self.write("256.lzh", level2_member([b"\x01A.TXT"], b"hello", 256) + after)
+        listed = run("list", exact)
+        self.assertEqual(0, listed.returncode, listed.stderr)
+        self.assertIn("A.TXT", listed.stdout)
+        self.assertIn("2 files", listed.stdout)
+        self.assertNotIn("appended", listed.stdout)
+        self.assertEqual(0, run("test", exact).returncode)
+        # A path longer than any the walk can hold is not listed under a shorter name.
+        long_path = self.write("long.lzh", level2_member(
+            [b"\x02" + b"f" * 200 + b"\xff", b"\x01" + b"n" * 100], b"x") + after)
+        listed = json.loads(run("list", "--format=json", long_path).stdout)[0]
+        self.assertEqual([], listed["members"])
+        self.assertIn("member 1: its path (folders and name) is longer than 259 bytes",
+                      listed["error"])
+        # One JSON object per FILE, whatever it is; every name escaped on the terminal.
+        fifo = self.path("fifo")
+        os.mkfifo(fifo)
+        hostile = self.path("x\x1b[2J\udcff.lzh")
+        files = [exact, self.path("missing.lzh"), self.write("short.exe", b"MZ" + bytes(98)),
+                 fifo, self.dir, hostile]
+        result = run("list", "--format=json", *files)
+        self.assertEqual(1, result.returncode)
+        objects = json.loads(result.stdout)
+        self.assertEqual(len(files), len(objects))
+        errors = [o["error"] for o in objects]
+        self.assertIsNone(errors[0])
+        for error, text in zip(errors[1:], ("No such file", "too short", "a pipe",
+                                            "a directory", "No such file")):
+            self.assertIn(text, error)
+        self.assertEqual("x\x1b[2J\\xFF.lzh", os.path.basename(objects[-1]["file"]))
+        self.assertNotIn("\x1b", result.stderr)
+        self.assertIn("x\\x1B[2J\\xFF.lzh", result.stderr)
 
     def path(self, name):
         return os.path.join(self.dir, name)
