@@ -11,6 +11,7 @@
 #include "tools/options.h"
 #include "tools/pack.h"
 #include "tools/sha256.h"
+#include "tools/terminal.h"
 #include "tools/times.h"
 
 namespace {
@@ -147,6 +148,27 @@ TEST(StubVersion, FromTheFixedFileInfo) {
     std::copy(record, record + sizeof record, image.begin() + 100);
     EXPECT_EQ("1.2.3.7", StubFileVersion(image.data(), image.size()));
     EXPECT_EQ("", StubFileVersion(image.data(), 100));
+}
+
+// The progress bar fits the terminal it is drawn on: a redraw that wrapped would leave a
+// new line behind on every update in a narrow pane.
+TEST(ProgressLine, FitsEveryWidthAndCutsTheLabel) {
+    const std::string japanese = "\xE6\x97\xA5\xE6\x9C\xAC\xE8\xAA\x9E.txt";  // 日本語.txt
+    const std::string labels[] = {"SETUP.EXE", std::string(100, 'n'), japanese + japanese +
+                                  japanese + japanese + japanese + japanese};
+    for (const std::string& label : labels) {
+        for (int columns : {200, 80, 60, 40, 24, 14, 13, 3}) {
+            SCOPED_TRACE(label + " in " + std::to_string(columns) + " columns");
+            const std::string line = ProgressLine(label.c_str(), 100, columns);
+            EXPECT_LE(DisplayWidth(line), static_cast<size_t>(columns - 1));
+            if (columns > 14) {
+                EXPECT_NE(std::string::npos, line.find("#] 100%"));
+                EXPECT_EQ(0u, line.find(label.substr(0, 4))) << line;
+            }
+        }
+    }
+    EXPECT_EQ(78u, DisplayWidth(ProgressLine("SETUP.EXE", 45, 200))) << "40 + bar of 30 + 8";
+    EXPECT_EQ(10u, DisplayWidth(japanese)) << "three wide characters and .txt";
 }
 
 }  // namespace
