@@ -282,6 +282,10 @@ void ReportFailure(const char* verb, const char* path, const std::string& direct
         where += ": " + Shown(CurrentPath());
     }
     std::string cause = FailureDetail(failure);
+    if (NoArchiveAtAll(failure, membersExtracted == 0)) {
+        where = path;
+        cause = NOT_LHA;
+    }
     if (failure == FAILURE_CREATE && !run.createError.empty()) {
         cause += ": " + run.createError;
     } else if ((failure == FAILURE_CREATE || failure == FAILURE_WRITE) &&

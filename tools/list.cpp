@@ -75,7 +75,8 @@ void WalkArchive(const char* path, long offset, unsigned codePage, ListedArchive
         if (next != 1) {
             char text[64];
             snprintf(text, sizeof text, "header of member %zu: ", listed.members.size() + 1);
-            listed.error = text + FailureDetail(extractionFailure);
+            listed.error = NoArchiveAtAll(extractionFailure, listed.members.empty())
+                               ? NOT_LHA : text + FailureDetail(extractionFailure);
             break;
         }
         if (state.pathProblem == FAILURE_PATH_TOO_LONG) {

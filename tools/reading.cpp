@@ -100,7 +100,19 @@ const char* FailureText(int failure) {
     }
 }
 
-const char NOT_AN_ARCHIVE[] = "not an archive: no member header where the archive starts";
+const char NOT_LHA[] = "not an LHA archive or setup";
+const char NOT_AN_ARCHIVE[] =
+    "not an LHA archive or setup: no member header where the archive starts";
+
+bool NoArchiveAtAll(int failure, bool firstMember) {
+    if (!firstMember || (failure != FAILURE_HEADER_SUM && failure != FAILURE_BAD_HEADER &&
+                         failure != FAILURE_LEVEL && failure != FAILURE_METHOD &&
+                         failure != FAILURE_HEADER_CRC)) {
+        return false;
+    }
+    const uint8_t* method = extractionState.headerBuffer;
+    return method[0] != '-' || method[4] != '-';
+}
 
 std::string MethodOf(const uint8_t* header) {
     std::string method;

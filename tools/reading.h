@@ -31,4 +31,10 @@ void NoteCodePage(const char* verb, const char* path, const ListedArchive& liste
 // An archive area with no member but bytes after an end marker at its start.
 extern const char NOT_AN_ARCHIVE[];
 
+// True when the failure is of the first member's header and that header has no method
+// id of the form "-xxx-": the file holds no LHA archive (where a setup's would start),
+// whichever check its bytes failed first. NOT_LHA is what to say then.
+bool NoArchiveAtAll(int failure, bool firstMember);
+extern const char NOT_LHA[];
+
 #endif
