@@ -1,6 +1,8 @@
 // The member listing of list and pack.
 #include "tools/listing.h"
 
+#include <set>
+
 #include "tools/names.h"
 #include "tools/terminal.h"
 #include "tools/times.h"
@@ -18,6 +20,12 @@ std::string Hex(const std::string& bytes) {
 }
 
 }  // namespace
+
+std::string GroupedNumber(uint64_t number) {
+    std::string digits = std::to_string(number);
+    for (size_t at = digits.size(); at > 3; at -= 3) digits.insert(at - 3, ",");
+    return digits;
+}
 
 std::string JsonString(const std::string& text) {
     std::string quoted = "\"";
@@ -51,7 +59,7 @@ void PrintPlainListing(FILE* out, const ListedArchive& archive, const std::strin
     for (const ListedMember& member : archive.members) {
         char ratio[16];
         FormatRatio(ratio, sizeof ratio, member.packedSize, member.originalSize);
-        fprintf(out, "%-6s %10llu %10llu %6s %04X  %s  %s%s\n", member.method.c_str(),
+        fprintf(out, "%-6s %10llu %10llu %6s %04x  %s  %s%s\n", member.method.c_str(),
                 static_cast<unsigned long long>(member.packedSize),
                 static_cast<unsigned long long>(member.originalSize), ratio, member.crc,
                 FormatDosStamp(member.dosDate, member.dosTime, ' ').c_str(),
@@ -61,11 +69,25 @@ void PrintPlainListing(FILE* out, const ListedArchive& archive, const std::strin
     }
     char ratio[16];
     FormatRatio(ratio, sizeof ratio, totalPacked, totalOriginal);
-    const size_t count = archive.members.size();
-    fprintf(out, "%-6s %10llu %10llu %6s %-4s  %-19s  %zu file%s%s\n", "total",
+    // Files and folders apart: a folder is a folder entry or a folder on a member's path.
+    std::set<std::string> folders;
+    size_t files = 0;
+    for (const ListedMember& member : archive.members) {
+        if (member.directory) folders.insert(member.name);
+        files += member.directory ? 0 : 1;
+        for (size_t slash = member.name.find('/'); slash != std::string::npos;
+             slash = member.name.find('/', slash + 1)) {
+            folders.insert(member.name.substr(0, slash));
+        }
+    }
+    std::string counted = std::to_string(files) + (files == 1 ? " file" : " files");
+    if (!folders.empty()) {
+        counted += ", " + std::to_string(folders.size()) + (folders.size() == 1 ? " folder" : " folders");
+    }
+    fprintf(out, "%-6s %10llu %10llu %6s %-4s  %-19s  %s%s\n", "total",
             static_cast<unsigned long long>(totalPacked),
-            static_cast<unsigned long long>(totalOriginal), ratio, "", "", count,
-            count == 1 ? "" : "s", trailer.c_str());
+            static_cast<unsigned long long>(totalOriginal), ratio, "", "", counted.c_str(),
+            trailer.c_str());
     if (archive.endReached && archive.appendedBytes != 0) {
         fprintf(out, "%llu byte%s appended after the end marker (ignored; a signature, "
                 "for instance)\n",

@@ -41,6 +41,9 @@ void PrintPlainListing(FILE* out, const ListedArchive& archive, const std::strin
 // Several archives as one JSON array of objects (README: "JSON listing").
 void PrintJsonListing(FILE* out, const std::vector<ListedArchive>& archives);
 
+// 14510226 as "14,510,226".
+std::string GroupedNumber(uint64_t number);
+
 // Text as a JSON string literal (quotes included).
 std::string JsonString(const std::string& text);
 

@@ -71,7 +71,7 @@ bool FollowLinks(const std::string& path, std::string& target) {
 
 OutputFile::~OutputFile() { Abandon(); }
 
-std::string OutputFile::Open(const std::string& out) {
+std::string OutputFile::Open(const std::string& out, bool executable) {
     shown = out;
     if (out == "-") {
         if (isatty(STDOUT_FILENO)) {
@@ -94,7 +94,7 @@ std::string OutputFile::Open(const std::string& out) {
     } else {
         const mode_t mask = umask(0);
         umask(mask);
-        mode = 0777 & ~mask;
+        mode = (executable ? 0777 : 0666) & ~mask;
     }
     if (target.size() + 16 > sizeof temporaryPath) return out + ": path too long";
     snprintf(temporaryPath, sizeof temporaryPath, "%s.XXXXXX", target.c_str());

@@ -16,8 +16,9 @@ public:
     OutputFile& operator=(const OutputFile&) = delete;
 
     // Refuses a device, folder or other non-regular file, and a terminal for "-".
-    // "" or an error text naming OUT.
-    std::string Open(const std::string& out);
+    // A new OUT gets 0777 (executable: a setup) or 0666 less the umask, an existing
+    // one keeps its mode. "" or an error text naming OUT.
+    std::string Open(const std::string& out, bool executable = true);
     bool Write(const void* data, size_t size);
     // Renames the temporary file over the target; "" or an error text.
     std::string Commit();

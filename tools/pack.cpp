@@ -312,7 +312,7 @@ std::string BrandLoadedStub(const PackOptions& options, std::vector<uint8_t>& st
 std::string WriteSetup(const PackOptions& options, const std::vector<uint8_t>& stub,
                        const std::vector<PackInput>& inputs) {
     OutputFile out;
-    const std::string error = out.Open(options.output);
+    const std::string error = out.Open(options.output, !options.archiveOnly);
     if (!error.empty()) return error;
     std::vector<uint8_t> head = stub;
     if (!options.archiveOnly) head.resize(ARCHIVE_OFFSET, 0);
@@ -379,7 +379,8 @@ int PackCommand(int argc, char** argv) {
         listed.members.push_back(member);
     }
     FILE* summary = options.output == "-" ? stderr : stdout;
-    PrintPlainListing(summary, listed, " -> " + options.output);
+    PrintPlainListing(summary, listed, ", " + GroupedNumber(offset + 1) + " bytes -> " +
+                      options.output);  // the end marker follows the last member
     if (options.verbose) {
         char speed[32];
         FormatSpeed(speed, sizeof speed, totalBytes, compressSeconds);

@@ -249,13 +249,26 @@ std::string CollectAndCheck(const PackOptions& options, std::vector<PackInput>& 
     if (options.output != "-") {
         struct stat outputStatus;
         if (stat(options.output.c_str(), &outputStatus) == 0) {
-            for (const PackInput& input : inputs) {
-                if (input.status.st_dev == outputStatus.st_dev &&
-                    input.status.st_ino == outputStatus.st_ino) {
+            // Found inside a DIR (written there by an earlier run), OUT is left out;
+            // given as a FILE, it is a mistake.
+            for (size_t k = inputs.size(); k-- > 0;) {
+                const PackInput& input = inputs[k];
+                if (input.isFolder || input.status.st_dev != outputStatus.st_dev ||
+                    input.status.st_ino != outputStatus.st_ino) {
+                    continue;
+                }
+                if (std::find(options.inputs.begin(), options.inputs.end(), input.path) !=
+                    options.inputs.end()) {
                     return input.path + ": is the output file itself; write OUT elsewhere "
                            "or leave it out of the inputs";
                 }
+                if (!quietOutput) {
+                    fprintf(stderr, "vorpanex pack: %s: left out: it is the output file\n",
+                            input.path.c_str());
+                }
+                inputs.erase(inputs.begin() + static_cast<long>(k));
             }
+            if (inputs.empty()) return "no files to pack but the output file itself";
         }
     }
     PlatformSetCodePage(options.codePage == 0 ? 1252 : options.codePage);

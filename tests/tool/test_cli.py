@@ -352,13 +352,49 @@ class ToolVerbs(unittest.TestCase):
                 self.assertEqual(1, result.returncode)
                 self.assertIn(message, result.stderr)
 
+    def test_pack_output_modes_summary_and_itself_inside_its_input(self):
+        payload = self.payload()
+        os.makedirs(self.path("payload/docs"))
+        self.write("payload/docs/a.txt", b"a")
+        old = os.umask(0o027)
+        try:
+            for name, options, mode in (("bare.lzh", ["--archive-only"], 0o640),
+                                        ("setup.exe", [], 0o750)):
+                with self.subTest(name):
+                    out = self.path(name)
+                    result = run("pack", *options, "-o", out, payload)
+                    self.assertEqual(0, result.returncode, result.stderr)
+                    self.assertEqual(mode, os.stat(out).st_mode & 0o7777)
+                    self.assertIn("3 files, 1 folder, {:,} bytes -> {}".format(
+                        os.path.getsize(out), out), result.stdout)
+        finally:
+            os.umask(old)
+        # An output inside its input folder, from an earlier run, is left out.
+        inside = self.path("payload/setup-inside.exe")
+        for run_number in (1, 2):
+            result = run("pack", "-o", inside, payload)
+            self.assertEqual(0, result.returncode, "run %d: %s" % (run_number, result.stderr))
+        self.assertIn("left out: it is the output file", result.stderr)
+        self.assertNotIn("setup-inside.exe", run("list", inside).stdout)
+        self.assertIn("is the output file itself", run("pack", "-o", inside, inside).stderr)
+        # CRC digits have one case, in the plain listing as in JSON.
+        listed = run("list", inside).stdout
+        crcs = json.loads(run("list", "--format=json", inside).stdout)[0]["members"]
+        for member in crcs:
+            self.assertIn(" %s  " % member["crc16"], listed)
+
     def test_members_or_none_and_what_test_requires(self):
         stub = fake_stub(49152)
         cases = [  # name, content, list status, test status, message of test
             ("empty.lzh", b"", 0, 1, "holds no members"),
             ("bare-stub.exe", stub, 0, 1, "holds no members"),
-            ("zeros.lzh", bytes(1000), 1, 1, "not an archive"),
-            ("text.lzh", b"\0not an archive", 1, 1, "not an archive"),
+            ("zeros.lzh", bytes(1000), 1, 1, "not an LHA archive or setup"),
+            ("text.lzh", b"\0not an archive", 1, 1, "not an LHA archive or setup"),
+            # Whatever check a header of text fails first, it is no archive at all.
+            ("hello.txt", b"hello world, this is a text file\n" * 3, 1, 1,
+             "hello.txt: not an LHA archive or setup"),
+            ("other.exe", stub + b"hello world, this is a text file\n" * 3, 1, 1,
+             "other.exe: not an LHA archive or setup"),
             ("no-setup.exe", stub + stored_member("README.TXT", b"x") + b"\0", 0, 1,
              "without SETUP32.EXE or SETUP.EXE"),
             ("setup.exe", stub + stored_member("setup.exe", b"x") + b"\0", 0, 0, ""),
@@ -375,6 +411,9 @@ class ToolVerbs(unittest.TestCase):
                     continue
                 extracted = run("extract", path, "-C", self.path("out-" + name))
                 self.assertEqual(list_status, extracted.returncode)
+                if "LHA" in message:
+                    self.assertIn(message, listed.stderr)
+                    self.assertIn(message, extracted.stderr)
                 if list_status == 0 and "holds" in message:
                     self.assertIn("holds no members", listed.stdout)
                     self.assertIn("holds no members", extracted.stdout)
