@@ -99,7 +99,9 @@ def check_page(tool, page_path):
         text = run([tool, verb, '--help'])
         compare(problems, 'vorpanex %s' % verb, help_options(text),
                 page_options(verb_sections[verb]))
-        unknown = exit_codes(text) - {tag.strip() for tag in tags(page['EXIT STATUS'])}
+        # A status may have its own entry or be named in another's (129 and 143 in 130's).
+        documented = set(re.findall(r'\b\d+\b', plain('\n'.join(page['EXIT STATUS']))))
+        unknown = exit_codes(text) - documented
         if unknown:
             problems.append('vorpanex %s --help: exit status %s is not in the manual page'
                             % (verb, sorted(unknown)))
