@@ -11,7 +11,7 @@
 //   0     -             1      level 0/1: headerSize, bytes after the first two
 //   1     -             1      level 0/1: headerSum, low 8 bits of their sum
 //   0     -             2      level 2: size of the whole header, extended headers too
-//   2     0             5      method id "-lh0-", "-lh4-", "-lh5-", "-lh6-", "-lhd-"
+//   2     0             5      method id "-lh0-", "-lh4-" to "-lh7-", "-lhd-"
 //   7     5             4      packed size
 //   11    9             4      original size
 //   15    13            4      level 0/1: MS-DOS time, then date (local); level 2:
@@ -49,7 +49,8 @@ const uint32_t READER_BUFFER_SIZE = 4096;
 #else
 const uint32_t READER_BUFFER_SIZE = 65536;
 #endif
-const uint32_t WINDOW_SIZE = 32768;
+const uint32_t WINDOW_SIZE = 32768;        // the chunk size; the window of -lh4- to -lh6-
+const uint32_t LARGE_WINDOW_SIZE = 65536;  // the window of -lh7- (read by the tool)
 const unsigned HEADER_BUFFER_SIZE = 256;   // 255 header bytes and a terminator
 const unsigned OUTPUT_PATH_SIZE = 300;     // the status line text, terminator included
 const unsigned HEADER_FIXED_SIZE = 25;     // level-1 headerSize with an empty name
@@ -133,7 +134,7 @@ struct ExtractionState {
     uint16_t runningCrc;
     uint32_t archiveSize;
     HFILE outputFile;
-    uint8_t windowBuffer[WINDOW_SIZE];
+    uint8_t windowBuffer[LARGE_WINDOW_SIZE];
 
     uint32_t archiveOffset;   // where the archive starts in the file
 
@@ -154,6 +155,9 @@ extern int extractionFailure;       // an ExtractionFailure, set when a result i
 extern uint32_t extractionSystemError;  // the system's error code of a failed create
                                         // or write (GetLastError; errno on the host)
 extern uint32_t membersExtracted;   // members completed by the last extraction
+// Non-zero: "-lh7-" members are extracted too. The tool sets it; the stub leaves it 0
+// and refuses them.
+extern int largeWindowAccepted;
 
 // CRC-16/ARC: reflected polynomial 0xA001, initial value 0, no final XOR.
 // Crc16Table[0] is the classic one-byte table; slice k advances a byte followed by k

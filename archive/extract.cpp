@@ -5,6 +5,7 @@
 #include "decode/decoder.h"
 
 uint32_t membersExtracted;
+int largeWindowAccepted;
 
 namespace {
 
@@ -152,7 +153,8 @@ int ExtractMember(HWND window, const char* workDirectory) {
     const uint8_t* header = state.headerBuffer;
     const char method = static_cast<char>(header[3]);
     if (header[0] != '-' || header[1] != 'l' || header[2] != 'h' || header[4] != '-' ||
-        (method != '0' && method != '4' && method != '5' && method != '6' && method != 'd')) {
+        (method != '0' && method != '4' && method != '5' && method != '6' && method != 'd' &&
+         (method != '7' || !largeWindowAccepted))) {
         return Fail(FAILURE_METHOD);
     }
     if (state.pathProblem != FAILURE_NONE) return Fail(state.pathProblem);
@@ -199,12 +201,13 @@ int ExtractMember(HWND window, const char* workDirectory) {
                                  : static_cast<unsigned>(consumed * 100 / state.archiveSize));
         PumpOneMessage();
         if (CancelRequested) return FailClosing(FAILURE_CANCELLED);
+        const uint8_t* chunk = state.windowBuffer;
         if (method == '0') {
             const uint32_t got = archiveReader.ReadBytes(state.windowBuffer, count);
             state.packedRemaining -= got;
             if (got != count) return FailClosing(FAILURE_TRUNCATED);
         } else {
-            DecodeChunk(count, state.windowBuffer);
+            chunk = DecodeChunk(count, state.windowBuffer);
             // Data the decoder refused fail the member here, whatever the CRC-16 of the
             // zeros that would follow says, and without producing the rest of them.
             if (DecodeSawBadData()) return FailClosing(FAILURE_BAD_DATA);
@@ -212,7 +215,7 @@ int ExtractMember(HWND window, const char* workDirectory) {
             // short. Stop now rather than decode the rest of its declared size from zeros.
             if (archiveReader.atEnd) return FailClosing(FAILURE_TRUNCATED);
         }
-        if (!WriteChunk(state.windowBuffer, count, state.outputFile)) {
+        if (!WriteChunk(chunk, count, state.outputFile)) {
             extractionSystemError = static_cast<uint32_t>(GetLastError());
             return FailClosing(FAILURE_WRITE);
         }

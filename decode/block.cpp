@@ -14,7 +14,6 @@ BlockDecoder blockDecoder;
 
 namespace {
 
-const uint32_t WINDOW_MASK = WINDOW_SIZE - 1;
 #ifdef __OPTIMIZE_SIZE__
 const bool SIZE_BUILD = true;
 #else
@@ -22,12 +21,18 @@ const bool SIZE_BUILD = false;
 #endif
 const int MAX_MATCH = 256;
 const int MATCH_BASE = 253;       // a match symbol minus this is its length
-const int MAX_DISTANCE_CODES = 16;
+const int MAX_DISTANCE_CODES = 17;  // -lh7-: values up to 65535
 const int MAX_LENGTH_ESCAPE = MAX_CODE_LENGTH - 7;
 
-static_assert((WINDOW_SIZE & WINDOW_MASK) == 0, "positions wrap by masking");
-static_assert(1u << (MAX_DISTANCE_CODES - 1) == WINDOW_SIZE,
-              "the largest distance value, plus one, is the window size");
+static_assert((WINDOW_SIZE & (WINDOW_SIZE - 1)) == 0 &&
+                  (LARGE_WINDOW_SIZE & (LARGE_WINDOW_SIZE - 1)) == 0,
+              "positions wrap by masking");
+static_assert(1u << (MAX_DISTANCE_CODES - 1) == LARGE_WINDOW_SIZE,
+              "the largest distance value, plus one, is the large window's size");
+static_assert(LARGE_WINDOW_SIZE == 2 * WINDOW_SIZE,
+              "the large window holds two chunks, written in turn");
+static_assert(sizeof(extractionState.windowBuffer) == LARGE_WINDOW_SIZE,
+              "the window buffer holds the large window");
 static_assert(MAX_MATCH <= static_cast<int>(WINDOW_SIZE), "a match fits the window");
 static_assert(SYMBOL_COUNT == 256 + MAX_MATCH - 2, "literals and match lengths 3..256");
 static_assert(MAX_AUX_COUNT >= LENGTH_CODE_SYMBOLS && MAX_AUX_COUNT >= MAX_DISTANCE_CODES,
@@ -84,14 +89,25 @@ inline void CopyDisjoint(uint8_t* out, const uint8_t* in, uint32_t n) {
     }
 }
 
+// The window's size in the decoding loop: WINDOW, a constant for the tool's build; 0
+// where the code is built for size (the stub), which takes it from the record and so
+// needs one copy of the loop for both windows.
+template <uint32_t WINDOW>
+inline uint32_t WindowSizeOf() {
+    return WINDOW != 0 ? WINDOW : blockDecoder.windowSize;
+}
+
 // Copies n match bytes from window position source to position p (p + n stays within
-// the buffer; the source may wrap). Byte for byte the same as copying one at a time in
-// increasing order, so overlapping matches repeat the bytes just written.
+// the window of WINDOW bytes; the source may wrap). Byte for byte the same as copying
+// one at a time in increasing order, so overlapping matches repeat the bytes just
+// written.
+template <uint32_t WINDOW>
 inline __attribute__((always_inline)) void CopyMatch(uint8_t* buffer, uint32_t p,
                                                      uint32_t source, uint32_t n) {
     uint8_t* out = buffer + p;
-    if (source + n > WINDOW_SIZE) {
-        for (uint32_t i = 0; i < n; ++i) out[i] = buffer[(source + i) & WINDOW_MASK];
+    const uint32_t window = WindowSizeOf<WINDOW>();
+    if (source + n > window) {
+        for (uint32_t i = 0; i < n; ++i) out[i] = buffer[(source + i) & (window - 1)];
         return;
     }
     const uint8_t* in = buffer + source;
@@ -249,14 +265,16 @@ inline __attribute__((always_inline)) uint32_t DecodeDistance(FastInput& bits,
 // least 8 bytes apart and the source does not wrap, 8-byte moves in increasing order
 // (each reads bytes that are final, or not yet overwritten when the source lies
 // ahead), the last one overlapping the one before instead of a byte tail.
+template <uint32_t WINDOW>
 inline __attribute__((always_inline)) void CopyMatchInChunk(uint8_t* buffer, uint32_t p,
                                                             uint32_t source, uint32_t n) {
     const uint32_t gap = source < p ? p - source : source - p;
+    const uint32_t window = WindowSizeOf<WINDOW>();
 #if defined(__SSE2__)
     // Most matches are short and their lengths follow no pattern: one 16-byte move that
     // keeps the bytes past the match as they were (they may still be read as the
     // window's oldest bytes), with no branch on the length.
-    if (gap >= 16 && n <= 16 && source + 16 <= WINDOW_SIZE) {
+    if (gap >= 16 && n <= 16 && source + 16 <= window) {
         static const uint8_t FIRST_BYTES[32] = {
             0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF,
             0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF};
@@ -269,10 +287,10 @@ inline __attribute__((always_inline)) void CopyMatchInChunk(uint8_t* buffer, uin
         return;
     }
 #endif
-    if (gap >= 8 && source + n <= WINDOW_SIZE) {
+    if (gap >= 8 && source + n <= window) {
         uint8_t* out = buffer + p;
         const uint8_t* in = buffer + source;
-        if (n <= 16 && source + 16 <= WINDOW_SIZE) {
+        if (n <= 16 && source + 16 <= window) {
             // 8-byte moves, the last one putting back the bytes past the match as they
             // were: they may still be read as the window's oldest bytes.
             uint32_t done = 0;
@@ -304,7 +322,7 @@ inline __attribute__((always_inline)) void CopyMatchInChunk(uint8_t* buffer, uin
         }
         return;
     }
-    CopyMatch(buffer, p, source, n);
+    CopyMatch<WINDOW>(buffer, p, source, n);
 }
 
 }  // namespace
@@ -319,8 +337,10 @@ void BeginDecode(int method) {
     BlockDecoder& d = blockDecoder;
     InitBits();
     d.blockRemaining = 0;
-    d.distanceCodeCount = method == '6' ? 16 : 14;
-    d.distanceCountBits = method == '6' ? 5 : 4;
+    d.distanceCodeCount = method == '7' ? 17 : method == '6' ? 16 : 14;
+    d.distanceCountBits = method == '7' || method == '6' ? 5 : 4;
+    d.windowSize = method == '7' ? LARGE_WINDOW_SIZE : WINDOW_SIZE;
+    d.chunkStart = 0;
     d.copyRemaining = 0;
     d.copySource = 0;
     d.badData = 0;
@@ -425,48 +445,84 @@ uint32_t ReadDistance() {
     return (1u << (c - 1)) + GetBits(static_cast<int>(c - 1));
 }
 
-void DecodeChunkBytewise(uint32_t count, uint8_t* buffer) {
+namespace {
+
+// Where the next chunk goes in the window: always its start for the 32 KiB window,
+// whose size is the chunk size; the two halves in turn for the large one.
+uint32_t TakeChunkStart(uint32_t count) {
     BlockDecoder& d = blockDecoder;
-    uint32_t p = 0;
+    const uint32_t start = d.chunkStart;
+    if (d.windowSize == LARGE_WINDOW_SIZE) d.chunkStart = (start + count) & (LARGE_WINDOW_SIZE - 1);
+    return start;
+}
+
+// The member's next output bytes at window positions p to end - 1 (end - p is 1 to
+// 32768, and p is a multiple of 32768), through the fast loop where it can.
+template <uint32_t WINDOW>
+void DecodeRange(uint8_t* buffer, uint32_t p, uint32_t end);
+
+}  // namespace
+
+const uint8_t* DecodeChunkBytewise(uint32_t count, uint8_t* buffer) {
+    BlockDecoder& d = blockDecoder;
+    const uint32_t mask = d.windowSize - 1;
+    const uint32_t start = TakeChunkStart(count);
+    const uint32_t end = start + count;
+    uint32_t p = start;
     for (;;) {
         while (d.copyRemaining > 0) {
             buffer[p++] = buffer[d.copySource];
-            d.copySource = (d.copySource + 1) & WINDOW_MASK;
+            d.copySource = (d.copySource + 1) & mask;
             --d.copyRemaining;
-            if (p == count) return;
+            if (p == end) return buffer + start;
         }
         const int c = ReadSymbol();
         if (d.badData) {
-            memset(buffer + p, 0, count - p);
+            memset(buffer + p, 0, end - p);
             d.copyRemaining = 0;
-            return;
+            return buffer + start;
         }
         if (c <= 255) {
             buffer[p++] = static_cast<uint8_t>(c);
-            if (p == count) return;
+            if (p == end) return buffer + start;
             continue;
         }
         d.copyRemaining = c - MATCH_BASE;
         const uint32_t distance = ReadDistance();
-        d.copySource = (p - distance - 1) & WINDOW_MASK;
+        d.copySource = (p - distance - 1) & mask;
     }
 }
 
-void DecodeChunk(uint32_t count, uint8_t* buffer) {
+const uint8_t* DecodeChunk(uint32_t count, uint8_t* buffer) {
+    const uint32_t start = TakeChunkStart(count);
+    if (SIZE_BUILD) {
+        DecodeRange<0>(buffer, start, start + count);
+    } else if (blockDecoder.windowSize == LARGE_WINDOW_SIZE) {
+        DecodeRange<LARGE_WINDOW_SIZE>(buffer, start, start + count);
+    } else {
+        DecodeRange<WINDOW_SIZE>(buffer, start, start + count);
+    }
+    return buffer + start;
+}
+
+namespace {
+
+template <uint32_t WINDOW>
+void DecodeRange(uint8_t* buffer, uint32_t p, uint32_t end) {
+    const uint32_t windowMask = WindowSizeOf<WINDOW>() - 1;
     BlockDecoder& d = blockDecoder;
     if (d.badData) {
-        memset(buffer, 0, count);
+        memset(buffer + p, 0, end - p);
         return;
     }
-    uint32_t p = 0;
     if (d.copyRemaining > 0) {
         const uint32_t pending = static_cast<uint32_t>(d.copyRemaining);
-        const uint32_t n = pending < count ? pending : count;
-        CopyMatch(buffer, 0, d.copySource, n);
-        p = n;
+        const uint32_t n = pending < end - p ? pending : end - p;
+        CopyMatch<WINDOW>(buffer, p, d.copySource, n);
+        p += n;
         d.copyRemaining -= static_cast<int32_t>(n);
-        d.copySource = (d.copySource + n) & WINDOW_MASK;
-        if (p == count) return;
+        d.copySource = (d.copySource + n) & windowMask;
+        if (p == end) return;
     }
 
     FastInput bits;
@@ -482,7 +538,7 @@ void DecodeChunk(uint32_t count, uint8_t* buffer) {
         // need 46; up to three literals from the look-up (12 each) need 36.
         // Left out where the code is built for size (the stub): the checked path below
         // decodes the same.
-        if (!SIZE_BUILD && p + MAX_MATCH <= count && blockRemaining >= 3 &&
+        if (!SIZE_BUILD && p + MAX_MATCH <= end && blockRemaining >= 3 &&
             bits.end - bits.in >= 8) {
             bits.RefillFromBuffer();
             // The entry of the next symbol is looked up as soon as its bits are in
@@ -490,7 +546,7 @@ void DecodeChunk(uint32_t count, uint8_t* buffer) {
             // the refill then overlap. Every way through the loop ends with a refill,
             // which the loop's condition allows for.
             uint32_t entry = symbols[bits.acc >> (64 - SYMBOL_TABLE_BITS)];
-            while (p + MAX_MATCH <= count && blockRemaining >= 3 && bits.end - bits.in >= 8) {
+            while (p + MAX_MATCH <= end && blockRemaining >= 3 && bits.end - bits.in >= 8) {
                 --blockRemaining;
                 if ((entry & PACKED_NOT_LITERAL) == 0) {
                     // At most three literals of at most 12 bits: 20 of the 56 bits are
@@ -529,17 +585,17 @@ void DecodeChunk(uint32_t count, uint8_t* buffer) {
                 // look up the next symbol while the match is copied.
                 bits.RefillFromBuffer();
                 entry = symbols[bits.acc >> (64 - SYMBOL_TABLE_BITS)];
-                CopyMatchInChunk(buffer, p, (p - distance - 1) & WINDOW_MASK, length);
+                CopyMatchInChunk<WINDOW>(buffer, p, (p - distance - 1) & windowMask, length);
                 p += length;
             }
         }
-        if (p == count) break;
+        if (p == end) break;
 
         // The file has ended, or bits past the packed size have been taken (5 zero bytes
         // supplied are more than the 39 bits of look-ahead hold): the member fails as
         // truncated or refused after this chunk, and the rest of it is not worth decoding.
         if (archiveReader.atEnd || bitReader.bytesPastEnd >= 5) {
-            memset(buffer + p, 0, count - p);
+            memset(buffer + p, 0, end - p);
             break;
         }
 
@@ -547,7 +603,7 @@ void DecodeChunk(uint32_t count, uint8_t* buffer) {
         if (blockRemaining == 0) {
             bits.Store();
             if (!OpenBlock()) {
-                memset(buffer + p, 0, count - p);
+                memset(buffer + p, 0, end - p);
                 return;
             }
             blockRemaining = d.blockRemaining;
@@ -560,25 +616,27 @@ void DecodeChunk(uint32_t count, uint8_t* buffer) {
             bits, symbols[bits.acc >> (64 - SYMBOL_TABLE_BITS)], SYMBOL_COUNT, d.symbolLengths);
         if (c <= 255) {
             buffer[p++] = static_cast<uint8_t>(c);
-            if (p == count) break;
+            if (p == end) break;
             continue;
         }
 
         const uint32_t length = c - MATCH_BASE;
         if (bits.have < 32) bits.Refill();
         const uint32_t distance = DecodeDistance(bits, distances, distanceCodeCount);
-        const uint32_t source = (p - distance - 1) & WINDOW_MASK;
-        const uint32_t room = count - p;
+        const uint32_t source = (p - distance - 1) & windowMask;
+        const uint32_t room = end - p;
         if (length > room) {
-            CopyMatch(buffer, p, source, room);
+            CopyMatch<WINDOW>(buffer, p, source, room);
             d.copyRemaining = static_cast<int32_t>(length - room);
-            d.copySource = (source + room) & WINDOW_MASK;
+            d.copySource = (source + room) & windowMask;
             break;
         }
-        CopyMatch(buffer, p, source, length);
+        CopyMatch<WINDOW>(buffer, p, source, length);
         p += length;
-        if (p == count) break;
+        if (p == end) break;
     }
     d.blockRemaining = blockRemaining;
     bits.Store();
 }
+
+}  // namespace

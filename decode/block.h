@@ -1,5 +1,5 @@
-// Block decoder for "-lh4-", "-lh5-" and "-lh6-": LZSS over a 32 KiB window with
-// static Huffman codes sent anew in every block.
+// Block decoder for "-lh4-" to "-lh7-": LZSS over a 32 KiB window (64 KiB for -lh7-)
+// with static Huffman codes sent anew in every block.
 //
 // Format notes
 //   A member is a sequence of blocks, no end marker, no byte alignment inside it.
@@ -7,7 +7,8 @@
 //   symbols, i.e. the block's codes last to the member's end); the length code's
 //   lengths (5-bit count, zero-run field of 2 bits after the third length); the
 //   literal/length code's lengths (9-bit count, coded with the length code); the
-//   distance code's lengths (4-bit count for -lh4-/-lh5-, 5-bit for -lh6-); then the
+//   distance code's lengths (4-bit count for -lh4-/-lh5-, 5-bit for -lh6-/-lh7-); the
+//   distance code has 14 symbols (-lh4-/-lh5-), 16 (-lh6-) or 17 (-lh7-); then the
 //   symbols. A count of 0 is followed by one symbol of count width: a one-symbol code
 //   whose symbol takes no bits.
 //   Length in a length list: 3 bits v; v = 7 continues with k one-bits and a zero-bit,
@@ -34,6 +35,8 @@ const int NO_SPECIAL_INDEX = -1;
 struct BlockDecoder {
     int distanceCodeCount;
     int distanceCountBits;
+    uint32_t windowSize;   // WINDOW_SIZE, or LARGE_WINDOW_SIZE for -lh7-
+    uint32_t chunkStart;   // window position of the next chunk's first byte
     uint32_t blockRemaining;
     int32_t copyRemaining;
     uint32_t copySource;
@@ -73,6 +76,6 @@ int OpenBlock();
 
 // The same output as DecodeChunk, one symbol and one byte at a time through the
 // operations above; slower, kept as the reference the fast path is tested against.
-void DecodeChunkBytewise(uint32_t count, uint8_t* buffer);
+const uint8_t* DecodeChunkBytewise(uint32_t count, uint8_t* buffer);
 
 #endif

@@ -8,7 +8,7 @@
 //   over the used symbols is exactly 1.
 //   A look-up entry below symbolCount is a symbol whose code is a prefix of the entry's
 //   index; an entry of symbolCount or more is a tree node. Nodes are numbered from
-//   symbolCount up, so the length and distance codes (19, 14 or 16 symbols) use nodes
+//   symbolCount up, so the length and distance codes (19, 14, 16 or 17 symbols) use nodes
 //   below 37 and the literal/length code (510 symbols) nodes 510 to 1018: rebuilding
 //   the small codes never disturbs the large one.
 #ifndef VORPANEX_DECODE_TABLES_H

@@ -130,6 +130,13 @@ std::string FailureDetail(int failure) {
                  extractionState.headerLevel);
         return text;
     }
-    if (failure == FAILURE_METHOD) return "unsupported method " + MethodOf(extractionState.headerBuffer);
+    if (failure == FAILURE_METHOD) {
+        const std::string method = MethodOf(extractionState.headerBuffer);
+        if (method == "-lh7-" && !largeWindowAccepted) {
+            return "method -lh7- (64 KiB window): the setup's stub cannot extract it; "
+                   "repack with -m lh6";
+        }
+        return "unsupported method " + method;
+    }
     return FailureText(failure);
 }

@@ -2,6 +2,8 @@
 // block writer with fixed complete codes.
 #include "support/stream_builder.h"
 
+#include <algorithm>
+
 #include "support/archive_builder.h"
 
 void StreamWriter::Put(uint32_t value, int bits) {
@@ -50,6 +52,11 @@ std::vector<int> FixedSymbolLengths() {
 
 std::vector<int> FixedDistanceLengths(int method) {
     if (method == '6') return std::vector<int>(16, 4);
+    if (method == '7') {
+        std::vector<int> lengths(17, 4);
+        lengths[15] = lengths[16] = 5;
+        return lengths;
+    }
     std::vector<int> lengths(14, 4);
     lengths[0] = lengths[1] = 3;
     return lengths;
@@ -73,7 +80,7 @@ void PutFixedSymbolLengths(StreamWriter* w) {
 
 void PutFixedDistanceLengths(StreamWriter* w, int method) {
     const std::vector<int> lengths = FixedDistanceLengths(method);
-    w->Put(static_cast<uint32_t>(lengths.size()), method == '6' ? 5 : 4);
+    w->Put(static_cast<uint32_t>(lengths.size()), method == '6' || method == '7' ? 5 : 4);
     for (int length : lengths) w->PutLength(length);
 }
 
@@ -108,8 +115,9 @@ void WriteFixedBlock(StreamWriter* w, int method, const std::vector<Token>& toke
 }
 
 Bytes ExpandTokens(const std::vector<Token>& tokens, const Bytes& window) {
-    Bytes history = window;  // the 32768 bytes before the stream's first byte
-    history.resize(32768, 0);
+    // The 65536 bytes before the stream's first byte: `window` last, zeros before it.
+    Bytes history(65536 - std::min<size_t>(window.size(), 65536), 0);
+    history.insert(history.end(), window.begin(), window.end());
     const size_t base = history.size();
     for (const Token& token : tokens) {
         if (token.literal >= 0) {

@@ -41,7 +41,8 @@ inline Token Match(int length, uint32_t distance) { return Token{-1, length, dis
 // Pieces of the fixed codes, for hand-written blocks. The length code gives symbols 10
 // and 11 one bit each; the literal/length code gives symbols 0 and 1 eight bits and
 // the others nine; the distance code gives -lh4-/-lh5- symbols 0 and 1 three bits and
-// the others four, and all 16 -lh6- symbols four bits.
+// the others four, all 16 -lh6- symbols four bits, and -lh7- symbols 0 to 14 four
+// bits and 15 and 16 five.
 void PutFixedLengthCode(StreamWriter* w);
 void PutFixedSymbolLengths(StreamWriter* w);
 void PutFixedDistanceLengths(StreamWriter* w, int method);
@@ -50,11 +51,11 @@ void PutFixedDistance(StreamWriter* w, int method, uint32_t value);  // code and
 
 // Writes one block coding `tokens` with fixed complete codes: every literal/length
 // symbol has a code (2 of 8 bits, 508 of 9), sent through a length code of symbols 10
-// and 11, and every distance symbol has one (3 or 4 bits). method is '4', '5' or '6'.
+// and 11, and every distance symbol has one (3 to 5 bits). method is '4' to '7'.
 void WriteFixedBlock(StreamWriter* writer, int method, const std::vector<Token>& tokens);
 
-// The bytes a token stream stands for, with `window` as the bytes before it (reaching
-// before the first byte reads what the window held).
+// The bytes a token stream stands for, with `window` as the bytes right before it and
+// zeros before those (reaching before the first byte reads what the window held).
 Bytes ExpandTokens(const std::vector<Token>& tokens, const Bytes& window);
 
 // A bare archive of one member with the given method, packed data and original bytes
