@@ -68,6 +68,24 @@ const char PACK_HELP[] =
     "      --archive-only write a bare archive without a stub\n"
     "      --no-setup     allow an archive without SETUP32.EXE or SETUP.EXE\n"
     "      --flat         refuse folders inside a DIR: members are its files only\n"
+    "      --exclude=PATTERN\n"
+    "                     leave out the files and folders (with what they hold) whose\n"
+    "                     path inside the DIR, or any tail of it after a '/', matches\n"
+    "                     the shell pattern, as tar's --exclude: '*.bak', '.DS_Store',\n"
+    "                     'docs/drafts'; '*' matches '/' too; a pattern ending in '/'\n"
+    "                     matches folders only. Repeatable. A FILE given is matched by\n"
+    "                     its name.\n"
+    "      --exclude-vcs  leave out version control files and folders: .git,\n"
+    "                     .gitignore, .gitattributes, .gitmodules, .svn, .hg, .hgignore,\n"
+    "                     .hgtags, .bzr, .bzrignore, .bzrtags, CVS, .cvsignore, RCS,\n"
+    "                     SCCS, _darcs, .arch-ids, {arch}, =RELEASE-ID, =meta-update,\n"
+    "                     =update\n"
+    "      --follow-links pack what every symbolic link inside a DIR leads to. Without\n"
+    "                     it a link whose target lies inside the DIR is packed as that\n"
+    "                     target, and one that leads outside the DIR, or to nothing, is\n"
+    "                     refused by its name (so that nothing from outside the payload\n"
+    "                     ends up in a setup). A FILE or DIR named on the command line\n"
+    "                     is always taken as what it leads to.\n"
     "      --codepage=N   convert UTF-8 file names to code page 932 (Japanese) or 1252\n"
     "                     (Western); without it names must be plain ASCII\n"
     "      --mtime=WHEN   one time for every member instead of the files' own:\n"
@@ -98,6 +116,7 @@ const char PACK_HELP[] =
     "examples:\n"
     "  vorpanex pack -o setup.exe payload/\n"
     "  vorpanex pack --best -j2 -o setup.exe payload/\n"
+    "  vorpanex pack --exclude-vcs --exclude .DS_Store -o setup.exe payload/\n"
     "  SOURCE_DATE_EPOCH=1700000000 vorpanex pack -o setup.exe payload/\n"
     "  vorpanex pack -m lh0 --archive-only --no-setup -o files.lzh README.TXT DATA.BIN\n"
     "  vorpanex pack --codepage=932 --mtime=2024-04-01T09:00:00+09:00 -o - payload/ | ...\n";
@@ -115,6 +134,9 @@ enum PackOptionId {
     OPTION_FLAT,
     OPTION_TITLE,
     OPTION_VERSION_LANGUAGE,
+    OPTION_EXCLUDE,
+    OPTION_EXCLUDE_VCS,
+    OPTION_FOLLOW_LINKS,
 };
 
 int Failure(const std::string& message) {
@@ -165,6 +187,9 @@ int ParsePackOptions(int argc, char** argv, PackOptions& options, bool& done) {
         {"flat", OPTION_FLAT, false},
         {"title", OPTION_TITLE, true},
         {"version-language", OPTION_VERSION_LANGUAGE, true},
+        {"exclude", OPTION_EXCLUDE, true},
+        {"exclude-vcs", OPTION_EXCLUDE_VCS, false},
+        {"follow-links", OPTION_FOLLOW_LINKS, false},
     };
     bool haveMtime = false;
     auto handle = [&](int id, const char* value) -> std::string {
@@ -195,6 +220,12 @@ int ParsePackOptions(int argc, char** argv, PackOptions& options, bool& done) {
             case OPTION_ARCHIVE_ONLY: options.archiveOnly = true; break;
             case OPTION_NO_SETUP: options.noSetup = true; break;
             case OPTION_FLAT: options.flat = true; break;
+            case OPTION_EXCLUDE:
+                if (*value == 0) return "--exclude needs a pattern";
+                options.excludes.push_back(value);
+                break;
+            case OPTION_EXCLUDE_VCS: options.excludeVcs = true; break;
+            case OPTION_FOLLOW_LINKS: options.followLinks = true; break;
             case OPTION_CODEPAGE: return ParseCodePage(value, options.codePage);
             case OPTION_MTIME:
                 haveMtime = true;

@@ -22,6 +22,9 @@ struct PackOptions {
     bool noSetup = false;
     bool verbose = false;
     bool flat = false;           // refuse folders inside a DIR
+    std::vector<std::string> excludes;  // --exclude patterns
+    bool excludeVcs = false;     // --exclude-vcs
+    bool followLinks = false;    // pack what every link leads to, inside the tree or not
     unsigned codePage = 0;       // 0: ASCII names only
     unsigned jobs = 0;           // 0: the number of CPUs
     bool haveFixedTime = false;  // --mtime or SOURCE_DATE_EPOCH
@@ -60,7 +63,9 @@ size_t MaxMemberPath();
 
 // Finds the members (a FILE as itself; a DIR as its files sorted by name, then its
 // subfolders sorted by name, each the same way; empty folders as folder entries),
-// converts and checks their names and paths, and sets their times. "" or an error.
+// leaving out what --exclude and --exclude-vcs name; a link inside a DIR is packed as
+// its target when that lies inside the DIR (always with --follow-links) and refused
+// otherwise. Converts and checks names and paths, and sets times. "" or an error.
 std::string CollectMembers(const PackOptions& options, std::vector<PackInput>& inputs);
 
 // Reads and compresses every member, several at once, with a progress bar. "" or an

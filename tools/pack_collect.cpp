@@ -2,9 +2,13 @@
 // times.
 #include <dirent.h>
 #include <errno.h>
+#include <fnmatch.h>
+#include <limits.h>
 #include <stdio.h>
+#include <stdlib.h>
 #include <string.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <unordered_map>
@@ -19,6 +23,14 @@
 namespace {
 
 const uint64_t MAX_MEMBER_SIZE = 0xFFFFFFFFull;
+
+// What --exclude-vcs leaves out: the files and folders of version control systems,
+// the list GNU tar uses.
+const char* const VCS_NAMES[] = {
+    "CVS",      ".cvsignore",  "RCS",         "SCCS",       ".git",   ".gitignore",
+    ".gitattributes", ".gitmodules", ".arch-ids", "{arch}",  "=RELEASE-ID", "=meta-update",
+    "=update",  ".bzr",        ".bzrignore",  ".bzrtags",   ".hg",    ".hgignore",
+    ".hgtags",  "_darcs",      ".svn"};
 
 std::string Describe(const std::string& path, int error) {
     return path + ": " + strerror(error);
@@ -40,16 +52,81 @@ std::string Join(const std::vector<std::string>& parts, const std::string& last,
 
 typedef std::vector<std::pair<dev_t, ino_t>> FolderChain;
 
+// What the walk of one DIR needs besides the folder in hand.
+struct TreeWalk {
+    const PackOptions* options;
+    std::string given;  // the DIR as given
+    std::string root;   // the DIR with its links resolved
+};
+
+// Whether the path inside the tree (folders and name, '/' between) is excluded: a
+// pattern matches the whole path or any tail of it that starts after a '/', with '*'
+// matching '/' too, as tar's --exclude does; a pattern ending in '/' only folders.
+bool IsExcluded(const PackOptions& options, const std::string& path, bool isFolder) {
+    const size_t nameStart = path.rfind('/') == std::string::npos ? 0 : path.rfind('/') + 1;
+    if (options.excludeVcs) {
+        for (const char* name : VCS_NAMES) {
+            if (path.compare(nameStart, std::string::npos, name) == 0) return true;
+        }
+    }
+    for (std::string pattern : options.excludes) {
+        if (pattern.size() > 1 && pattern.back() == '/') {
+            if (!isFolder) continue;
+            while (pattern.size() > 1 && pattern.back() == '/') pattern.pop_back();
+        }
+        for (size_t start = 0; start != std::string::npos;) {
+            if (fnmatch(pattern.c_str(), path.c_str() + start, 0) == 0) return true;
+            const size_t slash = path.find('/', start);
+            start = slash == std::string::npos ? slash : slash + 1;
+        }
+    }
+    return false;
+}
+
+// Whether path lies inside (or is) the folder root; both are resolved paths.
+bool IsInside(const std::string& path, const std::string& root) {
+    if (root == "/") return true;
+    return path.compare(0, root.size(), root) == 0 &&
+           (path.size() == root.size() || path[root.size()] == '/');
+}
+
+// The status of an entry of the tree: a symbolic link is followed when its target lies
+// inside the tree (or with --follow-links); one that leads outside, or nowhere, is
+// refused by its name. "" or the error.
+std::string EntryStatus(const TreeWalk& walk, const std::string& path, struct stat& status) {
+    if (lstat(path.c_str(), &status) != 0) return Describe(path, errno);
+    if (!S_ISLNK(status.st_mode)) return "";
+    char target[PATH_MAX];
+    const ssize_t length = readlink(path.c_str(), target, sizeof target - 1);
+    const std::string written = length < 0 ? std::string("?") : std::string(target, length);
+    char* resolved = realpath(path.c_str(), nullptr);
+    if (resolved == nullptr || stat(path.c_str(), &status) != 0) {
+        free(resolved);
+        return path + ": a symbolic link to " + written + ", which does not exist; not "
+               "packed (remove the link, or leave it out with --exclude)";
+    }
+    const bool inside = IsInside(resolved, walk.root);
+    free(resolved);
+    if (!inside && !walk.options->followLinks) {
+        return path + ": a symbolic link to " + written + ", outside " + walk.given +
+               "; not packed (--follow-links packs what links point to, --exclude leaves "
+               "the link out)";
+    }
+    return "";
+}
+
 // Adds the files of a folder, sorted by name, then its subfolders, sorted by name,
 // each the same way; an empty folder becomes a folder entry. folders: the UTF-8 path
 // of this folder inside the DIR given; chain: the folders above, to catch a loop
 // through a link.
-std::string AddFolder(const std::string& diskPath, const std::vector<std::string>& folders,
-                      bool flat, FolderChain& chain, std::vector<PackInput>& inputs) {
+std::string AddFolder(const TreeWalk& walk, const std::string& diskPath,
+                      const std::vector<std::string>& folders, bool flat, FolderChain& chain,
+                      std::vector<PackInput>& inputs) {
     DIR* directory = opendir(diskPath.c_str());
     if (directory == nullptr) return Describe(diskPath, errno);
     std::vector<std::string> names;
     errno = 0;
+    const std::string inside = Join(folders, "", '/');
     while (struct dirent* entry = readdir(directory)) {
         if (strcmp(entry->d_name, ".") == 0 || strcmp(entry->d_name, "..") == 0) continue;
         names.push_back(entry->d_name);
@@ -59,7 +136,18 @@ std::string AddFolder(const std::string& diskPath, const std::vector<std::string
     if (readError != 0) return Describe(diskPath, readError);
     std::sort(names.begin(), names.end());
     const std::string prefix = diskPath.back() == '/' ? diskPath : diskPath + "/";
-    if (names.empty() && !folders.empty()) {
+    // The entries that are packed, with what they are (links resolved).
+    std::vector<std::pair<std::string, struct stat>> entries;
+    for (const std::string& name : names) {
+        const std::string path = inside + (inside.empty() ? "" : "/") + name;
+        if (IsExcluded(*walk.options, path, false)) continue;
+        struct stat status;
+        const std::string error = EntryStatus(walk, prefix + name, status);
+        if (!error.empty()) return error;
+        if (S_ISDIR(status.st_mode) && IsExcluded(*walk.options, path, true)) continue;
+        entries.emplace_back(name, status);
+    }
+    if (entries.empty() && !folders.empty()) {
         PackInput input;
         input.path = diskPath;
         input.folders = folders;
@@ -69,18 +157,18 @@ std::string AddFolder(const std::string& diskPath, const std::vector<std::string
         return "";
     }
     std::vector<std::pair<std::string, struct stat>> subfolders;
-    for (const std::string& name : names) {
+    for (const auto& entry : entries) {
         PackInput input;
-        input.path = prefix + name;
-        input.display = name;
+        input.path = prefix + entry.first;
+        input.display = entry.first;
         input.folders = folders;
-        if (stat(input.path.c_str(), &input.status) != 0) return Describe(input.path, errno);
+        input.status = entry.second;
         if (S_ISDIR(input.status.st_mode)) {
             if (flat) {
                 return input.path + ": is a folder; with --flat members are the files "
                        "directly inside " + diskPath + " (move its files up or leave it out)";
             }
-            subfolders.emplace_back(name, input.status);
+            subfolders.push_back(entry);
             continue;
         }
         if (!S_ISREG(input.status.st_mode)) return input.path + ": not a regular file";
@@ -95,15 +183,17 @@ std::string AddFolder(const std::string& diskPath, const std::vector<std::string
         std::vector<std::string> inner = folders;
         inner.push_back(subfolder.first);
         chain.push_back(identity);
-        const std::string error = AddFolder(path, inner, flat, chain, inputs);
+        const std::string error = AddFolder(walk, path, inner, flat, chain, inputs);
         chain.pop_back();
         if (!error.empty()) return error;
     }
     return "";
 }
 
-// Adds a FILE as itself, or a DIR's tree.
-std::string AddInput(const std::string& path, bool flat, std::vector<PackInput>& inputs) {
+// Adds a FILE as itself, or a DIR's tree. A FILE or DIR named on the command line is
+// taken as what it leads to, a link included: the user named it.
+std::string AddInput(const std::string& path, const PackOptions& options,
+                     std::vector<PackInput>& inputs) {
     struct stat status;
     if (stat(path.c_str(), &status) != 0) return Describe(path, errno);
     if (S_ISREG(status.st_mode)) {
@@ -111,12 +201,19 @@ std::string AddInput(const std::string& path, bool flat, std::vector<PackInput>&
         input.path = path;
         input.display = BaseName(path);
         input.status = status;
-        inputs.push_back(std::move(input));
+        if (!IsExcluded(options, input.display, false)) inputs.push_back(std::move(input));
         return "";
     }
     if (!S_ISDIR(status.st_mode)) return path + ": not a regular file or a directory";
+    TreeWalk walk;
+    walk.options = &options;
+    walk.given = path;
+    char* resolved = realpath(path.c_str(), nullptr);
+    if (resolved == nullptr) return Describe(path, errno);
+    walk.root = resolved;
+    free(resolved);
     FolderChain chain = {{status.st_dev, status.st_ino}};
-    return AddFolder(path, {}, flat, chain, inputs);
+    return AddFolder(walk, path, {}, options.flat, chain, inputs);
 }
 
 const char NAME_RULE[] =
@@ -242,10 +339,15 @@ namespace {
 
 std::string CollectAndCheck(const PackOptions& options, std::vector<PackInput>& inputs) {
     for (const std::string& path : options.inputs) {
-        const std::string error = AddInput(path, options.flat, inputs);
+        const std::string error = AddInput(path, options, inputs);
         if (!error.empty()) return error;
     }
-    if (inputs.empty()) return "no files to pack: the folders given are empty";
+    if (inputs.empty()) {
+        return options.excludes.empty() && !options.excludeVcs
+                   ? "no files to pack: the folders given are empty"
+                   : "no files to pack: the folders given are empty, or everything in them "
+                     "is excluded";
+    }
     if (options.output != "-") {
         struct stat outputStatus;
         if (stat(options.output.c_str(), &outputStatus) == 0) {

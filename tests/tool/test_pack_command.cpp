@@ -371,4 +371,85 @@ TEST(PackCommand, RefusesTreesTheStubCannotHold) {
     EXPECT_EQ(EXIT_OK, RunPack({"--archive-only", "--no-setup", "-o", directory.Join("o"), in}));
 }
 
+// The member paths of a bare archive, in order, through the core's walk.
+std::vector<std::string> MemberPaths(const std::string& archive) {
+    std::vector<std::string> paths;
+    if (!OpenArchive(archive.c_str(), 0)) return paths;
+    while (NextMember() == 1) {
+        paths.push_back(extractionState.memberPath);
+        if (!SkipMemberData()) break;
+    }
+    CloseArchive();
+    return paths;
+}
+
+TEST(PackCommand, ExcludesAndSymbolicLinks) {
+    struct Case {
+        const char* what;
+        std::vector<std::string> options;
+        std::vector<std::string> members;  // empty: refused, with `message`
+        const char* message;
+    } cases[] = {
+        {"links inside the tree are packed as their targets; the one outside is refused",
+         {}, {}, "in/key.lnk: a symbolic link to ../outside/key, outside"},
+        {"--follow-links packs the target outside",
+         {"--follow-links", "--exclude-vcs"},
+         {".DS_Store", "SETUP.EXE", "alias.txt", "c.bak", "key.lnk", "docs/a.txt",
+          "docs/drafts/b.txt", "docs/link/b.txt"}, ""},
+        {"tar's --exclude: names anywhere, '*' across '/', a path tail, a folder pattern",
+         {"--exclude-vcs", "--exclude", ".DS_Store", "--exclude", "*.bak", "--exclude",
+          "docs/drafts", "--exclude", "key.lnk", "--exclude", "link/"},
+         {"SETUP.EXE", "alias.txt", "docs/a.txt"}, ""},
+        {"a pattern for the whole tree leaves nothing", {"--exclude", "*"}, {},
+         "everything in them is excluded"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        TemporaryDirectory directory;
+        const std::string in = directory.Join("in");
+        for (const char* folder : {"in", "in/.git", "in/docs", "in/docs/drafts", "outside"}) {
+            mkdir(directory.Join(folder).c_str(), 0755);
+        }
+        for (const char* file : {"in/SETUP.EXE", "in/.git/config", "in/.gitignore",
+                                 "in/.DS_Store", "in/c.bak", "in/docs/a.txt",
+                                 "in/docs/drafts/b.txt", "outside/key"}) {
+            WriteFile(directory.Join(file), {1});
+        }
+        ASSERT_EQ(0, symlink("../outside/key", directory.Join("in/key.lnk").c_str()));
+        ASSERT_EQ(0, symlink("docs/a.txt", directory.Join("in/alias.txt").c_str()));
+        ASSERT_EQ(0, symlink("drafts", directory.Join("in/docs/link").c_str()));
+        std::vector<std::string> arguments = c.options;
+        const std::string out = directory.Join("o.lzh");
+        for (const char* tail : {"-q", "--archive-only", "-m", "lh0", "-o"}) {
+            arguments.push_back(tail);
+        }
+        arguments.push_back(out);
+        arguments.push_back(in);
+        testing::internal::CaptureStderr();
+        const int status = RunPack(arguments);
+        const std::string error = testing::internal::GetCapturedStderr();
+        if (c.members.empty()) {
+            EXPECT_EQ(1, status);
+            EXPECT_NE(std::string::npos, error.find(c.message)) << error;
+            EXPECT_FALSE(Exists(out));
+        } else {
+            ASSERT_EQ(EXIT_OK, status) << error;
+            EXPECT_EQ(c.members, MemberPaths(out));
+        }
+    }
+    // A link that leads nowhere is refused by its name, even with --follow-links.
+    TemporaryDirectory directory;
+    const std::string in = directory.Join("in");
+    mkdir(in.c_str(), 0755);
+    WriteFile(in + "/SETUP.EXE", {1});
+    ASSERT_EQ(0, symlink("nowhere", (in + "/gone").c_str()));
+    for (const char* follow : {"--quiet", "--follow-links"}) {
+        testing::internal::CaptureStderr();
+        EXPECT_EQ(1, RunPack({follow, "--archive-only", "-o", directory.Join("o"), in}));
+        EXPECT_NE(std::string::npos,
+                  testing::internal::GetCapturedStderr().find("in/gone: a symbolic link to "
+                                                              "nowhere, which does not exist"));
+    }
+}
+
 }  // namespace
