@@ -418,3 +418,53 @@ TEST(IconImages, ConvertedTo32BitsWithAlphaFromTheMask) {
 }
 
 }  // namespace
+
+namespace {
+
+void PutText(std::vector<uint8_t>& out, const std::u16string& text) {
+    for (char16_t unit : text) out.push_back(uint8_t(unit)), out.push_back(uint8_t(unit >> 8));
+    out.push_back(0), out.push_back(0);
+}
+
+// The caption lies between the class and the font, and the controls after the font
+// must stay DWORD-aligned from the template's start: in both template forms, with a
+// menu given by ordinal and a class by name.
+TEST(DialogCaption, ReplacedInBothTemplateFormsWithControlsAligned) {
+    for (bool extended : {false, true}) {
+        SCOPED_TRACE(extended ? "DLGTEMPLATEEX" : "DLGTEMPLATE");
+        std::vector<uint8_t> dialog;
+        if (extended) {
+            dialog = {1, 0, 0xFF, 0xFF, 0, 0, 0, 0, 0, 0, 0, 0};  // version, signature, help, ex
+            Put32(dialog, 0x80C00048);                             // DS_SHELLFONT | ...
+        } else {
+            Put32(dialog, 0x80C000C0);
+            Put32(dialog, 0);
+        }
+        dialog.insert(dialog.end(), {1, 0, 0, 0, 0, 0, 155, 0, 79, 0});  // one control
+        dialog.insert(dialog.end(), {0xFF, 0xFF, 7, 0});                 // menu 7
+        PutText(dialog, u"VendorClass");
+        PutText(dialog, u"Setup is Self-Extracting");
+        dialog.insert(dialog.end(), {8, 0});
+        if (extended) dialog.insert(dialog.end(), {0x90, 1, 0, 1});  // weight, italic, charset
+        PutText(dialog, u"MS Shell Dlg");
+        while (dialog.size() % 4 != 0) dialog.push_back(0);
+        const std::vector<uint8_t> control = {0xC0, 0xFE, 0xED, 0x50, 1, 2, 3, 4, 5, 6};
+        dialog.insert(dialog.end(), control.begin(), control.end());
+
+        for (const std::string& title : {std::string("Hanabi"), std::string("花火ペイント セットアップ")}) {
+            std::vector<uint8_t> changed = dialog;
+            ASSERT_TRUE(SetDialogCaption(changed, title));
+            std::string caption;
+            ASSERT_TRUE(ReadDialogCaption(changed, caption));
+            EXPECT_EQ(title, caption);
+            const size_t at = changed.size() - control.size();
+            EXPECT_EQ(0u, at % 4) << "the controls are not DWORD-aligned";
+            EXPECT_TRUE(std::equal(control.begin(), control.end(), changed.begin() + at));
+            EXPECT_TRUE(std::equal(dialog.begin(), dialog.begin() + 18, changed.begin()));
+        }
+        std::vector<uint8_t> cut(dialog.begin(), dialog.begin() + 40);
+        EXPECT_FALSE(SetDialogCaption(cut, "x")) << "a template cut short";
+    }
+}
+
+}  // namespace
