@@ -19,8 +19,9 @@
 //   19    17            1      attribute
 //   20    18            1      header level: 0, 1 or 2
 //
-//   Level 0: name length L, name (folders separated by '\' or '/'), CRC-16; any bytes
-//     after that up to headerSize are skipped. No extended headers. The packed size
+//   Level 0: name length L, name (folders separated by '\' or '/'), CRC-16; the bytes
+//     after that up to headerSize are skipped by the stub (the tool reads a Unix
+//     extension there, below). No extended headers. The packed size
 //     is the data.
 //   Level 1: name length L, name, CRC-16 (at headerSize - 5), OS id, size of the first
 //     extended header (at headerSize - 2). The extended headers come after the
@@ -30,7 +31,8 @@
 //   Extended header of size S (S >= 2): type byte, S - 3 bytes, size of the next (0 =
 //     last). Types read: 0x00 CRC-16 of the whole header (taken with this field as
 //     zero; checked at level 2), 0x01 file name, 0x02 folder (components separated by 0xFF, '\' or '/'),
-//     0x54 Unix time; every other type is skipped.
+//     0x50 Unix permission bits and 0x54 Unix time (the tool); every other type is
+//     skipped.
 //   Member paths are kept with '/' between folder components and the name.
 #ifndef VORPANEX_ARCHIVE_ARCHIVE_H
 #define VORPANEX_ARCHIVE_ARCHIVE_H
@@ -56,6 +58,11 @@ const unsigned OUTPUT_PATH_SIZE = 300;     // the status line text, terminator i
 const unsigned HEADER_FIXED_SIZE = 25;     // level-1 headerSize with an empty name
 const unsigned LEVEL0_FIXED_SIZE = 22;     // level-0 headerSize with an empty name
 const unsigned LEVEL2_BASE_SIZE = 26;      // level-2 header without extended headers
+// The Unix extension after a level-0 header's CRC-16: 'U', a version byte, the time
+// (4 bytes), the permission bits (2), user and group ids (2 each). Where the time and
+// the permission bits end, from the extension's start.
+const unsigned LEVEL0_UNIX_TIME_END = 6;
+const unsigned LEVEL0_UNIX_MODE_END = 8;
 // Every path formed for a member, and every search pattern ("\*.*") that the work
 // directory's removal forms in a folder, fits a MAX_PATH buffer: PathFits.
 const unsigned PATH_BUFFER_SIZE = 260;
@@ -145,6 +152,8 @@ struct ExtractionState {
     uint8_t headerLevel;
     uint8_t timeIsUnix;       // 1: unixTime is the member's time (level 2; the tool: 0x54)
     uint32_t unixTime;
+    uint16_t unixMode;        // the tool: Unix permission bits (0x50, level-0 extension)
+    uint8_t unixModeKnown;    //   and whether the header had them
     int pathProblem;          // FAILURE_NAME or FAILURE_PATH_TOO_LONG when memberPath
                               // cannot be used; FAILURE_NONE otherwise
     char memberPath[PATH_BUFFER_SIZE];  // folders and name, '/' between them

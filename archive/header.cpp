@@ -215,6 +215,8 @@ int ReadMemberHeader() {
     // of the header before it; it is refused as a whole.
     if (archiveReader.atEnd) return FailHeader(FAILURE_BAD_HEADER);
     state.headerLevel = state.headerBuffer[LEVEL_OFFSET];
+    state.unixModeKnown = 0;
+    state.unixMode = 0;
     extras.firstExtendedSize = 0;
     extras.headerRemaining = 0;
     extras.nameLength = 0;
@@ -258,6 +260,20 @@ int ReadMemberHeader() {
         state.timeIsUnix = 0;
         state.unixTime = 0;
         state.storedCrc = static_cast<uint16_t>(GetHeaderField(crcOffset, 2));
+#ifndef _WIN32
+        // The tool takes the Unix extension of a level-0 header: 'U', a version byte,
+        // the time (seconds since 1970, UTC), then the permission bits.
+        const unsigned extension = crcOffset + 2;
+        if (state.headerLevel == 0 && state.headerBuffer[extension] == 'U' &&
+            extension + LEVEL0_UNIX_TIME_END <= state.headerSize) {
+            state.unixTime = GetHeaderField(static_cast<int>(extension) + 2, 4);
+            state.timeIsUnix = 1;
+            if (extension + LEVEL0_UNIX_MODE_END <= state.headerSize) {
+                state.unixMode = static_cast<uint16_t>(GetHeaderField(static_cast<int>(extension) + 6, 2));
+                state.unixModeKnown = 1;
+            }
+        }
+#endif
         if (state.headerLevel == 1) {
             extras.firstExtendedSize = GetHeaderField(state.headerSize - 2, 2);
         }
@@ -380,6 +396,8 @@ int ReadExtendedHeaders() {
         // archivers do.
         else if (type == 0x54 && content == 4 && !state.timeIsUnix) {
             kept = 4;
+        } else if (type == 0x50 && content >= 2) {
+            kept = 2;  // the Unix permission bits
         }
 #endif
         for (uint32_t at = 0; at < kept; ++at) {
@@ -398,7 +416,11 @@ int ReadExtendedHeaders() {
                 extras.folder[at] = static_cast<char>(byte);
             }
 #ifndef _WIN32
-            else {
+            else if (type == 0x50) {
+                if (at == 0) state.unixMode = 0;
+                state.unixMode = static_cast<uint16_t>(state.unixMode | byte << (8 * at));
+                state.unixModeKnown = at == 1 ? 1 : 0;
+            } else {
                 if (at == 0) unixTime = 0;
                 unixTime |= static_cast<uint32_t>(byte) << (8 * at);
                 if (at == 3) unixTimeSeen = true;

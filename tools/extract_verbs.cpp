@@ -101,6 +101,11 @@ struct MemberReport {
     bool folder = false;  // a -lhd- entry
     std::string temporary;  // extract: the file being written, beside its target
     std::string target;     // extract: where it goes, relative to DIR
+    bool modeKnown = false;  // the header's Unix permission bits, and its time, which
+    mode_t mode = 0;         // a folder entry gets once its members are written
+    bool timeKnown = false;
+    time_t time = 0;
+    bool placed = false;
 };
 
 struct ExtractOptions {
@@ -119,10 +124,42 @@ struct RunReport {
     bool extracting = false;  // the working directory is DIR while the core runs
     bool placingFailed = false;
     std::string createError;  // why the last member's file could not be made, if known
-    mode_t fileMode = 0644;
+    mode_t umask = 022;
 };
 
 RunReport run;
+
+// The permission bits a member gets: the header's, without set-user-ID, set-group-ID
+// and sticky, within the umask; without them 0666 (files) or 0777 (folders) within
+// the umask, as before.
+mode_t ModeFor(bool known, mode_t stored, bool folder) {
+    return (known ? stored & 0777 : folder ? 0777 : 0666) & ~run.umask;
+}
+
+// The member in hand's time as seconds since 1970: a Unix time, or the DOS time taken
+// as local time. false for a DOS time that is not a valid one.
+bool MemberTime(time_t& when) {
+    const ExtractionState& state = extractionState;
+    if (state.timeIsUnix) {
+        when = static_cast<time_t>(state.unixTime);
+        return true;
+    }
+    struct tm local;
+    memset(&local, 0, sizeof local);
+    local.tm_year = 80 + (state.fileDate >> 9);
+    local.tm_mon = ((state.fileDate >> 5) & 15) - 1;
+    local.tm_mday = state.fileDate & 31;
+    local.tm_hour = state.fileTime >> 11;
+    local.tm_min = (state.fileTime >> 5) & 63;
+    local.tm_sec = (state.fileTime & 31) * 2;
+    local.tm_isdst = -1;
+    if (local.tm_mon < 0 || local.tm_mon > 11 || local.tm_mday == 0 || local.tm_hour > 23 ||
+        local.tm_min > 59 || local.tm_sec > 59) {
+        return false;
+    }
+    when = mktime(&local);
+    return when != static_cast<time_t>(-1);
+}
 
 // The member in hand: folders and name as stored, '/' between.
 std::string CurrentPath() { return extractionState.memberPath; }
@@ -243,7 +280,11 @@ std::string PlaceMember(MemberReport& member) {
     if (!DiskComponents(member.path, run.options->codePage, components, error)) {
         return Shown(member.path) + ": " + error;
     }
-    if (member.folder) return MakeFolders(components, components.size());
+    if (member.folder) {
+        const std::string error = MakeFolders(components, components.size());
+        member.placed = error.empty();
+        return error;
+    }
     // rename() replaces whatever is at the name, a link included, without following it;
     // the file was made in the target's own folder, so no mount point lies between.
     const std::string temporary = member.temporary;
@@ -398,6 +439,32 @@ bool CheckWindowsNames(const char* path, uint32_t completed, bool setup, bool no
     return passed;
 }
 
+// Gives the folder entries that were placed their permission bits and times, last
+// first: writing their members changed their times, and a folder without write
+// permission would have refused them. The folder is held while it is changed; a link
+// put in its place is not followed.
+void FinishFolders() {
+    for (size_t i = run.members.size(); i-- > 0;) {
+        const MemberReport& member = run.members[i];
+        if (!member.folder || !member.placed) continue;
+        std::vector<std::string> components;
+        std::string error;
+        if (!DiskComponents(member.path, run.options->codePage, components, error)) continue;
+        std::string path;
+        for (const std::string& component : components) path += (path.empty() ? "" : "/") + component;
+        const int folder = open(path.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+        if (folder < 0) continue;
+        if (member.timeKnown) {
+            struct timespec times[2];
+            times[0].tv_sec = times[1].tv_sec = member.time;
+            times[0].tv_nsec = times[1].tv_nsec = 0;
+            futimens(folder, times);
+        }
+        if (member.modeKnown) fchmod(folder, ModeFor(true, member.mode, true));
+        close(folder);
+    }
+}
+
 // Extracting: the working directory is DIR while the core runs, so that every path is
 // short and relative to it (no limit but the system's own); the core's private
 // folder only receives the folders it makes on its way.
@@ -426,7 +493,7 @@ struct ExtractionPlace {
         privateFolder = pattern;
         const mode_t mask = umask(0);
         umask(mask);
-        run.fileMode = 0666 & ~mask;
+        run.umask = mask;
         run.extracting = true;
         return "";
     }
@@ -437,6 +504,7 @@ struct ExtractionPlace {
             if (!run.members[i].temporary.empty()) unlink(run.members[i].temporary.c_str());
         }
         if (!privateFolder.empty()) RemoveTree(privateFolder);
+        FinishFolders();
         if (previousDirectory >= 0) {
             if (fchdir(previousDirectory) != 0) {
                 fprintf(stderr, "vorpanex extract: cannot return to the starting directory: "
@@ -643,7 +711,7 @@ HFILE CreateMemberFile(const char* path, const char* name) {
         run.createError = Quoted(target) + ": cannot create a file beside it: " + strerror(errno);
         return HFILE_ERROR;
     }
-    fchmod(file, run.fileMode);
+    fchmod(file, ModeFor(extractionState.unixModeKnown != 0, extractionState.unixMode, false));
     pendingTemporary = pattern;
     pendingTarget = target;
     return file;
@@ -662,6 +730,9 @@ void ShowStatusLine(HWND, const char*) {
     member.size = extractionState.originalSize;
     member.started = now;
     member.folder = extractionState.headerBuffer[3] == 'd';
+    member.modeKnown = extractionState.unixModeKnown != 0;
+    member.mode = extractionState.unixMode;
+    member.timeKnown = MemberTime(member.time);
     member.temporary.swap(pendingTemporary);
     member.target.swap(pendingTarget);
     run.members.push_back(member);

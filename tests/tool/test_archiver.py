@@ -1,0 +1,141 @@
+#!/usr/bin/env python3
+"""What the tool does with archives that other programs wrote, by verb: -lh7-, Unix
+permissions and times, and the same archives read by lhasa and 7-Zip.
+
+usage: test_archiver.py VORPANEX FIXTURES_DIR
+"""
+import os
+import shutil
+import stat
+import struct
+import subprocess
+import sys
+import tempfile
+import unittest
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "e2e"))
+import make_archive  # noqa: E402
+
+TOOL = ""
+FIXTURES = ""
+
+
+def run(*args, cwd=None):
+    return subprocess.run([TOOL, *args], stdout=subprocess.PIPE, stderr=subprocess.PIPE,
+                          cwd=cwd, text=True, errors="replace")
+
+
+def unix_member(name, data, mode=None, unix_time=None, level=1, method=b"-lh0-"):
+    """A stored member as a Unix archiver writes it: level 1 with extended headers 0x50
+    (permission bits) and 0x54 (time), or level 0 with the 'U' extension after the
+    CRC-16 (version 0, time, permission bits, user and group 0)."""
+    crc = make_archive.crc16(data)
+    head = method + struct.pack("<IIHHBBB", len(data), len(data), make_archive.DOS_TIME,
+                                make_archive.DOS_DATE, 0x20, level, len(name)) + name
+    if level == 0:
+        body = head + struct.pack("<H", crc)
+        if unix_time is not None:
+            body += b"U\0" + struct.pack("<IHHH", unix_time, mode or 0, 0, 0)
+        return bytes([len(body), sum(body) & 0xFF]) + body + data
+    extended = []
+    if mode is not None:
+        extended.append(b"\x50" + struct.pack("<H", mode))
+    if unix_time is not None:
+        extended.append(b"\x54" + struct.pack("<I", unix_time))
+    chain = b""
+    for i, header in enumerate(extended):
+        following = len(extended[i + 1]) + 2 if i + 1 < len(extended) else 0
+        chain += header + struct.pack("<H", following)
+    body = head + struct.pack("<HBH", crc, ord("U"), len(extended[0]) + 2 if extended else 0)
+    # The packed size counts the extended headers.
+    body = body[:5] + struct.pack("<I", len(data) + len(chain)) + body[9:]
+    return bytes([len(body), sum(body) & 0xFF]) + body + chain + data
+
+
+class Verbs(unittest.TestCase):
+    def setUp(self):
+        self.temp = tempfile.TemporaryDirectory()
+        self.dir = self.temp.name
+
+    def tearDown(self):
+        self.temp.cleanup()
+
+    def path(self, *parts):
+        return os.path.join(self.dir, *parts)
+
+    def write(self, name, data):
+        with open(self.path(name), "wb") as f:
+            f.write(data)
+        return self.path(name)
+
+
+class Lh7(Verbs):
+    def test_list_test_and_extract_read_it_and_a_setups_test_refuses_it(self):
+        archive = os.path.join(FIXTURES, "jlha-lh7.lzh")
+        listing = run("list", archive)
+        self.assertEqual(0, listing.returncode, listing.stderr)
+        self.assertIn("-lh7-", listing.stdout)
+        self.assertEqual(0, run("test", archive).returncode)
+        out = self.path("out")
+        result = run("extract", archive, "-C", out)
+        self.assertEqual(0, result.returncode, result.stderr)
+        with open(os.path.join(FIXTURES, "MANIFEST.txt")) as manifest:
+            for line in manifest:
+                if line.startswith("#") or not line.strip():
+                    continue
+                name, size = line.split()[:2]
+                self.assertEqual(int(size), os.path.getsize(os.path.join(out, name)), name)
+        # Behind a stub: the stub cannot extract it, so test says so.
+        with open(archive, "rb") as f:
+            body = f.read()
+        setup = self.write("setup.exe", b"MZ" + bytes(49150) + body)
+        result = run("test", "--no-setup", setup)
+        self.assertEqual(1, result.returncode)
+        self.assertIn("-lh7- (64 KiB window): the setup's stub cannot extract it", result.stderr)
+
+
+class ExtractUnix(Verbs):
+    def test_permission_bits_within_the_umask_never_setuid_and_times(self):
+        when = 1600000000  # 2020-09-13 12:26:40 UTC
+        archive = self.write("unix.lzh", b"".join([
+            unix_member(b"run.sh", b"#!/bin/sh\n", mode=0o104755, unix_time=when),
+            unix_member(b"secret", b"k", mode=0o100600, unix_time=when),
+            unix_member(b"shared", b"w", mode=0o102777),
+            unix_member(b"zero.txt", b"0", mode=0o100640, unix_time=when + 60, level=0),
+            unix_member(b"plain", b"p"),
+            unix_member(b"docs", b"", mode=0o40750, unix_time=when - 3600, method=b"-lhd-"),
+            unix_member(b"docs\\a.txt", b"a", level=0),
+        ]) + b"\0")
+        old = os.umask(0o022)
+        try:
+            result = run("extract", archive, "-C", self.path("out"))
+        finally:
+            os.umask(old)
+        self.assertEqual(0, result.returncode, result.stderr)
+
+        def mode(name):
+            return stat.S_IMODE(os.stat(self.path("out", name)).st_mode)
+
+        def mtime(name):
+            return int(os.stat(self.path("out", name)).st_mtime)
+
+        self.assertEqual(0o755, mode("run.sh"))   # no set-user-ID
+        self.assertEqual(0o600, mode("secret"))
+        self.assertEqual(0o755, mode("shared"))   # umask 022, no set-group-ID or sticky
+        self.assertEqual(0o640, mode("zero.txt"))  # the level-0 Unix extension
+        self.assertEqual(0o644, mode("plain"))    # no bits stored: as before
+        self.assertEqual(0o750, mode("docs"))
+        self.assertEqual(when, mtime("run.sh"))
+        self.assertEqual(when + 60, mtime("zero.txt"))  # the extension's time, not DOS
+        # The folder's time is set after its member was written into it.
+        self.assertEqual(when - 3600, mtime("docs"))
+
+
+def main():
+    global TOOL, FIXTURES
+    TOOL, FIXTURES = sys.argv[1], sys.argv[2]
+    unittest.main(argv=[sys.argv[0]] + sys.argv[3:])
+
+
+if __name__ == "__main__":
+    main()
