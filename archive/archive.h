@@ -40,6 +40,7 @@
 #include <stdint.h>
 #include <string.h>
 
+#include "archive/sha256.h"
 #include "platform/platform.h"
 
 const uint32_t ARCHIVE_OFFSET = 49152;
@@ -76,8 +77,12 @@ public:
     ~ArchiveReader();
 
     int Open(const char* path);
+    // Takes over a file already open (the reader closes it), as Open would leave it.
+    void Adopt(HFILE file);
     void Close();
     void Refill();
+    // Reads on until digestRemaining is 0 or the file ends; 1 when nothing was left.
+    int FinishDigest();
 
     unsigned char ReadByte() {
         if (position == READER_BUFFER_SIZE) Refill();
@@ -101,6 +106,10 @@ public:
     uint32_t consumedBytes;
     HFILE handle;
     uint32_t atEnd;
+    // While digest is not null, each refill adds what it read to it, up to
+    // digestRemaining bytes in all. Open and Adopt set it to null.
+    Sha256* digest;
+    uint32_t digestRemaining;
 };
 
 extern ArchiveReader archiveReader;
@@ -125,7 +134,8 @@ enum ExtractionFailure {
     FAILURE_READ,          // the data ended before the file did: a read failed
     FAILURE_LEVEL,         // header level other than 0, 1 and 2
     FAILURE_HEADER_CRC,    // the header's own CRC-16 (extended header 0x00) mismatch
-    FAILURE_NOT_FOLDER     // a folder on the member's path is a file or a link
+    FAILURE_NOT_FOLDER,    // a folder on the member's path is a file or a link
+    FAILURE_DIGEST         // the archive's SHA-256 differs from the one expected
 };
 
 // The member in hand. One global record.
@@ -200,12 +210,22 @@ int ReadExtendedHeaders();
 // be called before the next NextMember so that the walk goes by the packed size,
 // whatever the decoder took.
 int OpenArchive(const char* path, uint32_t offset);
+// The same over a file already open; the walk takes it over and CloseArchive closes it.
+int OpenArchiveFile(HFILE file, uint32_t offset);
 int NextMember();
 int SkipMemberData();
 void CloseArchive();
 
+// Arms a check for the next extraction only: the SHA-256 of the length bytes from the
+// archive's offset must be digest. Those bytes are hashed as the walk reads them (the
+// rest after the last member); a different digest fails the extraction, after its last
+// member, with FAILURE_DIGEST.
+void ExpectArchiveDigest(const uint8_t* digest, uint32_t length);
+
 // 1 when every member was extracted with a matching CRC-16, else 0.
 int ExtractArchive(HWND window, const char* modulePath, const char* workDirectory);
+// The same from the file held open (the walk takes it over and closes it).
+int ExtractArchiveFile(HWND window, HFILE file, const char* workDirectory);
 // The same from a given offset (0 for a bare archive). A null workDirectory decodes
 // and checks every member without creating any file.
 int ExtractArchiveAt(HWND window, const char* archivePath, const char* workDirectory,

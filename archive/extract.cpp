@@ -249,11 +249,17 @@ int ExtractMember(HWND window, const char* workDirectory) {
     return 1;
 }
 
-int OpenArchive(const char* path, uint32_t offset) {
-    extractionFailure = FAILURE_NONE;
-    extractionSystemError = 0;
+namespace {
+
+// The digest that ExpectArchiveDigest armed for the next extraction.
+bool digestExpected;
+uint8_t expectedDigest[SHA256_SIZE];
+uint32_t expectedLength;
+Sha256 archiveDigest;
+
+// Positions the file that the reader holds at the archive's offset.
+int PositionArchive(uint32_t offset) {
     ExtractionState& state = extractionState;
-    if (!archiveReader.Open(path)) return FailWithSystemError(FAILURE_OPEN);
     const LONG length = _llseek(archiveReader.handle, 0, FILE_END);
     state.archiveSize = static_cast<uint32_t>(length) - offset;
     state.archiveOffset = offset;
@@ -264,6 +270,61 @@ int OpenArchive(const char* path, uint32_t offset) {
     }
     BuildCrcTable();
     return 1;
+}
+
+// The walk over an open archive into workDirectory (or only checked), with the digest
+// check when one was armed; closes the archive.
+int ExtractOpenArchive(HWND window, const char* workDirectory, bool checkDigest) {
+    if (checkDigest) {
+        Sha256Begin(&archiveDigest);
+        archiveReader.digest = &archiveDigest;
+        archiveReader.digestRemaining = expectedLength;
+    }
+    for (;;) {
+        const int next = NextMember();
+        if (next == 0) break;
+        if (next != 1 || !ExtractMember(window, workDirectory) || !SkipMemberData()) {
+            CloseArchive();
+            return 0;
+        }
+        ++membersExtracted;
+    }
+    if (checkDigest) {
+        uint8_t digest[SHA256_SIZE];
+        const int complete = archiveReader.FinishDigest();
+        Sha256End(&archiveDigest, digest);
+        if (!complete || memcmp(digest, expectedDigest, SHA256_SIZE) != 0) {
+            CloseArchive();
+            return Fail(FAILURE_DIGEST);
+        }
+    }
+    CloseArchive();
+    return 1;
+}
+
+// Begins an extraction: whether it checks a digest (armed for this one only).
+bool BeginExtraction(const char* workDirectory) {
+    membersExtracted = 0;
+    verifyOnly = workDirectory == nullptr;
+    const bool checkDigest = digestExpected;
+    digestExpected = false;
+    return checkDigest;
+}
+
+}  // namespace
+
+int OpenArchive(const char* path, uint32_t offset) {
+    extractionFailure = FAILURE_NONE;
+    extractionSystemError = 0;
+    if (!archiveReader.Open(path)) return FailWithSystemError(FAILURE_OPEN);
+    return PositionArchive(offset);
+}
+
+int OpenArchiveFile(HFILE file, uint32_t offset) {
+    extractionFailure = FAILURE_NONE;
+    extractionSystemError = 0;
+    archiveReader.Adopt(file);
+    return PositionArchive(offset);
 }
 
 int NextMember() {
@@ -293,24 +354,25 @@ void CloseArchive() {
     if (archiveReader.handle != 0) archiveReader.Close();
 }
 
+void ExpectArchiveDigest(const uint8_t* digest, uint32_t length) {
+    memcpy(expectedDigest, digest, SHA256_SIZE);
+    expectedLength = length;
+    digestExpected = true;
+}
+
 int ExtractArchiveAt(HWND window, const char* archivePath, const char* workDirectory,
                      uint32_t offset) {
-    membersExtracted = 0;
-    verifyOnly = workDirectory == nullptr;
+    const bool checkDigest = BeginExtraction(workDirectory);
     if (!OpenArchive(archivePath, offset)) return 0;
-    for (;;) {
-        const int next = NextMember();
-        if (next == 0) break;
-        if (next != 1 || !ExtractMember(window, workDirectory) || !SkipMemberData()) {
-            CloseArchive();
-            return 0;
-        }
-        ++membersExtracted;
-    }
-    CloseArchive();
-    return 1;
+    return ExtractOpenArchive(window, workDirectory, checkDigest);
 }
 
 int ExtractArchive(HWND window, const char* modulePath, const char* workDirectory) {
     return ExtractArchiveAt(window, modulePath, workDirectory, ARCHIVE_OFFSET);
+}
+
+int ExtractArchiveFile(HWND window, HFILE file, const char* workDirectory) {
+    const bool checkDigest = BeginExtraction(workDirectory);
+    if (!OpenArchiveFile(file, ARCHIVE_OFFSET)) return 0;
+    return ExtractOpenArchive(window, workDirectory, checkDigest);
 }

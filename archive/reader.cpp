@@ -12,12 +12,17 @@ ArchiveReader::~ArchiveReader() {
 int ArchiveReader::Open(const char* path) {
     HFILE opened = _lopen(path, OF_READ);
     if (opened == HFILE_ERROR) return 0;
-    handle = opened;
+    Adopt(opened);
+    return 1;
+}
+
+void ArchiveReader::Adopt(HFILE file) {
+    handle = file;
     position = READER_BUFFER_SIZE;
     available = READER_BUFFER_SIZE;
     atEnd = 0;
     consumedBytes = 0;
-    return 1;
+    digest = nullptr;
 }
 
 void ArchiveReader::Close() {
@@ -32,6 +37,21 @@ void ArchiveReader::Refill() {
     if (got == static_cast<UINT>(HFILE_ERROR) || got > READER_BUFFER_SIZE) got = 0;
     available = got;
     position = 0;
+    if (digest != nullptr) {
+        const uint32_t hashed = got < digestRemaining ? got : digestRemaining;
+        Sha256Add(digest, buffer, hashed);
+        digestRemaining -= hashed;
+    }
+}
+
+int ArchiveReader::FinishDigest() {
+    // Every byte from the archive's offset has passed through a refill, in order; what
+    // the walk did not reach is read here. A refill that gets nothing is the file's end.
+    while (digestRemaining != 0) {
+        Refill();
+        if (available == 0) break;
+    }
+    return digestRemaining == 0;
 }
 
 namespace {

@@ -1,4 +1,5 @@
-// SHA-256 (FIPS 180-4) of a buffer, for the tool's --version.
+// SHA-256 (FIPS 180-4) of a buffer as hex: the built-in stub's for --version, the
+// archive's for the seal.
 #ifndef VORPANEX_TOOLS_SHA256_H
 #define VORPANEX_TOOLS_SHA256_H
 
@@ -9,5 +10,8 @@
 
 // The digest as 64 lower-case hex digits.
 std::string Sha256Hex(const uint8_t* data, size_t size);
+
+// A 32-byte digest as 64 lower-case hex digits.
+std::string DigestHex(const uint8_t* digest);
 
 #endif
