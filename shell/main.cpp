@@ -3,6 +3,7 @@
 #include <string.h>
 
 #include "archive/archive.h"
+#include "archive/seal.h"
 #include "archive/ui.h"
 #include "shell/shell.h"
 
@@ -11,6 +12,36 @@
 namespace {
 
 const char SETUP_CAPTION[] = "Setup";
+
+// Filled in by pack (archive/seal.h). Read from the image in memory, which the system
+// mapped from the file that was started, whatever now bears its name; volatile, since
+// the values are not known when the stub is built.
+const volatile ArchiveSeal archiveSeal = {VORPANEX_SEAL_MARK, 0, 0, {0}};
+
+// The program's own file, opened before anything else and held without write or
+// delete sharing until its archive has been read: from then on no other process can
+// change, rename or replace it. The seal's digest covers what happened before.
+HANDLE OpenOwnFile(HINSTANCE instance) {
+    wchar_t path[MAX_PATH];
+    const DWORD length = GetModuleFileNameW(instance, path, MAX_PATH);
+    if (length == 0 || length >= MAX_PATH) return INVALID_HANDLE_VALUE;
+    return CreateFileW(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                       FILE_ATTRIBUTE_NORMAL, nullptr);
+}
+
+// Extracts the archive from the held file (which the extraction closes), checking it
+// against the seal's digest when pack recorded one.
+int ExtractOwnArchive(HWND window, HANDLE ownFile, const char* workDirectory) {
+    if (ownFile == INVALID_HANDLE_VALUE) return 0;
+    const uint32_t length = archiveSeal.archiveLength;
+    if (length != 0) {
+        uint8_t digest[SHA256_SIZE];
+        for (unsigned i = 0; i < SHA256_SIZE; ++i) digest[i] = archiveSeal.digest[i];
+        ExpectArchiveDigest(digest, length);
+    }
+    return ExtractArchiveFile(window, static_cast<HFILE>(reinterpret_cast<intptr_t>(ownFile)),
+                              workDirectory);
+}
 
 // Whether the search for DLLs loaded at run time is restricted to the system directory.
 int dllSearchRestricted;
@@ -50,6 +81,7 @@ HMODULE LoadSystemLibrary(const char* name) {
 // The command line's tail (everything after the program's name) goes to the setup
 // program unchanged; the show state is not used.
 int WINAPI RunSelfExtractor(HINSTANCE instance, HINSTANCE, LPSTR arguments, int) {
+    HANDLE ownFile = OpenOwnFile(instance);
     RestrictDllSearch();
     InitCommonControls();
     HWND window = CreateDialogParamA(instance, "D_MAIN", nullptr, ProgressDialogProc, 0);
@@ -63,12 +95,8 @@ int WINAPI RunSelfExtractor(HINSTANCE instance, HINSTANCE, LPSTR arguments, int)
         return static_cast<int>(EXIT_SETUP_FAILED);
     }
 
-    char modulePath[MAX_PATH];
-    const DWORD moduleLength = GetModuleFileNameA(instance, modulePath, MAX_PATH);
-    if (moduleLength == 0 || moduleLength >= MAX_PATH) modulePath[0] = 0;
-
     DWORD exitCode;
-    if (modulePath[0] != 0 && ExtractArchive(window, modulePath, workDirectory) == 1) {
+    if (ExtractOwnArchive(window, ownFile, workDirectory) == 1) {
         DestroyWindow(window);
         if (LaunchSetup(instance, arguments == nullptr ? "" : arguments, &exitCode)) {
             WaitForLaterStages(workDirectory);
