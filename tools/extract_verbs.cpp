@@ -27,6 +27,7 @@
 #include "tools/names.h"
 #include "tools/options.h"
 #include "tools/pack.h"
+#include "tools/seal.h"
 #include "tools/terminal.h"
 
 namespace {
@@ -39,16 +40,20 @@ const char TEST_HELP[] =
     "\"MZ\"; its archive begins at offset 49152) or a bare .lzh archive. test answers\n"
     "\"will this setup run?\": it also fails for a FILE with no members, for a file\n"
     "that is not an archive, for a setup without SETUP32.EXE or SETUP.EXE at the\n"
-    "top of its archive (the program the setup starts), and for an archive in which\n"
-    "one path is both a file and a folder. In a setup, names are judged by Windows'\n"
-    "rules: a folder named SETUP32.EXE or SETUP.EXE, two members that are one file on\n"
-    "Windows (the same name, or names that differ only in case, Greek, Cyrillic and\n"
-    "fullwidth letters too) and a path over 154 bytes fail it.\n"
+    "top of its archive (the program the setup starts), for an archive in which\n"
+    "one path is both a file and a folder, and for a setup whose archive is not the\n"
+    "one its stub was sealed with by pack (changed after packing, or put behind\n"
+    "another setup's stub), which the setup would refuse to run. In a setup, names\n"
+    "are judged by Windows' rules: a folder named SETUP32.EXE or SETUP.EXE, two\n"
+    "members that are one file on Windows (the same name, or names that differ only\n"
+    "in case, Greek, Cyrillic and fullwidth letters too) and a path over 154 bytes\n"
+    "fail it.\n"
     "\n"
     "options:\n"
     "      --codepage=N   judge and show names as code page 932 (Japanese) or 1252\n"
-    "                     (Western) Windows will; without it names are judged as\n"
-    "                     1252 and bytes above 0x7F are shown as \\xNN\n"
+    "                     (Western) Windows will; without it, the code page the\n"
+    "                     setup records, else names are judged as 1252 and bytes\n"
+    "                     above 0x7F are shown as \\xNN\n"
     "      --no-setup     do not require SETUP32.EXE or SETUP.EXE in a setup\n"
     "  -v, --verbose      time and speed per member and in total\n"
     "  -q, --quiet        print errors only (the exit status tells)\n"
@@ -78,8 +83,9 @@ const char EXTRACT_HELP[] =
     "options:\n"
     "  -C, --directory=DIR  the directory to extract into\n"
     "      --codepage=N     names are code page 932 (Japanese) or 1252 (Western):\n"
-    "                       judged as that Windows will, written as UTF-8; without it\n"
-    "                       names are judged as 1252 and written as stored\n"
+    "                       judged as that Windows will, written as UTF-8; without it,\n"
+    "                       the code page the setup records, else names are judged\n"
+    "                       as 1252 and written as stored\n"
     "  -v, --verbose        time and speed per member and in total\n"
     "  -q, --quiet          print errors only\n"
     "  -h, --help           this text\n"
@@ -119,6 +125,7 @@ struct ExtractOptions {
 
 struct RunReport {
     const ExtractOptions* options = nullptr;
+    unsigned codePage = 0;  // --codepage, else the one the setup records, else 0
     std::vector<MemberReport> members;
     uint32_t reported = 0;  // members already printed (and, extracting, put in place)
     bool extracting = false;  // the working directory is DIR while the core runs
@@ -166,8 +173,7 @@ std::string CurrentPath() { return extractionState.memberPath; }
 
 std::string Shown(const std::string& stored) {
     bool converted = false;
-    return MemberNameToUtf8(stored, run.options != nullptr ? run.options->codePage : 0,
-                            converted);
+    return MemberNameToUtf8(stored, run.codePage, converted);
 }
 
 // A path under DIR for a message, its control characters escaped.
@@ -277,7 +283,7 @@ std::string MakeFolders(const std::vector<std::string>& components, size_t count
 std::string PlaceMember(MemberReport& member) {
     std::vector<std::string> components;
     std::string error;
-    if (!DiskComponents(member.path, run.options->codePage, components, error)) {
+    if (!DiskComponents(member.path, run.codePage, components, error)) {
         return Shown(member.path) + ": " + error;
     }
     if (member.folder) {
@@ -319,7 +325,8 @@ void ReportFailure(const char* verb, const char* path, const std::string& direct
         char text[48];
         snprintf(text, sizeof text, "header of member %u", membersExtracted + 1);
         where += std::string(": ") + text;
-    } else if (failure != FAILURE_OPEN && failure != FAILURE_SEEK && failure != FAILURE_READ) {
+    } else if (failure != FAILURE_OPEN && failure != FAILURE_SEEK && failure != FAILURE_READ &&
+               failure != FAILURE_DIGEST) {
         where += ": " + Shown(CurrentPath());
     }
     std::string cause = FailureDetail(failure);
@@ -334,7 +341,7 @@ void ReportFailure(const char* verb, const char* path, const std::string& direct
         cause += " " + EscapeForTerminal(directory) + "/" + Shown(CurrentPath()) + ": " +
                  strerror(static_cast<int>(extractionSystemError));
     }
-    if (failure == FAILURE_NAME && run.options->codePage == 0 &&
+    if (failure == FAILURE_NAME && run.codePage == 0 &&
         NameDependsOnCodePage(CurrentPath().c_str())) {
         cause += " under code page 1252, but code page 932 judges it otherwise: pass "
                  "--codepage 932 or --codepage 1252 as the target Windows uses";
@@ -353,7 +360,7 @@ bool IsSetupProgramKey(const std::string& key) {
 // when the FILE fails (a setup; for a bare archive, names that are one file are noted
 // only, as archivers add a newer copy of a member at the end).
 bool CheckWindowsNames(const char* path, uint32_t completed, bool setup, bool noSetup) {
-    const unsigned codePage = run.options->codePage;
+    const unsigned codePage = run.codePage;
     const uint32_t count = completed < run.members.size() ? completed : run.members.size();
     std::vector<std::string> keys(count);
     std::unordered_map<std::string, uint32_t> folders;  // key -> a member that makes it
@@ -524,6 +531,9 @@ int RunOne(const char* verb, const ExtractOptions& options, const char* file) {
     run.options = &options;
     const long offset = ArchiveOffsetOf(verb, file);
     if (offset < 0) return EXIT_BAD_ARCHIVE;
+    const SetupSeal seal = offset != 0 ? ReadSetupSeal(file) : SetupSeal();
+    const unsigned codePage = NamesCodePage(options.codePage, seal);
+    run.codePage = codePage;
 
     ExtractionPlace place;
     if (options.extracting) {
@@ -534,9 +544,13 @@ int RunOne(const char* verb, const ExtractOptions& options, const char* file) {
             return EXIT_BAD_ARCHIVE;
         }
     }
-    PlatformSetCodePage(options.codePage == 0 ? 1252 : options.codePage);
+    PlatformSetCodePage(codePage == 0 ? 1252 : codePage);
     // test judges a setup by what its stub extracts, which has no -lh7-.
     largeWindowAccepted = options.extracting || offset == 0;
+    // test checks the archive against the digest sealed into its stub, as the setup does.
+    if (!options.extracting && seal.sealed) {
+        ExpectArchiveDigest(seal.record.digest, seal.record.archiveLength);
+    }
     const double started = NowSeconds();
     const int result = ExtractArchiveAt(
         nullptr, options.extracting ? place.archivePath.c_str() : file,
@@ -579,7 +593,7 @@ int RunOne(const char* verb, const ExtractOptions& options, const char* file) {
         return EXIT_BAD_ARCHIVE;
     }
     if (quietOutput || status != EXIT_OK) return status;
-    if (options.codePage == 0) {
+    if (codePage == 0) {
         for (uint32_t i = 0; i < completed && i < run.members.size(); ++i) {
             if (!NameDependsOnCodePage(run.members[i].path.c_str())) continue;
             fprintf(stderr, "vorpanex %s: %s: %s: code pages 932 and 1252 judge this name "
@@ -690,7 +704,7 @@ HFILE CreateMemberFile(const char* path, const char* name) {
     }
     std::vector<std::string> components;
     std::string error;
-    if (!DiskComponents(name, run.options->codePage, components, error) || components.empty()) {
+    if (!DiskComponents(name, run.codePage, components, error) || components.empty()) {
         run.createError = error;
         errno = EINVAL;
         return HFILE_ERROR;

@@ -22,12 +22,15 @@ const char LIST_HELP[] =
     "setup (it starts with \"MZ\"; its archive begins at offset 49152) or a bare .lzh\n"
     "archive. Several FILEs are listed one after the other, each under its name.\n"
     "For a setup, the stub's version information, execution level and icon sizes\n"
-    "follow (\"stub\" in JSON; null for a bare archive).\n"
+    "follow (\"stub\" in JSON; null for a bare archive), and its seal: the SHA-256 of\n"
+    "the archive it was packed with, the only archive the setup runs, and the code\n"
+    "page of the names.\n"
     "\n"
     "options:\n"
     "      --format=F     plain (default) or json\n"
     "      --codepage=N   show names stored in code page 932 or 1252 converted to\n"
-    "                     UTF-8; without it bytes above 0x7F are shown as \\xNN\n"
+    "                     UTF-8; without it, the code page the setup records, else\n"
+    "                     bytes above 0x7F are shown as \\xNN\n"
     "  -q, --quiet        print errors only (the exit status tells)\n"
     "  -h, --help         this text\n"
     "\n"
@@ -38,7 +41,8 @@ const char LIST_HELP[] =
     "listing where it does not convert), \"name_bytes\" (the stored bytes in hex),\n"
     "\"directory\", \"method\", \"original_size\", \"packed_size\", \"crc16\" (4 hex\n"
     "digits), \"time\" (ISO 8601 without a zone: local time as stored) and\n"
-    "\"header_offset\" (of the member's header in FILE).\n"
+    "\"header_offset\" (of the member's header in FILE). \"stub\" has\n"
+    "\"archive_sha256\", \"archive_length\" and \"codepage\" (null when not recorded).\n"
     "\n"
     "exit status: 0 listed; 1 a FILE is not an archive, is damaged or cannot be read\n"
     "(the members before the damage are listed); 2 usage error\n"
@@ -188,7 +192,9 @@ int ListCommand(int argc, char** argv) {
             if (options.json) archives.push_back(listed);
             continue;
         }
-        WalkArchive(path, offset, options.codePage, listed);
+        if (offset > 0) listed.seal = ReadSetupSeal(path);
+        const unsigned codePage = NamesCodePage(options.codePage, listed.seal);
+        WalkArchive(path, offset, codePage, listed);
         std::string unreadable;  // a stub without readable resources just shows none
         if (offset > 0) {
             listed.stubDescribed = DescribeSetupFile(path, offset, listed.stub, unreadable);
@@ -211,7 +217,7 @@ int ListCommand(int argc, char** argv) {
                 PrintPlainListing(stdout, listed, "");
             }
         }
-        if (options.codePage == 0 && !quietOutput) NoteCodePage("list", path, listed);
+        if (codePage == 0 && !quietOutput) NoteCodePage("list", path, listed);
     }
     if (options.json && !quietOutput) PrintJsonListing(stdout, archives);
     return status;

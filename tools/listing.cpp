@@ -4,6 +4,7 @@
 #include <set>
 
 #include "tools/names.h"
+#include "tools/sha256.h"
 #include "tools/terminal.h"
 #include "tools/times.h"
 
@@ -94,35 +95,51 @@ void PrintPlainListing(FILE* out, const ListedArchive& archive, const std::strin
                 static_cast<unsigned long long>(archive.appendedBytes),
                 archive.appendedBytes == 1 ? "" : "s");
     }
-    if (!archive.stubDescribed) return;
-    const StubDescription& stub = archive.stub;
+    if (!archive.stubDescribed && !archive.seal.found) return;
     auto line = [&](const std::string& key, const std::string& value) {
         std::string printable;
         for (char c : value) printable += static_cast<unsigned char>(c) < 0x20 || c == 0x7F ? ' ' : c;
         fprintf(out, "  %-18s %s\n", key.c_str(), printable.c_str());
     };
     fputs("stub:\n", out);
-    line("title", stub.title.empty() ? "(none)" : stub.title);
-    for (const auto& pair : stub.version.strings) line(pair.first, pair.second);
-    if (stub.hasVersion) {
-        line("version language", stub.version.language.empty() ? "(none)" : stub.version.language);
-        line("file version", DottedVersion(stub.version.fileVersion));
-        line("product version", DottedVersion(stub.version.productVersion));
+    if (archive.stubDescribed) {
+        const StubDescription& stub = archive.stub;
+        line("title", stub.title.empty() ? "(none)" : stub.title);
+        for (const auto& pair : stub.version.strings) line(pair.first, pair.second);
+        if (stub.hasVersion) {
+            line("version language",
+                 stub.version.language.empty() ? "(none)" : stub.version.language);
+            line("file version", DottedVersion(stub.version.fileVersion));
+            line("product version", DottedVersion(stub.version.productVersion));
+        }
+        line("execution level", stub.executionLevel.empty() ? "(none)" : stub.executionLevel);
+        std::string icons;
+        for (const IconGroupEntry& icon : stub.icons) {
+            icons += (icons.empty() ? "" : ", ") + std::to_string(icon.width) + "x" +
+                     std::to_string(icon.height) + " " + std::to_string(icon.bitCount) + " bpp";
+        }
+        line("icon", icons.empty() ? "(none)" : icons);
     }
-    line("execution level", stub.executionLevel.empty() ? "(none)" : stub.executionLevel);
-    std::string icons;
-    for (const IconGroupEntry& icon : stub.icons) {
-        icons += (icons.empty() ? "" : ", ") + std::to_string(icon.width) + "x" +
-                 std::to_string(icon.height) + " " + std::to_string(icon.bitCount) + " bpp";
+    const SetupSeal& seal = archive.seal;
+    if (!seal.found) {
+        line("archive SHA-256", "(no seal: the setup runs whatever archive follows it)");
+        return;
     }
-    line("icon", icons.empty() ? "(none)" : icons);
+    line("archive SHA-256", seal.sealed ? DigestHex(seal.record.digest) + " (" +
+                                              std::to_string(seal.record.archiveLength) +
+                                              " bytes; the setup runs only this archive)"
+                                        : "(none recorded: the setup runs whatever archive "
+                                          "follows it)");
+    line("names' code page", seal.record.codePage != 0
+                                 ? std::to_string(seal.record.codePage)
+                                 : "(none recorded: Windows' ANSI code page)");
 }
 
 namespace {
 
-// The stub's resources as a JSON object, or null for a bare archive.
+// The stub's resources and seal as a JSON object, or null for a bare archive.
 std::string StubJson(const ListedArchive& archive) {
-    if (!archive.stubDescribed) return "null";
+    if (!archive.stubDescribed && !archive.seal.found) return "null";
     const StubDescription& stub = archive.stub;
     std::string json = "{\"title\": ";
     json += stub.title.empty() ? "null" : JsonString(stub.title);
@@ -145,7 +162,15 @@ std::string StubJson(const ListedArchive& archive) {
                 ", \"height\": " + std::to_string(stub.icons[k].height) +
                 ", \"bits_per_pixel\": " + std::to_string(stub.icons[k].bitCount) + "}";
     }
-    return json + "]}";
+    const SetupSeal& seal = archive.seal;
+    json += "], \"archive_sha256\": ";
+    json += seal.sealed ? JsonString(DigestHex(seal.record.digest)) : "null";
+    json += ", \"archive_length\": ";
+    json += seal.sealed ? std::to_string(seal.record.archiveLength) : "null";
+    json += ", \"codepage\": ";
+    json += seal.found && seal.record.codePage != 0 ? std::to_string(seal.record.codePage)
+                                                     : "null";
+    return json + "}";
 }
 
 }  // namespace

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "tools/pe_resources.h"
+#include "tools/seal.h"
 
 struct ListedMember {
     std::string name;         // UTF-8 for the reader: converted, or with \xNN escapes
@@ -32,10 +33,13 @@ struct ListedArchive {
     std::string error;         // why the walk stopped early, or ""
     bool stubDescribed = false;  // a setup whose stub's resources could be read
     StubDescription stub;
+    SetupSeal seal;            // the stub's record of its archive
 };
 
 // Columns, one line per member, a total line, a line naming bytes appended after
-// the end marker, and the stub's version information, execution level and icon. trailer goes after the member count on the total line.
+// the end marker, and the stub's version information, execution level, icon and seal
+// (the archive's digest and the names' code page). trailer goes after the member count
+// on the total line.
 void PrintPlainListing(FILE* out, const ListedArchive& archive, const std::string& trailer);
 
 // Several archives as one JSON array of objects (README: "JSON listing").

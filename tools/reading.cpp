@@ -96,6 +96,9 @@ const char* FailureText(int failure) {
         case FAILURE_LEVEL: return "header level not supported";
         case FAILURE_HEADER_CRC: return "header CRC mismatch";
         case FAILURE_NOT_FOLDER: return "a folder on the member's path is a file or a link";
+        case FAILURE_DIGEST:
+            return "the archive is not the one sealed into the stub (SHA-256 mismatch): changed "
+                   "after packing, or put behind another setup's stub; the setup would not run";
         default: return "failed";
     }
 }

@@ -672,6 +672,49 @@ class ToolVerbs(unittest.TestCase):
         self.assertNotIn("\x1b", result.stderr)
         self.assertIn("x\\x1B[2J\\xFF.lzh", result.stderr)
 
+    def test_seal_binds_the_archive_and_records_the_code_page(self):
+        stub = self.write("sealed-stub.bin", fake_stub() + b"VPXSEAL1" + bytes(40))
+        payload = self.payload()
+        setup, other = self.path("setup.exe"), self.path("other.exe")
+        for path, options in ((other, []), (setup, ["--codepage=932"])):
+            result = run("pack", "--stub", stub, *options, "-o", path, payload)
+            self.assertEqual(0, result.returncode, result.stderr)
+            self.assertEqual("", result.stderr)
+            self.write("payload/\u8868\u793a.TXT", b"hyouji")  # 95 5C 8E A6 in 932
+        with open(setup, "rb") as f:
+            data = f.read()
+        stub_json = json.loads(run("list", "--format=json", setup).stdout)[0]["stub"]
+        self.assertEqual(hashlib.sha256(data[49152:]).hexdigest(), stub_json["archive_sha256"])
+        self.assertEqual((len(data) - 49152, 932),
+                         (stub_json["archive_length"], stub_json["codepage"]))
+        # The recorded code page serves every verb that is not given one.
+        listed = run("list", setup)
+        self.assertIn("\u8868\u793a.TXT", listed.stdout)
+        self.assertIn("names' code page   932", listed.stdout)
+        self.assertEqual(0, run("test", setup).returncode)
+        self.assertEqual(0, run("extract", setup, "-C", self.path("out")).returncode)
+        self.assertIn("\u8868\u793a.TXT", os.listdir(self.path("out")))
+        # What test must refuse: a name's byte changed (no CRC-16 covers it, so only
+        # the digest tells), another setup's archive behind this stub.
+        name = data.index(b"README.TXT")
+        renamed = bytearray(data)
+        renamed[name] = ord("r")
+        renamed[name - 21] = (renamed[name - 21] + ord("r") - ord("R")) & 0xFF  # header sum
+        with open(other, "rb") as f:
+            swapped = data[:49152] + f.read()[49152:]
+        for what, tampered in (("renamed", bytes(renamed)), ("swapped", swapped)):
+            result = run("test", self.write(what + ".exe", tampered))
+            self.assertEqual(1, result.returncode, what)
+            self.assertIn("SHA-256 mismatch", result.stderr, what)
+        # Signed after packing: bytes after the end marker are not the archive's.
+        self.assertEqual(0, run("test", self.write("signed.exe", data + b"SIG" * 100)).returncode)
+        # A stub without a seal record still packs, with a note; its setup has no seal.
+        result = run("pack", "--stub", self.write("old.bin", fake_stub()), "--codepage=932",
+                     "-o", other, payload)
+        self.assertEqual(0, result.returncode)
+        self.assertIn("no seal record", result.stderr)
+        self.assertIsNone(json.loads(run("list", "--format=json", other).stdout)[0]["stub"])
+
     def path(self, name):
         return os.path.join(self.dir, name)
 

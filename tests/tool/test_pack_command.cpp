@@ -12,6 +12,7 @@
 #include "tools/commands.h"
 #include "tools/names.h"
 #include "tools/pe_resources.h"
+#include "tools/seal.h"
 
 namespace {
 
@@ -140,8 +141,9 @@ TEST(PackCommand, UnwritableOutputLeavesNoTemporaryFile) {
     EXPECT_EQ(3, EntriesIn(payload.directory.Path()));
 }
 
-// Branding goes through the same stub bytes that an unbranded pack writes unchanged;
-// an icon that does not fit stops pack before anything is written.
+// Branding goes through the same stub bytes that an unbranded pack writes unchanged but
+// for its seal (and so its checksum); an icon that does not fit stops pack before
+// anything is written.
 TEST(PackCommand, BrandsTheStub) {
     const std::string stubPath = VORPANEX_TEST_STUB;
     if (stubPath.empty() || !Exists(stubPath)) GTEST_SKIP() << "no built stub";
@@ -150,7 +152,13 @@ TEST(PackCommand, BrandsTheStub) {
     const std::string plain = payload.directory.Join("plain.exe");
     ASSERT_EQ(EXIT_OK, RunPack({"--stub", stubPath, "-o", plain, payload.in}));
     const std::vector<uint8_t> unbranded = ReadFile(plain);
-    EXPECT_TRUE(std::equal(stub.begin(), stub.end(), unbranded.begin())) << "stub changed";
+    std::vector<uint8_t> sealed(unbranded.begin(), unbranded.begin() + ARCHIVE_OFFSET);
+    const long seal = FindSeal(sealed.data(), sealed.size());
+    ASSERT_GE(seal, 0) << "the built stub has no seal record";
+    std::copy(stub.begin() + seal, stub.begin() + seal + SEAL_SIZE, sealed.begin() + seal);
+    const size_t checksum = sealed[0x3C] + (sealed[0x3D] << 8) + 88;
+    std::copy(stub.begin() + checksum, stub.begin() + checksum + 4, sealed.begin() + checksum);
+    EXPECT_TRUE(std::equal(stub.begin(), stub.end(), sealed.begin())) << "stub changed";
 
     const std::string branded = payload.directory.Join("branded.exe");
     ASSERT_EQ(EXIT_OK, RunPack({"--stub", stubPath, "--version-info", "CompanyName=Hanabi",
