@@ -154,12 +154,12 @@ class Case:
             handle.write(stub + make_archive.archive(members))
         return path
 
-    def packed_setup(self, files, method='lh6', options=()):
+    def packed_setup(self, files, method='lh6', options=(), name='setup.exe'):
         tool = self.options.tool
         if not tool or not os.path.exists(tool):
             print('skipped: the vorpanex tool is not built (%s)' % tool)
             sys.exit(SKIP)
-        path = os.path.join(self.work, 'setup.exe')
+        path = os.path.join(self.work, name)
         result = subprocess.run([tool, 'pack', '-m', method, '--stub', self.options.stub,
                                  '-o', path] + list(options) + files, stdout=subprocess.PIPE,
                                 stderr=subprocess.STDOUT)
@@ -595,6 +595,65 @@ def case_swap(case, wine):
     check(not run.leaked, 'left behind: %s' % run.leaked)
 
 
+def sealed_pair(case):
+    """Two setups packed by the tool, each sealed to its own archive: the genuine one
+    (a tree with docs/genuine.txt) and an impostor (impostor.txt)."""
+    made = []
+    for name in ('genuine', 'impostor'):
+        tree = os.path.join(case.work, name)
+        os.makedirs(os.path.join(tree, 'docs'))
+        shutil.copyfile(case.options.setup, os.path.join(tree, 'SETUP.EXE'))
+        with open(os.path.join(tree, 'docs', name + '.txt'), 'w') as handle:
+            handle.write(name + '\n')
+        made.append(case.packed_setup([tree], name=name + '.exe'))
+    return made
+
+
+def case_sealed(case, wine):
+    """The setup runs only the archive it was packed with."""
+    genuine, impostor = sealed_pair(case)
+    with open(genuine, 'rb') as handle:
+        genuine_bytes = handle.read()
+    with open(impostor, 'rb') as handle:
+        impostor_bytes = handle.read()
+    # One byte of a folder's name in an extended header, which no CRC covers.
+    folder = genuine_bytes.index(b'docs\xff', 49152)
+    changed = bytearray(genuine_bytes)
+    changed[folder] = ord('e')
+    for name, data in (('one byte changed', bytes(changed)),
+                       ('another setup\'s archive', genuine_bytes[:49152] +
+                        impostor_bytes[49152:])):
+        path = os.path.join(case.work, 'tampered.exe')
+        with open(path, 'wb') as handle:
+            handle.write(data)
+        shutil.rmtree(case.records)
+        os.makedirs(case.records)
+        run = case.run(wine, path, ['box', 'ok'], exit_code=0).finish()
+        check(run.exit_code() == '1603', '%s: exit code %s' % (name, run.exit_code()))
+        check(run.report.get('box_text') == ENGLISH[10002], '%s: box %s'
+              % (name, run.report.get('box_text')))
+        check(not case.records_read(), '%s: the setup program ran' % name)
+        check(not run.leaked, '%s: left behind: %s' % (name, run.leaked))
+
+    # Renamed after it was started, before its first instruction, with the impostor
+    # copied to its name: the genuine archive runs, or nothing does.
+    shutil.rmtree(case.records)
+    os.makedirs(case.records)
+    run = case.run(wine, genuine, ['suspended', 'box', 'ok'], exit_code=0)
+    deadline = time.time() + 60
+    while (not os.path.exists(run.report_path) or 'suspended' not in
+           read_pairs(run.report_path)) and time.time() < deadline:
+        time.sleep(0.2)
+    os.rename(genuine, genuine + '.renamed')
+    shutil.copyfile(impostor, genuine)
+    open(run.report_path + '.resume', 'w').close()
+    run.finish()
+    files = [value for record in case.records_read() for value in values(record, 'file')]
+    check(not any('impostor' in name for name in files), 'the impostor\'s archive ran')
+    check(run.exit_code() in ('0', '1603'), 'renamed: exit code %s' % run.exit_code())
+    check(not run.leaked, 'renamed: left behind: %s' % run.leaked)
+
+
 def case_arguments(case, wine):
     path = case.stored_setup([(b'SETUP.EXE', program(case))])
     tail = '/S /D=C:\\Program Files\\X "quoted arg"  a\\"b "" end '
@@ -733,6 +792,7 @@ CASES = {
     'planted_dlls': case_planted_dlls,
     'swap': case_swap,
     'arguments': case_arguments,
+    'sealed': case_sealed,
     'work_directory_gone': case_work_directory_gone,
     'later_stages': case_later_stages,
     'temp_path_lengths': case_temp_path_lengths,

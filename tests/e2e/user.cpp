@@ -9,6 +9,8 @@
 //   env:NAME=VALUE  set an environment variable for the setup (before it starts)
 //   args:TEXT       the setup's arguments: its command line is "SETUP.EXE" TEXT
 //   start           start the setup (done by the first step that needs it)
+//   suspended       start the setup suspended, report "suspended=yes", and let it run
+//                   once the file REPORT.resume exists (the test changes files meanwhile)
 //   progress        wait for the progress window; report caption, status line, bar,
 //                   its width in the screen's pixels and icon (size, centre colour)
 //   status          wait until the status line is not empty; report it
@@ -38,6 +40,7 @@ const DWORD EXIT_TIMEOUT_MS = 120000;
 FILE* report;
 PROCESS_INFORMATION setup;
 bool started;
+DWORD startFlags;
 std::wstring arguments;
 HWND messageBox;
 
@@ -194,8 +197,8 @@ bool Start(const wchar_t* program) {
     if (!arguments.empty()) command += L" " + arguments;
     STARTUPINFOW startup = {};
     startup.cb = sizeof startup;
-    if (!CreateProcessW(program, &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr,
-                        &startup, &setup)) {
+    if (!CreateProcessW(program, &command[0], nullptr, nullptr, FALSE, startFlags, nullptr,
+                        nullptr, &startup, &setup)) {
         LineNumber("start_error", GetLastError());
         return false;
     }
@@ -215,6 +218,17 @@ bool Step(const wchar_t* step, const wchar_t* program) {
     if (wcsncmp(step, L"args:", 5) == 0) {
         arguments = step + 5;
         return true;
+    }
+    if (wcscmp(step, L"suspended") == 0) {
+        startFlags = CREATE_SUSPENDED;
+        if (!Start(program)) return false;
+        Line("suspended", L"yes");
+        const std::wstring resume = reportPath + L".resume";
+        const bool go = WaitFor("resume", [&] {
+            return GetFileAttributesW(resume.c_str()) != INVALID_FILE_ATTRIBUTES;
+        });
+        ResumeThread(setup.hThread);
+        return go;
     }
     if (!Start(program)) return false;
     if (wcscmp(step, L"start") == 0) return true;
