@@ -466,7 +466,7 @@ void FinishFolders() {
         if (!member.folder || !member.placed) continue;
         std::vector<std::string> components;
         std::string error;
-        if (!DiskComponents(member.path, run.options->codePage, components, error)) continue;
+        if (!DiskComponents(member.path, run.codePage, components, error)) continue;
         std::string path;
         for (const std::string& component : components) path += (path.empty() ? "" : "/") + component;
         const int folder = open(path.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
