@@ -715,6 +715,22 @@ class ToolVerbs(unittest.TestCase):
         self.assertIn("no seal record", result.stderr)
         self.assertIsNone(json.loads(run("list", "--format=json", other).stdout)[0]["stub"])
 
+    def test_extract_into_a_mount_point_below_dir(self):
+        # A tmpfs mounted on DIR/sub in a private mount namespace, where one can be made.
+        if subprocess.run(["unshare", "-rm", "true"], capture_output=True).returncode != 0:
+            self.skipTest("no private mount namespace here (unshare -rm)")
+        body = (b"-lh0-" + struct.pack("<IIHHBBB", 5, 5, 0x6000, 0x5000, 0x20, 0, 9) +
+                b"sub/x.txt" + struct.pack("<H", make_archive.crc16(b"hello")))
+        archive = self.write("sub.lzh", bytes([len(body), sum(body) & 0xFF]) + body +
+                            b"hello\0")
+        target = self.path("out")
+        os.makedirs(os.path.join(target, "sub"))
+        script = 'mount -t tmpfs none "$1/sub" && "$2" extract "$3" -C "$1" && cat "$1/sub/x.txt"'
+        result = subprocess.run(["unshare", "-rm", "sh", "-c", script, "sh", target, TOOL,
+                                 archive], capture_output=True, text=True)
+        self.assertEqual(0, result.returncode, result.stderr)
+        self.assertTrue(result.stdout.endswith("hello"), result.stdout)
+
     def path(self, name):
         return os.path.join(self.dir, name)
 
