@@ -167,6 +167,7 @@ struct ExtractionState {
     int pathProblem;          // FAILURE_NAME or FAILURE_PATH_TOO_LONG when memberPath
                               // cannot be used; FAILURE_NONE otherwise
     char memberPath[PATH_BUFFER_SIZE];  // folders and name, '/' between them
+    uint8_t storedAbsolute;   // the stored path began with a separator ('/', '\\', 0xFF)
 };
 
 extern ExtractionState extractionState;
@@ -174,6 +175,10 @@ extern int extractionFailure;       // an ExtractionFailure, set when a result i
 extern uint32_t extractionSystemError;  // the system's error code of a failed create
                                         // or write (GetLastError; errno on the host)
 extern uint32_t membersExtracted;   // members completed by the last extraction
+// Non-zero: paths as other archivers write them are read for a bare archive: a leading
+// separator is taken as relative (storedAbsolute tells), "." components are dropped,
+// and level-1 names may hold folders. The tool sets it; the stub's rules refuse them.
+extern int otherArchivesAccepted;
 // Non-zero: "-lh7-" members are extracted too. The tool sets it; the stub leaves it 0
 // and refuses them.
 extern int largeWindowAccepted;

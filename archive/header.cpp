@@ -7,6 +7,7 @@
 
 ExtractionState extractionState;
 int extractionFailure;
+int otherArchivesAccepted;
 uint32_t extractionSystemError;
 uint16_t Crc16Table[CRC_SLICES][256];
 
@@ -301,14 +302,17 @@ bool IsSeparator(unsigned char c, bool slashes) {
 }
 
 // Appends the components of `text` to memberPath, '/' between them. A separator at the
-// start makes the path absolute and refused; repeated and trailing separators are
-// dropped. Each component must be a safe name. Returns the problem found, if any.
+// start makes the path absolute (storedAbsolute): refused, or with otherArchivesAccepted
+// taken as relative; repeated and trailing separators are dropped, and with
+// otherArchivesAccepted "." components too. Each component must be a safe name.
+// Returns the problem found, if any.
 int AppendComponents(const char* text, unsigned length, bool slashes, unsigned* position) {
     ExtractionState& state = extractionState;
     int problem = FAILURE_NONE;
     unsigned i = 0;
     if (length > 0 && IsSeparator(static_cast<unsigned char>(text[0]), true)) {
-        problem = FAILURE_NAME;
+        state.storedAbsolute = 1;
+        if (!otherArchivesAccepted) problem = FAILURE_NAME;
     }
     while (i < length) {
         unsigned end = i;
@@ -317,7 +321,8 @@ int AppendComponents(const char* text, unsigned length, bool slashes, unsigned* 
             if (PlatformIsLeadByte(static_cast<unsigned char>(text[end])) && end + 1 < length) ++end;
             ++end;
         }
-        if (end > i) {
+        const bool dot = end == i + 1 && text[i] == '.';
+        if (end > i && !(dot && otherArchivesAccepted)) {
             const unsigned start = *position + (*position > 0 ? 1 : 0);
             if (start + (end - i) + 1 > PATH_BUFFER_SIZE) return FAILURE_PATH_TOO_LONG;
             if (*position > 0) state.memberPath[*position] = '/';
@@ -461,21 +466,27 @@ int ReadExtendedHeaders() {
 #endif
 
     // The member's path: folder components, then the name. Level 0 names carry their
-    // folders themselves, with '\\' or '/'; a name of another level is one component.
+    // folders themselves, with '\\' or '/' (level 1 too, in archives of other programs);
+    // a name of another level is one component.
     unsigned position = 0;
     state.memberPath[0] = 0;
+    state.storedAbsolute = 0;
     int problem = FAILURE_NONE;
+    const bool slashes =
+        state.headerLevel == 0 || (state.headerLevel == 1 && otherArchivesAccepted);
     if (extras.folderLength > sizeof extras.folder || extras.nameLength > sizeof extras.name) {
         problem = FAILURE_PATH_TOO_LONG;
     } else {
         problem = AppendComponents(extras.folder, extras.folderLength, true, &position);
         if (problem != FAILURE_PATH_TOO_LONG && extras.nameLength > 0) {
-            const bool slashes = state.headerLevel == 0;
             int nameProblem;
             if (slashes) {
                 nameProblem = AppendComponents(extras.name, extras.nameLength, true, &position);
             } else {
                 // One component, taken whole so that a separator in it is refused.
+                if (IsSeparator(static_cast<unsigned char>(extras.name[0]), true)) {
+                    state.storedAbsolute = 1;
+                }
                 const unsigned start = position + (position > 0 ? 1 : 0);
                 if (start + extras.nameLength + 1 > PATH_BUFFER_SIZE) {
                     nameProblem = FAILURE_PATH_TOO_LONG;
@@ -498,7 +509,7 @@ int ReadExtendedHeaders() {
         // A file needs a name of its own: without one it would take its folder's.
         if (problem == FAILURE_NONE && state.headerBuffer[3] != 'd' &&
             (extras.nameLength == 0 ||
-             NameEndsInSeparator(extras.name, extras.nameLength, state.headerLevel == 0))) {
+             NameEndsInSeparator(extras.name, extras.nameLength, slashes))) {
             problem = FAILURE_NAME;
         }
     }

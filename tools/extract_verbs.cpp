@@ -351,7 +351,10 @@ void ReportFailure(const char* verb, const char* path, const std::string& direct
         cause += " " + EscapeForTerminal(directory) + "/" + Shown(CurrentPath()) + ": " +
                  strerror(static_cast<int>(extractionSystemError));
     }
-    if (failure == FAILURE_NAME && run.codePage == 0 &&
+    if (failure == FAILURE_NAME && extractionState.storedAbsolute) {
+        cause = "absolute path (stored with a leading separator), which the setup's stub "
+                "refuses";
+    } else if (failure == FAILURE_NAME && run.codePage == 0 &&
         NameDependsOnCodePage(CurrentPath().c_str())) {
         cause += " under code page 1252, but code page 932 judges it otherwise: pass "
                  "--codepage 932 or --codepage 1252 as the target Windows uses";
@@ -562,6 +565,9 @@ int RunOne(const char* verb, const ExtractOptions& options, const char* file) {
     if (!options.extracting && seal.sealed) {
         ExpectArchiveDigest(seal.record.digest, seal.record.archiveLength);
     }
+    // A setup is judged by its stub's rules for paths; a bare archive as other
+    // archivers wrote it.
+    otherArchivesAccepted = offset == 0;
     const double started = NowSeconds();
     const int result = ExtractArchiveAt(
         nullptr, options.extracting ? place.archivePath.c_str() : file,

@@ -63,6 +63,7 @@ struct ListOptions {
 // the members that test and extract meet, no more and no fewer.
 void WalkArchive(const char* path, long offset, unsigned codePage, ListedArchive& listed) {
     listed.archiveOffset = static_cast<uint64_t>(offset);
+    otherArchivesAccepted = offset == 0;  // paths read as extract reads them
     if (!OpenArchive(path, static_cast<uint32_t>(offset))) {
         listed.error = FailureText(extractionFailure);
         return;
@@ -94,6 +95,7 @@ void WalkArchive(const char* path, long offset, unsigned codePage, ListedArchive
         }
         ListedMember member;
         member.rawName = state.memberPath;
+        member.storedAbsolute = state.storedAbsolute != 0;
         bool converted = false;
         member.name = MemberNameToUtf8(member.rawName, codePage, converted);
         member.method = MethodOf(state.headerBuffer);

@@ -60,11 +60,12 @@ void PrintPlainListing(FILE* out, const ListedArchive& archive, const std::strin
     for (const ListedMember& member : archive.members) {
         char ratio[16];
         FormatRatio(ratio, sizeof ratio, member.packedSize, member.originalSize);
-        fprintf(out, "%-6s %10llu %10llu %6s %04x  %s  %s%s\n", member.method.c_str(),
+        fprintf(out, "%-6s %10llu %10llu %6s %04x  %s  %s%s%s\n", member.method.c_str(),
                 static_cast<unsigned long long>(member.packedSize),
                 static_cast<unsigned long long>(member.originalSize), ratio, member.crc,
                 FormatDosStamp(member.dosDate, member.dosTime, ' ').c_str(),
-                member.name.c_str(), member.directory ? "/" : "");
+                member.name.c_str(), member.directory ? "/" : "",
+                member.storedAbsolute ? "  (stored absolute: with a leading separator)" : "");
         totalPacked += member.packedSize;
         totalOriginal += member.originalSize;
     }

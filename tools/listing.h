@@ -22,6 +22,7 @@ struct ListedMember {
     uint16_t dosDate = 0, dosTime = 0;
     uint64_t headerOffset = 0;  // in the file
     bool directory = false;   // a -lhd- entry
+    bool storedAbsolute = false;  // stored with a leading separator
 };
 
 struct ListedArchive {

@@ -131,6 +131,33 @@ class ExtractUnix(Verbs):
         self.assertEqual(when - 3600, mtime("docs"))
 
 
+class OtherArchivers(Verbs):
+    def test_absolute_backslash_and_dot_paths_in_a_bare_archive_and_in_a_setup(self):
+        members = b"".join([
+            unix_member(b"/abs/a.txt", b"a", level=0),
+            unix_member(b"\xffroot.txt", b"r", level=0),
+            unix_member(b"dir\\b.txt", b"b", level=1),
+            unix_member(b"./c.txt", b"c", level=0),
+        ]) + b"\0"
+        archive = self.write("other.lzh", members)
+        listing = run("list", archive)
+        self.assertEqual(0, listing.returncode, listing.stderr)
+        lines = listing.stdout.splitlines()
+        self.assertIn("abs/a.txt  (stored absolute", [l for l in lines if "a.txt" in l][0])
+        self.assertIn("dir/b.txt", listing.stdout)
+        out = self.path("out")
+        result = run("extract", archive, "-C", out)
+        self.assertEqual(0, result.returncode, result.stderr)
+        found = sorted(os.path.relpath(os.path.join(top, name), out)
+                       for top, _, names in os.walk(out) for name in names)
+        self.assertEqual(["abs/a.txt", "c.txt", "dir/b.txt", "root.txt"], found)
+        # Behind a stub the stub's rules hold.
+        setup = self.write("setup.exe", b"MZ" + bytes(49150) + members)
+        result = run("test", "--no-setup", setup)
+        self.assertEqual(1, result.returncode)
+        self.assertIn("absolute path", result.stderr)
+
+
 def main():
     global TOOL, FIXTURES
     TOOL, FIXTURES = sys.argv[1], sys.argv[2]
