@@ -306,7 +306,8 @@ bool IsSeparator(unsigned char c, bool slashes) {
 // taken as relative; repeated and trailing separators are dropped, and with
 // otherArchivesAccepted "." components too. Each component must be a safe name.
 // Returns the problem found, if any.
-int AppendComponents(const char* text, unsigned length, bool slashes, unsigned* position) {
+int AppendComponents(const char* text, unsigned length, bool slashes, unsigned* position,
+                     bool guardTrailBytes = false) {
     ExtractionState& state = extractionState;
     int problem = FAILURE_NONE;
     unsigned i = 0;
@@ -318,7 +319,15 @@ int AppendComponents(const char* text, unsigned length, bool slashes, unsigned* 
         unsigned end = i;
         while (end < length && !IsSeparator(static_cast<unsigned char>(text[end]), slashes)) {
             // A double-byte character: its trail byte (0x5C included) is no separator.
-            if (PlatformIsLeadByte(static_cast<unsigned char>(text[end])) && end + 1 < length) ++end;
+            // guardTrailBytes: nor is a '\\' after a byte that leads a Shift_JIS
+            // character, whatever the code page the name is judged in.
+            const unsigned char c = static_cast<unsigned char>(text[end]);
+            const bool shiftJisLead = (c >= 0x81 && c <= 0x9F) || (c >= 0xE0 && c <= 0xFC);
+            if ((PlatformIsLeadByte(c) || (guardTrailBytes && shiftJisLead && end + 1 < length &&
+                                            text[end + 1] == '\\')) &&
+                end + 1 < length) {
+                ++end;
+            }
             ++end;
         }
         const bool dot = end == i + 1 && text[i] == '.';
@@ -341,12 +350,18 @@ int AppendComponents(const char* text, unsigned length, bool slashes, unsigned* 
 }
 
 // Whether the last character of the name is a separator (so it names no file).
-bool NameEndsInSeparator(const char* text, unsigned length, bool slashes) {
+bool NameEndsInSeparator(const char* text, unsigned length, bool slashes,
+                         bool guardTrailBytes) {
     bool separator = false;
     for (unsigned i = 0; i < length; ++i) {
         const unsigned char c = static_cast<unsigned char>(text[i]);
         separator = IsSeparator(c, slashes);
-        if (PlatformIsLeadByte(c) && i + 1 < length) ++i;
+        const bool shiftJisLead = (c >= 0x81 && c <= 0x9F) || (c >= 0xE0 && c <= 0xFC);
+        if ((PlatformIsLeadByte(c) || (guardTrailBytes && shiftJisLead && i + 1 < length &&
+                                       text[i + 1] == '\\')) &&
+            i + 1 < length) {
+            ++i;
+        }
     }
     return separator;
 }
@@ -481,7 +496,9 @@ int ReadExtendedHeaders() {
         if (problem != FAILURE_PATH_TOO_LONG && extras.nameLength > 0) {
             int nameProblem;
             if (slashes) {
-                nameProblem = AppendComponents(extras.name, extras.nameLength, true, &position);
+                // Level-1 names of other programs: a '\\' may be a Shift_JIS trail byte.
+                nameProblem = AppendComponents(extras.name, extras.nameLength, true, &position,
+                                               state.headerLevel == 1);
             } else {
                 // One component, taken whole so that a separator in it is refused.
                 if (IsSeparator(static_cast<unsigned char>(extras.name[0]), true)) {
@@ -509,7 +526,8 @@ int ReadExtendedHeaders() {
         // A file needs a name of its own: without one it would take its folder's.
         if (problem == FAILURE_NONE && state.headerBuffer[3] != 'd' &&
             (extras.nameLength == 0 ||
-             NameEndsInSeparator(extras.name, extras.nameLength, slashes))) {
+             NameEndsInSeparator(extras.name, extras.nameLength, slashes,
+                                 state.headerLevel == 1))) {
             problem = FAILURE_NAME;
         }
     }
