@@ -31,6 +31,8 @@
 //   Extended header of size S (S >= 2): type byte, S - 3 bytes, size of the next (0 =
 //     last). Types read: 0x00 CRC-16 of the whole header (taken with this field as
 //     zero; checked at level 2), 0x01 file name, 0x02 folder (components separated by 0xFF, '\' or '/'),
+//     0x42 64-bit sizes (packed, then original: 8 bytes each, in place of the base
+//     header's; level 2 only, a level-1 header must repeat its 32-bit sizes there),
 //     0x50 Unix permission bits and 0x54 Unix time (the tool); every other type is
 //     skipped.
 //   Member paths are kept with '/' between folder components and the name.
@@ -44,6 +46,17 @@
 #include "platform/platform.h"
 
 const uint32_t ARCHIVE_OFFSET = 49152;
+
+// An offset into the archive file or a count of its bytes. The stub addresses its
+// module file through the 32-bit signed offsets of _llseek, so a setup of more than
+// STUB_FILE_LIMIT bytes cannot be read by it; 32 bits keep its code small. The tool
+// reads archives and setups of any size.
+#ifdef _WIN32
+typedef uint32_t FileOffset;
+#else
+typedef uint64_t FileOffset;
+#endif
+const uint32_t STUB_FILE_LIMIT = 0x7FFFFFFF;
 // The stub reads its archive 4096 bytes at a time. The tool on Linux, which checks and
 // lists whole setups, reads 64 KiB at a time: a sixteenth of the system calls, which
 // were a twentieth of the time of `test`.
@@ -98,12 +111,12 @@ public:
     // stopping at the end of the data. Returns the number delivered.
     uint32_t ReadBytes(unsigned char* destination, uint32_t count);
     // The same without keeping the bytes; with crc, their CRC-16 is folded into *crc.
-    uint32_t SkipBytes(uint32_t count, uint16_t* crc = nullptr);
+    FileOffset SkipBytes(FileOffset count, uint16_t* crc = nullptr);
 
     unsigned char buffer[READER_BUFFER_SIZE];
     uint32_t position;
     uint32_t available;
-    uint32_t consumedBytes;
+    FileOffset consumedBytes;
     HFILE handle;
     uint32_t atEnd;
     // While digest is not null, each refill adds what it read to it, up to
@@ -135,7 +148,9 @@ enum ExtractionFailure {
     FAILURE_LEVEL,         // header level other than 0, 1 and 2
     FAILURE_HEADER_CRC,    // the header's own CRC-16 (extended header 0x00) mismatch
     FAILURE_NOT_FOLDER,    // a folder on the member's path is a file or a link
-    FAILURE_DIGEST         // the archive's SHA-256 differs from the one expected
+    FAILURE_DIGEST,        // the archive's SHA-256 differs from the one expected
+    FAILURE_TOO_LARGE      // 64-bit member sizes that this build cannot honour, or a
+                           // level-1 header whose 64-bit sizes contradict its own
 };
 
 // The member in hand. One global record.
@@ -143,22 +158,22 @@ struct ExtractionState {
     uint8_t headerSize;
     uint8_t headerSum;
     uint8_t headerBuffer[HEADER_BUFFER_SIZE];
-    uint32_t packedRemaining;
-    uint32_t originalRemaining;
+    FileOffset packedRemaining;
+    FileOffset originalRemaining;
     uint16_t fileTime;
     uint16_t fileDate;
     uint16_t storedCrc;
     uint16_t runningCrc;
-    uint32_t archiveSize;
+    FileOffset archiveSize;
     HFILE outputFile;
     uint8_t windowBuffer[LARGE_WINDOW_SIZE];
 
-    uint32_t archiveOffset;   // where the archive starts in the file
+    FileOffset archiveOffset; // where the archive starts in the file
 
     // The member in hand as NextMember found it.
-    uint32_t headerOffset;    // of its header, from the start of the file
-    uint32_t packedSize;      // as declared, extended headers of level 1 included
-    uint32_t originalSize;
+    FileOffset headerOffset;  // of its header, from the start of the file
+    FileOffset packedSize;    // as declared, extended headers of level 1 included
+    FileOffset originalSize;
     uint8_t headerLevel;
     uint8_t timeIsUnix;       // 1: unixTime is the member's time (level 2; the tool: 0x54)
     uint32_t unixTime;
@@ -214,9 +229,9 @@ int ReadExtendedHeaders();
 // 2 failure); ExtractMember and/or SkipMemberData consume it, and SkipMemberData must
 // be called before the next NextMember so that the walk goes by the packed size,
 // whatever the decoder took.
-int OpenArchive(const char* path, uint32_t offset);
+int OpenArchive(const char* path, FileOffset offset);
 // The same over a file already open; the walk takes it over and CloseArchive closes it.
-int OpenArchiveFile(HFILE file, uint32_t offset);
+int OpenArchiveFile(HFILE file, FileOffset offset);
 int NextMember();
 int SkipMemberData();
 void CloseArchive();
@@ -234,7 +249,7 @@ int ExtractArchiveFile(HWND window, HFILE file, const char* workDirectory);
 // The same from a given offset (0 for a bare archive). A null workDirectory decodes
 // and checks every member without creating any file.
 int ExtractArchiveAt(HWND window, const char* archivePath, const char* workDirectory,
-                     uint32_t offset);
+                     FileOffset offset);
 int ExtractMember(HWND window, const char* workDirectory);
 int WriteChunk(const uint8_t* data, uint32_t count, HFILE file);
 

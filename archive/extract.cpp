@@ -98,6 +98,21 @@ int PrepareOutputPath(const char* workDirectory, bool isFolder) {
     return isFolder ? EnsureFolder(outputPath) : 1;
 }
 
+// Moves the archive file to offset from origin and gives the new position: through
+// the 32-bit _llseek in the stub, through 64-bit offsets in the tool.
+bool SeekArchiveFile(FileOffset offset, int origin, FileOffset* position) {
+#ifdef _WIN32
+    const LONG result = _llseek(archiveReader.handle, static_cast<LONG>(offset), origin);
+    *position = static_cast<FileOffset>(result);
+    return result != HFILE_ERROR;
+#else
+    const int64_t result =
+        PlatformSeek(archiveReader.handle, static_cast<int64_t>(offset), origin);
+    *position = static_cast<FileOffset>(result);
+    return result >= 0;
+#endif
+}
+
 }  // namespace
 
 char* JoinPath(char* path, const char* name) {
@@ -193,8 +208,9 @@ int ExtractMember(HWND window, const char* workDirectory) {
     state.runningCrc = 0;
     if (method != '0') BeginDecode(method);
     while (state.originalRemaining != 0) {
-        const uint32_t count =
-            state.originalRemaining <= WINDOW_SIZE ? state.originalRemaining : WINDOW_SIZE;
+        const uint32_t count = state.originalRemaining <= WINDOW_SIZE
+                                   ? static_cast<uint32_t>(state.originalRemaining)
+                                   : WINDOW_SIZE;
         const uint64_t consumed = archiveReader.consumedBytes;
         ShowProgress(window, state.archiveSize == 0
                                  ? 100u
@@ -258,13 +274,14 @@ uint32_t expectedLength;
 Sha256 archiveDigest;
 
 // Positions the file that the reader holds at the archive's offset.
-int PositionArchive(uint32_t offset) {
+int PositionArchive(FileOffset offset) {
     ExtractionState& state = extractionState;
-    const LONG length = _llseek(archiveReader.handle, 0, FILE_END);
-    state.archiveSize = static_cast<uint32_t>(length) - offset;
+    FileOffset length = 0;
+    FileOffset start = 0;
+    const bool found = SeekArchiveFile(0, FILE_END, &length);
+    state.archiveSize = length - offset;
     state.archiveOffset = offset;
-    if (length == HFILE_ERROR || static_cast<uint32_t>(length) < offset ||
-        _llseek(archiveReader.handle, static_cast<LONG>(offset), FILE_BEGIN) == HFILE_ERROR) {
+    if (!found || length < offset || !SeekArchiveFile(offset, FILE_BEGIN, &start)) {
         archiveReader.Close();
         return Fail(FAILURE_SEEK);
     }
@@ -313,14 +330,14 @@ bool BeginExtraction(const char* workDirectory) {
 
 }  // namespace
 
-int OpenArchive(const char* path, uint32_t offset) {
+int OpenArchive(const char* path, FileOffset offset) {
     extractionFailure = FAILURE_NONE;
     extractionSystemError = 0;
     if (!archiveReader.Open(path)) return FailWithSystemError(FAILURE_OPEN);
     return PositionArchive(offset);
 }
 
-int OpenArchiveFile(HFILE file, uint32_t offset) {
+int OpenArchiveFile(HFILE file, FileOffset offset) {
     extractionFailure = FAILURE_NONE;
     extractionSystemError = 0;
     archiveReader.Adopt(file);
@@ -344,7 +361,7 @@ int NextMember() {
 
 int SkipMemberData() {
     ExtractionState& state = extractionState;
-    const uint32_t skipped = archiveReader.SkipBytes(state.packedRemaining);
+    const FileOffset skipped = archiveReader.SkipBytes(state.packedRemaining);
     const bool complete = skipped == state.packedRemaining;
     state.packedRemaining -= skipped;
     return complete ? 1 : Fail(FAILURE_TRUNCATED);
@@ -361,7 +378,7 @@ void ExpectArchiveDigest(const uint8_t* digest, uint32_t length) {
 }
 
 int ExtractArchiveAt(HWND window, const char* archivePath, const char* workDirectory,
-                     uint32_t offset) {
+                     FileOffset offset) {
     const bool checkDigest = BeginExtraction(workDirectory);
     if (!OpenArchive(archivePath, offset)) return 0;
     return ExtractOpenArchive(window, workDirectory, checkDigest);

@@ -31,6 +31,8 @@ struct HeaderExtras {
     unsigned folderLength;
     bool nameTooLong;
     bool folderTooLong;
+    bool largeSizesSeen;
+    uint8_t largeSizes[16];      // extended header 0x42: packed, then original size
     char name[PATH_BUFFER_SIZE];
     char folder[PATH_BUFFER_SIZE];
 };
@@ -224,6 +226,7 @@ int ReadMemberHeader() {
     extras.folderLength = 0;
     extras.nameTooLong = false;
     extras.folderTooLong = false;
+    extras.largeSizesSeen = false;
 
     unsigned headerBytes;  // read into headerBuffer
     if (state.headerLevel == 2) {
@@ -349,6 +352,28 @@ int AppendComponents(const char* text, unsigned length, bool slashes, unsigned* 
     return problem;
 }
 
+// The sizes of extended header 0x42 in place of the base header's 32-bit ones: at
+// level 2, where the extended headers lie outside the packed size; a level-1 header
+// must say there what its own fields say. 0 when they cannot be honoured: a size of
+// 4 GiB or more in the stub, whose offsets have 32 bits.
+int TakeLargeSizes() {
+    ExtractionState& state = extractionState;
+    uint64_t sizes[2] = {0, 0};
+    for (unsigned k = 0; k < sizeof extras.largeSizes; ++k) {
+        sizes[k / 8] |= static_cast<uint64_t>(extras.largeSizes[k]) << (8 * (k % 8));
+    }
+    if (static_cast<FileOffset>(sizes[0]) != sizes[0] ||
+        static_cast<FileOffset>(sizes[1]) != sizes[1]) {
+        return 0;
+    }
+    if (state.headerLevel != 2) {
+        return sizes[0] == state.packedSize && sizes[1] == state.originalSize ? 1 : 0;
+    }
+    state.packedSize = state.packedRemaining = static_cast<FileOffset>(sizes[0]);
+    state.originalSize = state.originalRemaining = static_cast<FileOffset>(sizes[1]);
+    return 1;
+}
+
 // Whether the last character of the name is a separator (so it names no file).
 bool NameEndsInSeparator(const char* text, unsigned length, bool slashes,
                          bool guardTrailBytes) {
@@ -382,12 +407,16 @@ int ReadExtendedHeaders() {
     while (size != 0) {
         // Each size is taken from what the header (level 2) or the packed size (level
         // 1) still holds, so the chain ends.
-        uint32_t& budget = levelTwo ? extras.headerRemaining : state.packedRemaining;
+        const FileOffset budget = levelTwo ? extras.headerRemaining : state.packedRemaining;
         if (size < 2 || size > budget) {
             extractionFailure = FAILURE_BAD_HEADER;
             return 0;
         }
-        budget -= size;
+        if (levelTwo) {
+            extras.headerRemaining -= size;
+        } else {
+            state.packedRemaining -= size;
+        }
         uint8_t type = 0xFF;  // a header of size 2 has no type byte
         uint32_t content = 0;  // bytes after the type byte
         if (size > 2) {
@@ -409,6 +438,14 @@ int ReadExtendedHeaders() {
         } else if (type == 0x02) {
             kept = content < sizeof extras.folder ? content : sizeof extras.folder;
             extras.folderLength = content;
+        } else if (type == 0x42) {
+            // Sizes of another width cannot be read: the member's extent is unknown.
+            if (content != sizeof extras.largeSizes) {
+                extractionFailure = FAILURE_BAD_HEADER;
+                return 0;
+            }
+            kept = content;
+            extras.largeSizesSeen = true;
         }
 #ifndef _WIN32
         // The tool on Linux takes a Unix time header (seconds since 1970, UTC) of a
@@ -434,6 +471,8 @@ int ReadExtendedHeaders() {
                 extras.name[at] = static_cast<char>(byte);
             } else if (type == 0x02) {
                 extras.folder[at] = static_cast<char>(byte);
+            } else if (type == 0x42) {
+                extras.largeSizes[at] = byte;
             }
 #ifndef _WIN32
             else if (type == 0x50) {
@@ -471,6 +510,10 @@ int ReadExtendedHeaders() {
     // between headers that are identical but for their method); it is not enforced.
     if (levelTwo && crcPresent && crc != storedHeaderCrc) {
         extractionFailure = FAILURE_HEADER_CRC;
+        return 0;
+    }
+    if (extras.largeSizesSeen && !TakeLargeSizes()) {
+        extractionFailure = FAILURE_TOO_LARGE;
         return 0;
     }
 #ifndef _WIN32

@@ -58,9 +58,9 @@ namespace {
 
 // Hands out up to count bytes (copied when destination is not null, folded into *crc
 // when crc is not null), refilling as ReadByte does; stops at the end of the data.
-uint32_t Deliver(ArchiveReader* reader, unsigned char* destination, uint32_t count,
-                 uint16_t* crc) {
-    uint32_t delivered = 0;
+FileOffset Deliver(ArchiveReader* reader, unsigned char* destination, FileOffset count,
+                   uint16_t* crc) {
+    FileOffset delivered = 0;
     while (delivered < count) {
         if (reader->position == READER_BUFFER_SIZE) reader->Refill();
         if (reader->position == reader->available) {
@@ -68,7 +68,7 @@ uint32_t Deliver(ArchiveReader* reader, unsigned char* destination, uint32_t cou
             break;
         }
         uint32_t run = reader->available - reader->position;
-        if (run > count - delivered) run = count - delivered;
+        if (run > count - delivered) run = static_cast<uint32_t>(count - delivered);
         if (destination != nullptr) {
             memcpy(destination + delivered, reader->buffer + reader->position, run);
         }
@@ -83,9 +83,9 @@ uint32_t Deliver(ArchiveReader* reader, unsigned char* destination, uint32_t cou
 }  // namespace
 
 uint32_t ArchiveReader::ReadBytes(unsigned char* destination, uint32_t count) {
-    return Deliver(this, destination, count, nullptr);
+    return static_cast<uint32_t>(Deliver(this, destination, count, nullptr));
 }
 
-uint32_t ArchiveReader::SkipBytes(uint32_t count, uint16_t* crc) {
+FileOffset ArchiveReader::SkipBytes(FileOffset count, uint16_t* crc) {
     return Deliver(this, nullptr, count, crc);
 }

@@ -55,6 +55,9 @@ LONG _llseek(HFILE file, LONG offset, int origin);  // HFILE_ERROR on failure
 HFILE _lclose(HFILE file);                      // 0 on success, HFILE_ERROR on failure
 HFILE _lcreat(LPCSTR path, int attributes);     // creates or truncates; mode 0644
 UINT _lwrite(HFILE file, const char* buffer, UINT count);
+// _llseek with 64-bit offsets, for the tool's archives beyond 2 GiB: the new position,
+// or -1 on failure.
+int64_t PlatformSeek(HFILE file, int64_t offset, int origin);
 
 // Folders and errors. GetFileAttributesA does not follow a symbolic link: a link
 // reports FILE_ATTRIBUTE_REPARSE_POINT, as a junction or link does on Windows.

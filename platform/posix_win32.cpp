@@ -95,17 +95,24 @@ UINT _lread(HFILE file, void* buffer, UINT count) {
     return total;
 }
 
-LONG _llseek(HFILE file, LONG offset, int origin) {
+int64_t PlatformSeek(HFILE file, int64_t offset, int origin) {
     if (file == MEMORY_HANDLE) {
         const int64_t base = origin == FILE_BEGIN     ? 0
                              : origin == FILE_CURRENT ? memoryFile.position
                                                       : memoryFile.size;
         const int64_t result = base + offset;
-        if (result < 0 || result > 0x7FFFFFFF) return HFILE_ERROR;
-        return memoryFile.position = static_cast<LONG>(result);
+        if (result < 0 || result > 0x7FFFFFFF) return -1;
+        memoryFile.position = static_cast<LONG>(result);
+        return result;
     }
     int whence = origin == FILE_BEGIN ? SEEK_SET : origin == FILE_CURRENT ? SEEK_CUR : SEEK_END;
-    off_t result = lseek(file, offset, whence);
+    const off_t result = lseek(file, static_cast<off_t>(offset), whence);
+    return result < 0 ? -1 : static_cast<int64_t>(result);
+}
+
+// Offsets as the 32-bit call gives them: a position beyond 2 GiB is a failure.
+LONG _llseek(HFILE file, LONG offset, int origin) {
+    const int64_t result = PlatformSeek(file, offset, origin);
     if (result < 0 || result > 0x7FFFFFFF) return HFILE_ERROR;
     return static_cast<LONG>(result);
 }

@@ -99,6 +99,8 @@ const char* FailureText(int failure) {
         case FAILURE_DIGEST:
             return "the archive is not the one sealed into the stub (SHA-256 mismatch): changed "
                    "after packing, or put behind another setup's stub; the setup would not run";
+        case FAILURE_TOO_LARGE:
+            return "64-bit sizes (extended header 0x42) that do not match the header's own";
         default: return "failed";
     }
 }

@@ -314,7 +314,8 @@ TEST(Decoder, FastLoopMatchesByteAtATimeAcrossBlocksAndChunks) {
             const Bytes expected = ExpandTokens(all, Bytes());
 
             struct State {
-                uint32_t bitBuffer, spareByte, packedRemaining, consumed;
+                uint32_t bitBuffer, spareByte;
+                FileOffset packedRemaining, consumed;
                 int spareBits;
                 bool operator==(const State& o) const {
                     return bitBuffer == o.bitBuffer && spareByte == o.spareByte &&

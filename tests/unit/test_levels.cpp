@@ -247,3 +247,68 @@ TEST(HeaderLevels, UnixTimeHeaderGivesTheFileTime) {
     DeleteTestFile(archive);
 }
 #endif
+
+// Extended header 0x42 gives 64-bit sizes: at level 2 they replace the base header's
+// 32-bit ones; a level-1 header must repeat its own there. Sizes of 4 GiB or more are
+// read by the tool and refused by the stub, whose file offsets have 32 bits.
+TEST(HeaderLevels, SixtyFourBitSizes) {
+    const Bytes text = TextBytes("eleven byte");
+    auto sizes = [](uint64_t packed, uint64_t original) {
+        Bytes content{0x42};
+        for (int k = 0; k < 8; ++k) content.push_back(static_cast<uint8_t>(packed >> (8 * k)));
+        for (int k = 0; k < 8; ++k) content.push_back(static_cast<uint8_t>(original >> (8 * k)));
+        return content;
+    };
+    // A stored member of `text` whose base header says `base` for both sizes.
+    auto member = [&](int level, const Bytes& extended, uint32_t base) {
+        MemberSpec spec = Member(level, "BIG.BIN");
+        spec.data = text;
+        spec.extended = {extended};
+        Bytes bytes = BuildMember(spec);
+        if (base != 0) {
+            for (int k = 0; k < 4; ++k) {
+                bytes[7 + k] = static_cast<uint8_t>(base >> (8 * k));
+                bytes[11 + k] = static_cast<uint8_t>(base >> (8 * k));
+            }
+        }
+        if (level != 2) FixHeaderSum(&bytes, 0);
+        return bytes;
+    };
+    const uint64_t huge = (uint64_t(1) << 32) + 11;
+    struct SizeRow {
+        const char* what;
+        Bytes archive;
+        int failure;
+    };
+    const std::vector<SizeRow> rows = {
+        {"level 2: 0x42 sizes over short base sizes", member(2, sizes(11, 11), 3), FAILURE_NONE},
+        {"level 2: 0x42 sizes as the base sizes", member(2, sizes(11, 11), 0), FAILURE_NONE},
+#ifdef _WIN32
+        {"level 2: 4 GiB and more", member(2, sizes(huge, huge), 11), FAILURE_TOO_LARGE},
+#else
+        {"level 2: 4 GiB and more, cut short", member(2, sizes(huge, huge), 11), FAILURE_TRUNCATED},
+#endif
+        {"level 2: 0x42 of 8 bytes", member(2, Bytes(9, 0x42), 0), FAILURE_BAD_HEADER},
+        // Level 1: the packed size counts the 19 bytes of the extended header.
+        {"level 1: 0x42 repeats the base sizes", member(1, sizes(30, 11), 0), FAILURE_NONE},
+        {"level 1: 0x42 contradicts the base sizes", member(1, sizes(huge, huge), 0),
+         FAILURE_TOO_LARGE},
+    };
+    for (const SizeRow& row : rows) {
+        SCOPED_TRACE(row.what);
+        DumpRow(row.what, BuildArchive({row.archive}));
+        const std::string archive = WriteTempFile(BuildArchive({row.archive}));
+        const std::string work = MakeTempDir();
+        ResetRecordingUi();
+        EXPECT_EQ(row.failure == FAILURE_NONE ? 1 : 0,
+                  ExtractArchiveAt(nullptr, archive.c_str(), work.c_str(), 0));
+        EXPECT_EQ(row.failure, extractionFailure);
+        if (row.failure == FAILURE_NONE) {
+            Bytes written;
+            EXPECT_TRUE(ReadFileBytes(JoinTestPath(work, "BIG.BIN"), &written));
+            EXPECT_EQ(text, written);
+        }
+        RemoveTempDir(work);
+        DeleteTestFile(archive);
+    }
+}
