@@ -19,8 +19,10 @@ const int HISTOGRAM_SIZE = LITERAL_LENGTH_SYMBOLS + 16;
 const double BLOCK_OVERHEAD_BITS = 150.0;
 const double BITS_PER_USED_SYMBOL = 4.0;
 
+// A merge never makes a block of more than MAX_BLOCK_SYMBOLS tokens, so a count fits
+// 16 bits: half the memory of the segments, which was the most of a large member's.
 struct Segment {
-    uint32_t histogram[HISTOGRAM_SIZE];
+    uint16_t histogram[HISTOGRAM_SIZE];
     size_t begin, end;       // token range
     double cost;
     int previous, next;      // neighbours in the list, -1 at the ends
@@ -206,7 +208,9 @@ std::vector<size_t> SplitBlocks(const Token* tokens, size_t count,
                 ++segment.histogram[LITERAL_LENGTH_SYMBOLS + DistanceCode(tokens[i].distance)];
             }
         }
-        segment.cost = Cost(segment.histogram);
+        uint32_t counts[HISTOGRAM_SIZE];
+        for (int s = 0; s < HISTOGRAM_SIZE; ++s) counts[s] = segment.histogram[s];
+        segment.cost = Cost(counts);
         segment.previous = static_cast<int>(segments.size()) - 2;
         segment.next = -1;
         segment.version = 0;
@@ -236,7 +240,9 @@ std::vector<size_t> SplitBlocks(const Token* tokens, size_t count,
         if (!a.alive || a.version != candidate.leftVersion || a.next < 0) continue;
         Segment& b = segments[a.next];
         if (b.version != candidate.rightVersion) continue;
-        for (int s = 0; s < HISTOGRAM_SIZE; ++s) a.histogram[s] += b.histogram[s];
+        for (int s = 0; s < HISTOGRAM_SIZE; ++s) {
+            a.histogram[s] = static_cast<uint16_t>(a.histogram[s] + b.histogram[s]);
+        }
         a.end = b.end;
         a.cost = candidate.mergedCost;  // the versions say these are the same two
         a.next = b.next;

@@ -22,6 +22,7 @@
 #include <stddef.h>
 #include <stdint.h>
 
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -46,6 +47,45 @@ struct EncodeOptions {
 // Compresses size bytes into a complete stream for the method.
 std::vector<uint8_t> CompressStream(const uint8_t* data, size_t size,
                                     const EncodeOptions& options);
+
+// Input bytes parsed at a time by StreamCompressor (the default; --best). A member of
+// at most this size comes out as from one parse of all of it; a larger one in parts of
+// this size, each parsed with the 32 KiB before it as history. Memory follows these,
+// not the member. Smaller parts of the default made the corpus of `make bench` larger;
+// those of --best, smaller.
+const size_t STREAM_SEGMENT_BYTES = size_t(16) << 20;
+const size_t STREAM_BEST_SEGMENT_BYTES = size_t(4) << 20;
+const size_t STREAM_HISTORY_BYTES = 32768;  // the largest window
+
+// Compresses a member's bytes as they come: the caller fills InputSpace, says how much
+// with Added, and takes the stream's bytes from Output (clearing it) as they appear;
+// Finish ends the stream. Progress counts the member's input bytes.
+class BitWriter;
+class StreamCompressor {
+public:
+    explicit StreamCompressor(const EncodeOptions& options);
+    ~StreamCompressor();
+    StreamCompressor(const StreamCompressor&) = delete;
+    StreamCompressor& operator=(const StreamCompressor&) = delete;
+
+    uint8_t* InputSpace(size_t* room);
+    void Added(size_t count);
+    void Finish();
+    std::vector<uint8_t>& Output();
+
+private:
+    void CompressSegment();
+    static void Report(void* context, uint64_t position);
+
+    EncodeOptions options;
+    size_t segmentBytes;
+    std::unique_ptr<uint8_t[]> buffer;  // history, then the segment's bytes
+    size_t history = 0;           // bytes of history at the start of buffer
+    size_t filled = 0;
+    uint64_t segmentBase = 0;     // the member's offset of buffer[history]
+    bool compressedAny = false;
+    std::unique_ptr<BitWriter> out;  // keeps the bits of a byte not yet complete
+};
 
 // CRC-16/ARC of the bytes, continuing from crc.
 uint16_t Crc16(const uint8_t* data, size_t size, uint16_t crc = 0);
@@ -72,6 +112,10 @@ PackedMember PackMember(const uint8_t* data, size_t size, const EncodeOptions& o
 std::vector<uint8_t> BuildMemberHeader(const std::string& name, const PackedMember& member,
                                        uint16_t dosTime, uint16_t dosDate,
                                        const std::string& folder = std::string());
+// The same for a member whose packed bytes (packedSize of them) are kept elsewhere.
+std::vector<uint8_t> BuildMemberHeader(const std::string& name, const PackedMember& member,
+                                       uint32_t packedSize, uint16_t dosTime,
+                                       uint16_t dosDate, const std::string& folder);
 
 // The folder of a member as the directory extended header holds it: each component
 // followed by 0xFF.

@@ -99,14 +99,18 @@ struct ParseProgress {
     EncodeProgress callback;
     void* context;
 };
-void LazyParse(const uint8_t* data, size_t size, const MethodParameters& parameters,
-               std::vector<Token>& tokens, const ParseProgress& progress);
+// Both parse data[start, size): the bytes before start are history that matches may
+// reach back into (the end of the previous segment of a member), and progress counts
+// from data.
+void LazyParse(const uint8_t* data, size_t size, size_t start,
+               const MethodParameters& parameters, std::vector<Token>& tokens,
+               const ParseProgress& progress);
 // The optimal parser also leaves in blockEnds what SplitBlocks(tokens, exact) would
-// give for the whole of its tokens when it has that split at hand (a member of one
+// give for the whole of its tokens when it has that split at hand (input of one
 // stretch whose best pass was split exactly), else leaves it empty.
-void OptimalParse(const uint8_t* data, size_t size, const MethodParameters& parameters,
-                  std::vector<Token>& tokens, const ParseProgress& progress,
-                  std::vector<size_t>& blockEnds);
+void OptimalParse(const uint8_t* data, size_t size, size_t start,
+                  const MethodParameters& parameters, std::vector<Token>& tokens,
+                  const ParseProgress& progress, std::vector<size_t>& blockEnds);
 
 // Chooses block boundaries: returns the token index at which each block ends. exact
 // prices blocks by their real codes (slower) instead of by their entropy.

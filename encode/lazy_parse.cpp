@@ -52,21 +52,25 @@ void EmitMatch(std::vector<Token>& tokens, const Match& match) {
 
 }  // namespace
 
-void LazyParse(const uint8_t* data, size_t size, const MethodParameters& parameters,
-               std::vector<Token>& tokens, const ParseProgress& progress) {
+void LazyParse(const uint8_t* data, size_t size, size_t start,
+               const MethodParameters& parameters, std::vector<Token>& tokens,
+               const ParseProgress& progress) {
     MatchFinder finder(data, size, parameters.windowSize);
-    ReserveLarge(tokens, tokens.size() + size / 3);
-    size_t nextReport = 1u << 20;
+    for (size_t p = 0; p < start; ++p) finder.Insert(p);
+    // At most a token per byte: room for all at once, rather than growth by doubling
+    // that would hold the old array and a twice larger one for a moment.
+    ReserveLarge(tokens, tokens.size() + (size - start));
+    size_t nextReport = start + (1u << 20);
     auto find = [&](size_t position, uint32_t previousLength) {
         const int chain = previousLength >= GOOD_LENGTH ? MAX_CHAIN / 4 : MAX_CHAIN;
         return finder.FindLongest(position, chain, NICE_LENGTH);
     };
 
     uint32_t literal[256] = {};
-    LiteralPrices(data, size, literal);
+    LiteralPrices(data + start, size - start, literal);
 
-    size_t position = 0;
-    Match current = find(0, 0);
+    size_t position = start;
+    Match current = find(start, 0);
     while (position < size) {
         if (position >= nextReport) {
             if (progress.callback != nullptr) progress.callback(progress.context, position);

@@ -5,20 +5,60 @@
 #include "encode/encoder_internal.h"
 #include "encode/large_arrays.h"
 
-std::vector<uint8_t> CompressStream(const uint8_t* data, size_t size,
-                                    const EncodeOptions& options) {
+#include <string.h>
+
+#include <algorithm>
+
+StreamCompressor::StreamCompressor(const EncodeOptions& options)
+    : options(options),
+      segmentBytes(options.best ? STREAM_BEST_SEGMENT_BYTES : STREAM_SEGMENT_BYTES),
+      out(new BitWriter) {}
+
+StreamCompressor::~StreamCompressor() = default;
+
+std::vector<uint8_t>& StreamCompressor::Output() { return out->bytes; }
+
+uint8_t* StreamCompressor::InputSpace(size_t* room) {
+    // Pages of the buffer are taken only as the input fills them.
+    if (!buffer) buffer.reset(new uint8_t[STREAM_HISTORY_BYTES + segmentBytes]);
+    *room = history + segmentBytes - filled;
+    return buffer.get() + filled;
+}
+
+void StreamCompressor::Added(size_t count) {
+    filled += count;
+    if (filled == history + segmentBytes) CompressSegment();
+}
+
+void StreamCompressor::Finish() {
+    if (filled > history || !compressedAny) CompressSegment();
+    out->Flush();
+    if (options.progress != nullptr) {
+        options.progress(options.progressContext, segmentBase + (filled - history));
+    }
+}
+
+void StreamCompressor::Report(void* context, uint64_t position) {
+    const StreamCompressor* self = static_cast<const StreamCompressor*>(context);
+    if (position < self->history) return;
+    self->options.progress(self->options.progressContext,
+                           self->segmentBase + (position - self->history));
+}
+
+void StreamCompressor::CompressSegment() {
     MethodParameters parameters = ParametersFor(options.method);
     parameters.tuneLengths = options.best;
-    // Each packing thread keeps its token array from member to member: the memory of
-    // a large member's tokens is paged in once, not for every member.
+    // Each packing thread keeps its token array from segment to segment: its memory is
+    // paged in once, not for every member.
     thread_local std::vector<Token> tokens;
     tokens.clear();
-    const ParseProgress progress = {options.progress, options.progressContext};
+    const ParseProgress progress = {options.progress != nullptr ? Report : nullptr, this};
+    const uint8_t* data = buffer.get();
     std::vector<size_t> ends;
     if (options.best) {
-        OptimalParse(data, size, parameters, tokens, progress, ends);
+        OptimalParse(data, filled, history, parameters, tokens, progress, ends);
     } else {
-        LazyParse(data, size, parameters, tokens, progress);
+        LazyParse(data, filled, history, parameters, tokens, progress);
     }
     // The parser's own exact split is the one asked for when blocks have no tighter limit.
     const bool limited =
@@ -27,16 +67,46 @@ std::vector<uint8_t> CompressStream(const uint8_t* data, size_t size,
         ends = SplitBlocks(tokens.data(), tokens.size(), parameters, options.maxBlockSymbols,
                            options.best);
     }
-    BitWriter out;
-    ReserveLarge(out.bytes, size / 2 + 64);
+    // Room for the stream of incompressible bytes (blocks of literals of about 8.1 bits
+    // each): no growth by doubling on the way.
+    const size_t input = filled - history;
+    ReserveLarge(out->bytes, out->bytes.size() + input + input / 32 + 1024);
     size_t begin = 0;
     for (size_t end : ends) {
-        WriteBlock(out, tokens.data() + begin, end - begin, parameters);
+        WriteBlock(*out, tokens.data() + begin, end - begin, parameters);
         begin = end;
     }
-    out.Flush();
-    if (options.progress != nullptr) options.progress(options.progressContext, size);
-    return std::move(out.bytes);
+    compressedAny = true;
+    // The window's worth of the segment's end stays as the next segment's history.
+    segmentBase += filled - history;
+    const size_t keep = std::min(filled, STREAM_HISTORY_BYTES);
+    memmove(buffer.get(), buffer.get() + filled - keep, keep);
+    history = filled = keep;
+}
+
+std::vector<uint8_t> CompressStream(const uint8_t* data, size_t size,
+                                    const EncodeOptions& options) {
+    StreamCompressor compressor(options);
+    std::vector<uint8_t> stream;
+    while (size > 0) {
+        size_t room = 0;
+        uint8_t* space = compressor.InputSpace(&room);
+        const size_t part = std::min(room, size);
+        memcpy(space, data, part);
+        data += part;
+        size -= part;
+        compressor.Added(part);
+        if (stream.empty()) {
+            stream.swap(compressor.Output());
+        } else {
+            stream.insert(stream.end(), compressor.Output().begin(), compressor.Output().end());
+            compressor.Output().clear();
+        }
+    }
+    compressor.Finish();
+    if (stream.empty()) return std::move(compressor.Output());
+    stream.insert(stream.end(), compressor.Output().begin(), compressor.Output().end());
+    return stream;
 }
 
 uint16_t Crc16(const uint8_t* data, size_t size, uint16_t crc) {
@@ -73,6 +143,13 @@ PackedMember PackMember(const uint8_t* data, size_t size, const EncodeOptions& o
 std::vector<uint8_t> BuildMemberHeader(const std::string& name, const PackedMember& member,
                                        uint16_t dosTime, uint16_t dosDate,
                                        const std::string& folder) {
+    return BuildMemberHeader(name, member, static_cast<uint32_t>(member.data.size()), dosTime,
+                             dosDate, folder);
+}
+
+std::vector<uint8_t> BuildMemberHeader(const std::string& name, const PackedMember& member,
+                                       uint32_t packedSize, uint16_t dosTime,
+                                       uint16_t dosDate, const std::string& folder) {
     const size_t nameLength = name.size();
     // The directory extended header: size, type 0x02, the folder, and the size of the
     // next extended header (0: the last).
@@ -91,7 +168,7 @@ std::vector<uint8_t> BuildMemberHeader(const std::string& name, const PackedMemb
     header.push_back(0);  // sum, below
     const char method[] = {'-', 'l', 'h', member.method, '-'};
     header.insert(header.end(), method, method + 5);
-    put32(static_cast<uint32_t>(member.data.size() + extendedSize));
+    put32(static_cast<uint32_t>(packedSize + extendedSize));
     put32(member.originalSize);
     put16(dosTime);
     put16(dosDate);

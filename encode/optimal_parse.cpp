@@ -219,17 +219,18 @@ void PricesFrom(const std::vector<Token>& tokens, const std::vector<size_t>& end
 
 }  // namespace
 
-void OptimalParse(const uint8_t* data, size_t size, const MethodParameters& parameters,
-                  std::vector<Token>& tokens, const ParseProgress& progress,
-                  std::vector<size_t>& blockEnds) {
+void OptimalParse(const uint8_t* data, size_t size, size_t start,
+                  const MethodParameters& parameters, std::vector<Token>& tokens,
+                  const ParseProgress& progress, std::vector<size_t>& blockEnds) {
     blockEnds.clear();
     TreeMatchFinder finder(data, size, parameters.windowSize, MAX_DEPTH);
+    for (size_t p = 0; p < start; ++p) finder.Insert(p);
     thread_local Graph graph;
     thread_local PathWork work;
     thread_local std::vector<Token> candidate, best, lazy;
     std::vector<Prices> prices;
     std::vector<size_t> blockStarts, ends;
-    for (size_t begin = 0; begin < size; begin += SEGMENT_BYTES) {
+    for (size_t begin = start; begin < size; begin += SEGMENT_BYTES) {
         graph.begin = begin;
         graph.end = begin + SEGMENT_BYTES < size ? begin + SEGMENT_BYTES : size;
         // A segment takes seconds: its work is reported as shares of its bytes, the
@@ -248,7 +249,7 @@ void OptimalParse(const uint8_t* data, size_t size, const MethodParameters& para
         // blocks of the pass before: also when that did not improve, as the best one's
         // prices would only repeat it.
         lazy.clear();  // the lazy parser appends
-        LazyParse(data + begin, graph.end - begin, parameters, lazy, {nullptr, nullptr});
+        LazyParse(data + begin, graph.end - begin, 0, parameters, lazy, {nullptr, nullptr});
         ends = SplitBlocks(lazy.data(), lazy.size(), parameters, 0);
         PricesFrom(lazy, ends, begin, parameters, prices, blockStarts);
         uint64_t bestBits = ~0ull;
@@ -271,7 +272,7 @@ void OptimalParse(const uint8_t* data, size_t size, const MethodParameters& para
             PricesFrom(improved ? best : candidate, ends, begin, parameters, prices, blockStarts,
                        pass + 2 == PASSES);
         }
-        if (!bestExact || begin != 0 || graph.end != size) blockEnds.clear();
+        if (!bestExact || begin != start || graph.end != size) blockEnds.clear();
         tokens.insert(tokens.end(), best.begin(), best.end());
         if (progress.callback != nullptr) progress.callback(progress.context, graph.end);
     }

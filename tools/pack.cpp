@@ -6,6 +6,7 @@
 #include <string.h>
 
 #include <algorithm>
+#include <new>
 
 #include "archive/archive.h"
 #include "tools/commands.h"
@@ -146,6 +147,20 @@ enum PackOptionId {
     OPTION_EXCLUDE_VCS,
     OPTION_FOLLOW_LINKS,
 };
+
+// Where spill buffers make their temporary files: beside OUT (whose file system takes
+// the setup anyway), or in TMPDIR when writing to standard output.
+std::string SpillFolder(const std::string& output) {
+    if (output == "-") {
+        const char* folder = getenv("TMPDIR");
+        return folder != nullptr && *folder != 0 ? folder : "/tmp";
+    }
+    std::string target;
+    if (!FollowLinks(output, target)) target = output;
+    const size_t slash = target.rfind('/');
+    if (slash == std::string::npos) return ".";
+    return slash == 0 ? "/" : target.substr(0, slash);
+}
 
 int Failure(const std::string& message) {
     ProgressDone();
@@ -348,26 +363,51 @@ std::string BrandLoadedStub(const PackOptions& options, std::vector<uint8_t>& st
     return "";
 }
 
+namespace {
+
+std::vector<uint8_t> HeaderOf(const PackInput& input) {
+    return BuildMemberHeader(input.name, input.packed, input.packedSize, input.stamp.time,
+                             input.stamp.date, input.folderField);
+}
+
+}  // namespace
+
+uint64_t SetupSize(const PackOptions& options, const std::vector<PackInput>& inputs) {
+    uint64_t size = options.archiveOnly ? 0 : ARCHIVE_OFFSET;
+    for (const PackInput& input : inputs) size += HeaderOf(input).size() + input.packedSize;
+    return size + 1;  // the end marker
+}
+
+std::string CheckSetupSize(const PackOptions& options, uint64_t size) {
+    if (options.archiveOnly || size <= STUB_FILE_LIMIT) return "";
+    char text[320];
+    snprintf(text, sizeof text,
+             "the setup would be %llu bytes; the stub reads at most %u bytes (2 GiB - 1: its "
+             "file offsets are 32-bit signed). Nothing written; pack fewer files into it, or "
+             "write a bare archive with --archive-only",
+             static_cast<unsigned long long>(size), STUB_FILE_LIMIT);
+    return text;
+}
+
 // Records the archive's length, SHA-256 and names' code page in the stub's seal, so
 // that the setup runs only this archive. A stub without a seal record (an older one
-// given with --stub) gets a note and runs whatever archive follows it.
-void SealStub(const PackOptions& options, std::vector<uint8_t>& head,
-              const std::vector<PackInput>& inputs) {
+// given with --stub) gets a note and runs whatever archive follows it. The packed
+// bytes are read once more for the digest, from where they wait.
+std::string SealStub(const PackOptions& options, std::vector<uint8_t>& head,
+                     const std::vector<PackInput>& inputs) {
     Sha256 hash;
     Sha256Begin(&hash);
     uint64_t length = 1;
+    auto add = [&](const uint8_t* data, size_t size) {
+        Sha256Add(&hash, data, static_cast<uint32_t>(size));
+        return true;
+    };
     for (const PackInput& input : inputs) {
-        const std::vector<uint8_t> header = BuildMemberHeader(
-            input.name, input.packed, input.stamp.time, input.stamp.date, input.folderField);
-        Sha256Add(&hash, header.data(), static_cast<uint32_t>(header.size()));
-        const std::vector<uint8_t>& data = input.packed.data;
-        for (size_t done = 0; done < data.size();) {
-            const uint32_t piece = static_cast<uint32_t>(std::min<size_t>(data.size() - done,
-                                                                          1u << 30));
-            Sha256Add(&hash, data.data() + done, piece);
-            done += piece;
-        }
-        length += header.size() + data.size();
+        const std::vector<uint8_t> header = HeaderOf(input);
+        add(header.data(), header.size());
+        const std::string error = ReadPackedData(input, add);
+        if (!error.empty()) return error;
+        length += header.size() + input.packedSize;
     }
     const uint8_t endMarker = 0;
     Sha256Add(&hash, &endMarker, 1);
@@ -383,33 +423,44 @@ void SealStub(const PackOptions& options, std::vector<uint8_t>& head,
         fprintf(stderr, "vorpanex pack: note: %s: the setup will not check that its archive "
                 "is the one packed with it, nor know the names' code page\n", problem);
     }
+    return "";
 }
 
 std::string WriteSetup(const PackOptions& options, const std::vector<uint8_t>& stub,
                        const std::vector<PackInput>& inputs) {
+    std::string error = CheckSetupSize(options, SetupSize(options, inputs));
+    if (!error.empty()) return error;
     OutputFile out;
-    const std::string error = out.Open(options.output, !options.archiveOnly);
+    error = out.Open(options.output, !options.archiveOnly);
     if (!error.empty()) return error;
     std::vector<uint8_t> head = stub;
     if (!options.archiveOnly) {
         head.resize(ARCHIVE_OFFSET, 0);
-        SealStub(options, head, inputs);
+        error = SealStub(options, head, inputs);
+        if (!error.empty()) return error;
     }
     if (!out.Write(head.data(), head.size())) return out.WriteError();
+    bool written = true;
+    auto write = [&](const uint8_t* data, size_t size) {
+        written = out.Write(data, size);
+        return written;
+    };
     for (const PackInput& input : inputs) {
-        const std::vector<uint8_t> header = BuildMemberHeader(
-            input.name, input.packed, input.stamp.time, input.stamp.date, input.folderField);
-        if (!out.Write(header.data(), header.size()) ||
-            !out.Write(input.packed.data.data(), input.packed.data.size())) {
-            return out.WriteError();
-        }
+        const std::vector<uint8_t> header = HeaderOf(input);
+        if (!out.Write(header.data(), header.size())) return out.WriteError();
+        error = ReadPackedData(input, write);
+        if (!written) return out.WriteError();
+        if (!error.empty()) return error;
+        if (input.spill) input.spill->Clear();
     }
     const uint8_t endMarker = 0;
     if (!out.Write(&endMarker, 1)) return out.WriteError();
     return out.Commit();
 }
 
-int PackCommand(int argc, char** argv) {
+namespace {
+
+int PackSteps(int argc, char** argv) {
     PackOptions options;
     bool done = false;
     const int parsed = ParsePackOptions(argc, argv, options, done);
@@ -422,6 +473,17 @@ int PackCommand(int argc, char** argv) {
     std::vector<PackInput> inputs;
     error = CollectMembers(options, inputs);
     if (!error.empty()) return Failure(error);
+    // Stored members have their size now: a setup too large for the stub is refused
+    // before any file is read.
+    if (options.method == '0') {
+        for (PackInput& input : inputs) {
+            input.packed.method = input.isFolder ? 'd' : '0';
+            input.packedSize = input.isFolder ? 0 : static_cast<uint32_t>(input.status.st_size);
+        }
+        error = CheckSetupSize(options, SetupSize(options, inputs));
+        if (!error.empty()) return Failure(error);
+    }
+    SpillBuffer::SetFolder(SpillFolder(options.output));
     double compressSeconds = 0;
     unsigned workers = 0;
     error = CompressMembers(options, inputs, compressSeconds, workers);
@@ -444,15 +506,13 @@ int PackCommand(int argc, char** argv) {
         member.rawName = input.archivePath;
         member.directory = input.isFolder;
         member.method = std::string("-lh") + input.packed.method + "-";
-        member.packedSize = input.packed.data.size();
         member.originalSize = input.packed.originalSize;
         member.crc = input.packed.crc;
         member.dosDate = input.stamp.date;
         member.dosTime = input.stamp.time;
         member.headerOffset = offset;
-        const size_t headerSize =
-            BuildMemberHeader(input.name, input.packed, 0, 0, input.folderField).size();
-        member.packedSize = headerSize - 27 - input.name.size() + input.packed.data.size();
+        const size_t headerSize = HeaderOf(input).size();
+        member.packedSize = headerSize - 27 - input.name.size() + input.packedSize;
         offset += 27 + input.name.size() + member.packedSize;
         totalBytes += member.originalSize;
         listed.members.push_back(member);
@@ -467,4 +527,16 @@ int PackCommand(int argc, char** argv) {
                 compressSeconds, speed, workers, workers == 1 ? "" : "s", writeSeconds);
     }
     return EXIT_OK;
+}
+
+}  // namespace
+
+int PackCommand(int argc, char** argv) {
+    // Memory that runs out is an error like any other: the temporary OUT is removed as
+    // the steps unwind, and an existing OUT stays as it was.
+    try {
+        return PackSteps(argc, argv);
+    } catch (const std::bad_alloc&) {
+        return Failure("out of memory; nothing written");
+    }
 }

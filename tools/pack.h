@@ -6,11 +6,14 @@
 #include <stdint.h>
 #include <sys/stat.h>
 
+#include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "encode/encoder.h"
 #include "tools/pe_resources.h"
+#include "tools/spill_buffer.h"
 #include "tools/times.h"
 
 struct PackOptions {
@@ -49,7 +52,10 @@ struct PackInput {
     std::string archivePath;   // folders and name in the archive's code page, '/' between
     struct stat status;
     DosStamp stamp;
-    PackedMember packed;
+    PackedMember packed;       // method, size and CRC-16; the bytes are in spill, or
+                               // for a stored member in the file itself
+    std::shared_ptr<SpillBuffer> spill;
+    uint32_t packedSize = 0;   // the data's bytes, extended headers not included
 
     // The UTF-8 path in the archive, '/' between components, for messages and listings.
     std::string DisplayPath() const;
@@ -68,8 +74,8 @@ size_t MaxMemberPath();
 // otherwise. Converts and checks names and paths, and sets times. "" or an error.
 std::string CollectMembers(const PackOptions& options, std::vector<PackInput>& inputs);
 
-// Reads and compresses every member, several at once, with a progress bar. "" or an
-// error text.
+// Reads and compresses every member, several at once, with a progress bar, each as a
+// stream: memory stays bounded whatever the members' sizes. "" or an error text.
 std::string CompressMembers(const PackOptions& options, std::vector<PackInput>& inputs,
                             double& seconds, unsigned& workers);
 
@@ -81,10 +87,23 @@ std::string LoadStub(const PackOptions& options, std::vector<uint8_t>& stub);
 // the loaded stub (nothing without them) and says which icon images it took. "" or an error text; a stub that would outgrow 49152 bytes is one.
 std::string BrandLoadedStub(const PackOptions& options, std::vector<uint8_t>& stub);
 
+// The bytes that WriteSetup will write.
+uint64_t SetupSize(const PackOptions& options, const std::vector<PackInput>& inputs);
+
+// Refuses a setup larger than the stub can read (a bare archive has no such limit).
+// "" or an error text with the limit.
+std::string CheckSetupSize(const PackOptions& options, uint64_t size);
+
 // Writes stub, padding, members and end marker to OUT through a temporary file that
 // replaces OUT only when complete. "" or an error text.
 std::string WriteSetup(const PackOptions& options, const std::vector<uint8_t>& stub,
                        const std::vector<PackInput>& inputs);
+
+// Hands the member's packed bytes to sink in order (a false from it stops): from its
+// spill buffer, or for a stored member from its file, which must still have the size
+// and CRC-16 that its header gives. "" or an error text.
+typedef std::function<bool(const uint8_t* data, size_t size)> ByteSink;
+std::string ReadPackedData(const PackInput& input, const ByteSink& sink);
 
 // A whole file into memory; false with a message naming the path.
 bool ReadWholeFile(const std::string& path, std::vector<uint8_t>& data, std::string& error);

@@ -10,6 +10,8 @@
 #include <atomic>
 #include <condition_variable>
 #include <mutex>
+#include <memory>
+#include <new>
 #include <thread>
 
 #include "encode/large_arrays.h"
@@ -73,6 +75,122 @@ bool ReadWholeFile(const std::string& path, std::vector<uint8_t>& data, std::str
     return true;
 }
 
+namespace {
+
+const size_t READ_PIECE = size_t(1) << 20;
+
+// The room of the member's extended headers in its packed-size field.
+uint64_t ExtendedBytes(const PackInput& input) {
+    return input.folderField.empty() ? 0 : 3 + input.folderField.size();
+}
+
+std::string TooLarge(const PackInput& input) {
+    return input.path + ": larger than 4 GiB, which an archive member cannot hold";
+}
+
+// Reads the member's file once, folding its CRC-16 and (for lh5 and lh6) compressing
+// it as it comes into the member's spill buffer. A member that does not shrink is
+// stored: WriteSetup then copies it from the file.
+std::string CompressFile(const PackOptions& options, PackInput& input,
+                         WorkerProgress& progress) {
+    const int file = open(input.path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (file < 0) return input.path + ": " + strerror(errno);
+    EncodeOptions encode;
+    encode.method = options.method;
+    encode.best = options.best;
+    encode.progress = OnEncodeProgress;
+    encode.progressContext = &progress;
+    const bool compress = options.method == '5' || options.method == '6';
+    std::unique_ptr<StreamCompressor> compressor;
+    if (compress) compressor.reset(new StreamCompressor(encode));
+    input.spill = std::make_shared<SpillBuffer>();
+    std::vector<uint8_t> plain(compress ? 0 : READ_PIECE);
+    uint64_t total = 0;
+    uint16_t crc = 0;
+    std::string error;
+    for (;;) {
+        size_t room = READ_PIECE;
+        uint8_t* space = compress ? compressor->InputSpace(&room) : plain.data();
+        if (room > READ_PIECE) room = READ_PIECE;
+        const ssize_t got = read(file, space, room);
+        if (got < 0 && errno == EINTR) continue;
+        if (got < 0) {
+            error = input.path + ": " + strerror(errno);
+            break;
+        }
+        if (got == 0) break;
+        total += static_cast<uint64_t>(got);
+        if (total + ExtendedBytes(input) > MAX_MEMBER_SIZE) {
+            error = TooLarge(input);
+            break;
+        }
+        crc = Crc16(space, static_cast<size_t>(got), crc);
+        if (!compress) {
+            OnEncodeProgress(&progress, total);
+            continue;
+        }
+        compressor->Added(static_cast<size_t>(got));
+        std::vector<uint8_t>& stream = compressor->Output();
+        if (!input.spill->Append(stream.data(), stream.size(), error)) break;
+        stream.clear();
+    }
+    close(file);
+    if (!error.empty()) return error;
+    if (compress) {
+        compressor->Finish();
+        std::vector<uint8_t>& stream = compressor->Output();
+        if (!input.spill->Append(stream.data(), stream.size(), error)) return error;
+    }
+    input.packed = PackedMember{options.method, static_cast<uint32_t>(total), crc, {}};
+    if (!compress || input.spill->Size() >= total) {
+        input.packed.method = '0';
+        input.spill->Clear();
+        input.packedSize = static_cast<uint32_t>(total);
+    } else {
+        input.packedSize = static_cast<uint32_t>(input.spill->Size());
+    }
+    OnEncodeProgress(&progress, total);
+    return "";
+}
+
+}  // namespace
+
+std::string ReadPackedData(const PackInput& input, const ByteSink& sink) {
+    if (input.packed.method == 'd') return "";
+    if (input.packed.method != '0') {
+        std::string error;
+        if (input.spill) input.spill->ForEach(sink, error);
+        return error;
+    }
+    const int file = open(input.path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (file < 0) return input.path + ": " + strerror(errno);
+    std::vector<uint8_t> piece(READ_PIECE);
+    uint64_t total = 0;
+    uint16_t crc = 0;
+    std::string error;
+    for (;;) {
+        const ssize_t got = read(file, piece.data(), piece.size());
+        if (got < 0 && errno == EINTR) continue;
+        if (got < 0) {
+            error = input.path + ": " + strerror(errno);
+            break;
+        }
+        if (got == 0) break;
+        total += static_cast<uint64_t>(got);
+        if (total > input.packed.originalSize) break;
+        crc = Crc16(piece.data(), static_cast<size_t>(got), crc);
+        if (!sink(piece.data(), static_cast<size_t>(got))) {
+            close(file);
+            return "";  // the sink's own failure
+        }
+    }
+    close(file);
+    if (error.empty() && (total != input.packed.originalSize || crc != input.packed.crc)) {
+        error = input.path + ": changed while being packed; nothing written";
+    }
+    return error;
+}
+
 std::string CompressMembers(const PackOptions& options, std::vector<PackInput>& inputs,
                             double& seconds, unsigned& workers) {
     uint64_t totalBytes = 0;
@@ -101,7 +219,6 @@ std::string CompressMembers(const PackOptions& options, std::vector<PackInput>& 
     std::stable_sort(order.begin(), order.end(),
                      [&](size_t a, size_t b) { return bytesOf(a) > bytesOf(b); });
     auto work = [&]() {
-        std::vector<uint8_t> data;
         for (;;) {
             const size_t next = nextMember++;
             if (next >= order.size() || failed) break;
@@ -109,16 +226,15 @@ std::string CompressMembers(const PackOptions& options, std::vector<PackInput>& 
             PackInput& input = inputs[index];
             if (input.isFolder) {
                 input.packed = PackedMember{'d', 0, 0, {}};
-            } else if (!ReadWholeFile(input.path, data, errors[index])) {
-                failed = true;
             } else {
                 WorkerProgress progress = {&done, 0};
-                EncodeOptions encode;
-                encode.best = options.best;
-                encode.progress = OnEncodeProgress;
-                encode.progressContext = &progress;
-                input.packed = PackMember(data.data(), data.size(), encode, options.method);
-                OnEncodeProgress(&progress, data.size());
+                // Memory that runs out is this member's failure, reported in words.
+                try {
+                    errors[index] = CompressFile(options, input, progress);
+                } catch (const std::bad_alloc&) {
+                    errors[index] = input.path + ": out of memory while compressing it";
+                }
+                if (!errors[index].empty()) failed = true;
             }
             {
                 std::lock_guard<std::mutex> lock(mutex);
@@ -128,7 +244,16 @@ std::string CompressMembers(const PackOptions& options, std::vector<PackInput>& 
         }
     };
     std::vector<std::thread> threads;
-    for (unsigned k = 0; k < workers; ++k) threads.emplace_back(work);
+    std::string startError;
+    try {
+        for (unsigned k = 0; k < workers; ++k) threads.emplace_back(work);
+    } catch (const std::exception&) {
+        // Fewer workers than asked for (no memory for another thread): those that
+        // started do all the work; with none, it cannot be done.
+        if (threads.empty()) startError = "out of memory: cannot start a packing thread";
+    }
+    if (!startError.empty()) return startError;
+    workers = static_cast<unsigned>(threads.size());
     {
         // Redrawn several times a second with the time so far, so that a long member
         // (--best) shows that work goes on between the encoder's reports.
