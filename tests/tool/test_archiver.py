@@ -158,6 +158,70 @@ class OtherArchivers(Verbs):
         self.assertIn("absolute path", result.stderr)
 
 
+def tree(top):
+    """Every file below top with its bytes, by its path relative to top."""
+    files = {}
+    for folder, _, names in os.walk(top):
+        for name in names:
+            path = os.path.join(folder, name)
+            with open(path, "rb") as f:
+                files[os.path.relpath(path, top)] = f.read()
+    return files
+
+
+class Interop(Verbs):
+    """Archives made by Debian's jlha, read by vorpanex, lhasa and 7-Zip (black boxes)."""
+
+    def test_jlha_levels_and_methods_extract_as_lhasa_and_7zip_extract_them(self):
+        if shutil.which("jlha") is None:
+            self.skipTest("jlha is not installed")
+        peers = [tool for tool in ("lhasa", "7z") if shutil.which(tool)]
+        if not peers:
+            self.skipTest("neither lhasa nor 7z is installed")
+        source = self.path("src")
+        os.makedirs(os.path.join(source, "sub", "deeper"))
+        os.makedirs(os.path.join(source, "empty"))
+        text = "".join("line %d of a text that repeats itself\n" % (i % 500)
+                       for i in range(4000)).encode()
+        for name, data in (("a.txt", text), ("sub/r.bin", os.urandom(70000)),
+                           ("sub/deeper/far.bin", os.urandom(40000) * 2),
+                           ("z.txt", b"")):
+            with open(os.path.join(source, name), "wb") as f:
+                f.write(data)
+        for level in "012":
+            for method in "567":
+                with self.subTest(level=level, method=method):
+                    archive = self.path("j%s%s.lzh" % (level, method))
+                    made = subprocess.run(["jlha", "c%sqo%s" % (level, method), archive,
+                                           "a.txt", "sub", "empty", "z.txt"], cwd=source,
+                                          stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+                    self.assertEqual(0, made.returncode, made.stderr)
+                    ours = self.path("ours%s%s" % (level, method))
+                    result = run("extract", "-q", archive, "-C", ours)
+                    self.assertEqual(0, result.returncode, result.stderr)
+                    self.assertEqual(0, run("test", "-q", archive).returncode)
+                    expected = tree(ours)
+                    self.assertEqual(tree(source), expected)
+                    compared = 0
+                    for peer in peers:
+                        theirs = self.path("%s%s%s" % (peer, level, method))
+                        os.makedirs(theirs)
+                        command = (["lhasa", "xq", archive] if peer == "lhasa"
+                                   else ["7z", "x", "-y", "-o" + theirs, archive])
+                        done = subprocess.run(command, cwd=theirs, stdout=subprocess.PIPE,
+                                              stderr=subprocess.PIPE)
+                        if done.returncode != 0:
+                            continue  # the peer cannot read this one: nothing to compare
+                        self.assertEqual(tree(theirs), expected, peer)
+                        compared += 1
+                    self.assertGreater(compared, 0, "no peer read the archive")
+                    listed = run("list", archive)
+                    self.assertEqual(0, listed.returncode, listed.stderr)
+                    for name in ("a.txt", "sub/r.bin", "sub/deeper/far.bin", "z.txt"):
+                        self.assertIn(name, listed.stdout)
+                    self.assertTrue(os.path.isdir(os.path.join(ours, "empty")))
+
+
 def main():
     global TOOL, FIXTURES
     TOOL, FIXTURES = sys.argv[1], sys.argv[2]
