@@ -9,7 +9,7 @@ CI_FUZZ_SECONDS ?= 60
 
 STUB = $(CURDIR)/build/win32/VORPANEX.exe
 
-.PHONY: all deps build build-win32 build-host test test-host test-win32 test-sanitize \
+.PHONY: all deps build build-win32 build-host test test-host test-slow test-win32 test-sanitize \
         test-fuzz test-reproducible demo bench fuzz clean tool package
 
 all: build
@@ -44,7 +44,11 @@ package: tool
 build: build-host
 
 test-host: build-host
-	ctest --test-dir build/host --output-on-failure -j $(JOBS)
+	ctest --test-dir build/host --output-on-failure -j $(JOBS) -LE slow
+
+# Tests that take minutes (7 GB of sparse archives read through; pack under a memory limit).
+test-slow: build-host
+	ctest --test-dir build/host --output-on-failure -L slow
 
 # The Windows tests run under Wine wherever 32-bit code runs, natively or through qemu
 # (scripts/wine-env.sh says how). Where it does not run at all they are skipped with a
