@@ -7,13 +7,20 @@
 uint32_t membersExtracted;
 int largeWindowAccepted;
 
+#ifdef _WIN32
+UINT nameCodePage = CP_ACP;
+#endif
+
 namespace {
 
 // Whether the member's bytes go to files or are only decoded and checked.
 bool verifyOnly;
 
-// The member's output path: the work directory joined with memberPath.
+// The member's output path: the work directory joined with memberPath (memberPath
+// alone for an empty work directory, which the stub gives: its member files are placed
+// below the directory it holds). The member's own part starts at outputStart.
 char outputPath[PATH_BUFFER_SIZE];
+size_t outputStart;
 
 int Fail(int failure) {
     extractionFailure = failure;
@@ -29,7 +36,7 @@ int FailWithSystemError(int failure) {
 int FailClosing(int failure) {
     if (!verifyOnly) {
         _lclose(extractionState.outputFile);
-        DeleteFileA(outputPath);
+        DeleteMemberFile(outputPath, outputPath + outputStart);
     }
     return Fail(failure);
 }
@@ -66,9 +73,11 @@ bool IsDeviceName(const char* name) {
 // Makes sure the folder at path exists as a real folder: created when missing; a
 // file or a link in its place fails the member.
 int EnsureFolder(const char* path) {
-    const DWORD attributes = GetFileAttributesA(path);
+    const DWORD attributes = MemberAttributes(path, path + outputStart);
     if (attributes == INVALID_FILE_ATTRIBUTES) {
-        if (!CreateDirectoryA(path, nullptr)) return FailWithSystemError(FAILURE_CREATE);
+        if (!CreateMemberFolder(path, path + outputStart)) {
+            return FailWithSystemError(FAILURE_CREATE);
+        }
         return 1;
     }
     if ((attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0 ||
@@ -82,13 +91,22 @@ int EnsureFolder(const char* path) {
 // member's own folder too when it is a folder entry).
 int PrepareOutputPath(const char* workDirectory, bool isFolder) {
     const char* memberPath = extractionState.memberPath;
-    if (!PathFits(workDirectory, memberPath)) return Fail(FAILURE_PATH_TOO_LONG);
-    strcpy(outputPath, workDirectory);
-    JoinPath(outputPath, memberPath);
-    const size_t start = strlen(outputPath) - strlen(memberPath);
+    const size_t directoryLength = workDirectory[0] != 0 ? strlen(workDirectory) + 1 : 0;
+    if (directoryLength + strlen(memberPath) + 1 > sizeof outputPath ||
+        !MemberPathFits(workDirectory, memberPath)) {
+        return Fail(FAILURE_PATH_TOO_LONG);
+    }
+    outputPath[0] = 0;
+    if (directoryLength != 0) {
+        strcpy(outputPath, workDirectory);
+        JoinPath(outputPath, memberPath);
+    } else {
+        strcpy(outputPath, memberPath);
+    }
+    outputStart = strlen(outputPath) - strlen(memberPath);
     // '/' is never a trail byte of a double-byte character, so it marks exactly the
     // separators between the member's folders.
-    for (size_t i = start; outputPath[i] != 0; ++i) {
+    for (size_t i = outputStart; outputPath[i] != 0; ++i) {
         if (outputPath[i] != '/') continue;
         outputPath[i] = 0;
         const int made = EnsureFolder(outputPath);
@@ -186,7 +204,7 @@ int ExtractMember(HWND window, const char* workDirectory) {
     if (!verifyOnly) {
         if (!PrepareOutputPath(workDirectory, isFolder)) return 0;
         if (!isFolder) {
-            state.outputFile = CreateMemberFile(outputPath, state.memberPath);
+            state.outputFile = CreateMemberFile(outputPath, outputPath + outputStart);
             if (state.outputFile == HFILE_ERROR) return FailWithSystemError(FAILURE_CREATE);
         }
     }
@@ -383,6 +401,7 @@ int ExtractArchiveAt(HWND window, const char* archivePath, const char* workDirec
     if (!OpenArchive(archivePath, offset)) return 0;
     return ExtractOpenArchive(window, workDirectory, checkDigest);
 }
+
 
 int ExtractArchive(HWND window, const char* modulePath, const char* workDirectory) {
     return ExtractArchiveAt(window, modulePath, workDirectory, ARCHIVE_OFFSET);

@@ -12,8 +12,12 @@
 #endif
 #include <windows.h>
 
-// The stub walks member names in the system's ANSI code page.
-inline int PlatformIsLeadByte(unsigned char byte) { return IsDBCSLeadByte(byte) ? 1 : 0; }
+// The code page that member names are stored in (CP_ACP, the system's ANSI code page,
+// unless the setup names another); names are walked and converted to UTF-16 in it.
+extern UINT nameCodePage;
+inline int PlatformIsLeadByte(unsigned char byte) {
+    return IsDBCSLeadByteEx(nameCodePage, byte) ? 1 : 0;
+}
 
 #else  // host
 

@@ -11,8 +11,6 @@ namespace {
 
 // Not in every SDK's headers: CreateProcess's answer for a program that asks for elevation.
 const DWORD ELEVATION_REQUIRED = 740;
-// The longest command line a process can be given, terminator included.
-const unsigned COMMAND_LINE_SIZE = 32768;
 // How often the wait for later stages looks again when a process cannot be opened
 // for waiting.
 const DWORD STAGE_POLL_MS = 500;
@@ -54,20 +52,21 @@ DWORD WaitForProcess(HANDLE process) {
 // Programs that ask for administrator rights cannot be started by CreateProcess; the
 // shell starts them and the system asks the user. SHELL32 is loaded only for this,
 // from the system directory.
-int StartElevated(const char* setupPath, const char* arguments, HANDLE* process) {
-    typedef BOOL(WINAPI * ShellExecuteExFunction)(SHELLEXECUTEINFOA*);
+int StartElevated(const wchar_t* setupPath, const wchar_t* arguments, HANDLE* process) {
+    typedef BOOL(WINAPI * ShellExecuteExFunction)(SHELLEXECUTEINFOW*);
     HMODULE shell = LoadSystemLibrary("shell32.dll");
     ShellExecuteExFunction shellExecute =
         shell == nullptr ? nullptr
                          : reinterpret_cast<ShellExecuteExFunction>(
-                               reinterpret_cast<void*>(GetProcAddress(shell, "ShellExecuteExA")));
+                               reinterpret_cast<void*>(GetProcAddress(shell, "ShellExecuteExW")));
     if (shellExecute == nullptr) return 0;
-    SHELLEXECUTEINFOA info;
+    SHELLEXECUTEINFOW info;
     memset(&info, 0, sizeof info);
     info.cbSize = sizeof info;
     info.fMask = SEE_MASK_NOCLOSEPROCESS | SEE_MASK_FLAG_NO_UI;
     info.lpFile = setupPath;
     info.lpParameters = arguments[0] != 0 ? arguments : nullptr;
+    info.lpDirectory = workDirectory.path;
     info.nShow = SW_SHOWNORMAL;
     if (!shellExecute(&info)) return 0;
     *process = info.hProcess;
@@ -88,18 +87,18 @@ void ShowLaunchFailure(DWORD error, HINSTANCE instance) {
 
 // The setup program's path, quoted so that spaces in the work directory's path cannot
 // select another program, then the arguments exactly as the stub was given them.
-int FormCommandLine(char* commandLine, const char* setupPath, const char* arguments) {
-    const size_t pathLength = strlen(setupPath);
-    const size_t argumentsLength = strlen(arguments);
+int FormCommandLine(wchar_t* commandLine, const wchar_t* setupPath, const wchar_t* arguments) {
+    const size_t pathLength = lstrlenW(setupPath);
+    const size_t argumentsLength = lstrlenW(arguments);
     if (pathLength + argumentsLength + 4 > COMMAND_LINE_SIZE) return 0;
-    char* end = commandLine;
-    *end++ = '"';
-    memcpy(end, setupPath, pathLength);
+    wchar_t* end = commandLine;
+    *end++ = L'"';
+    memcpy(end, setupPath, pathLength * sizeof(wchar_t));
     end += pathLength;
-    *end++ = '"';
+    *end++ = L'"';
     if (argumentsLength != 0) {
-        *end++ = ' ';
-        memcpy(end, arguments, argumentsLength);
+        *end++ = L' ';
+        memcpy(end, arguments, argumentsLength * sizeof(wchar_t));
         end += argumentsLength;
     }
     *end = 0;
@@ -109,12 +108,13 @@ int FormCommandLine(char* commandLine, const char* setupPath, const char* argume
 // 1 when the process still runs and its program file lies inside the directory (whose
 // name ends in a backslash), with a handle to wait on in *waitable when one could be
 // had (else null); 0 when it does not, or when that cannot be told.
-int RunsFrom(DWORD processId, const char* directory, size_t directoryLength, HANDLE* waitable) {
-    typedef BOOL(WINAPI * QueryImageNameFunction)(HANDLE, DWORD, LPSTR, PDWORD);
+int RunsFrom(DWORD processId, const wchar_t* directory, int directoryLength,
+             HANDLE* waitable) {
+    typedef BOOL(WINAPI * QueryImageNameFunction)(HANDLE, DWORD, LPWSTR, PDWORD);
     const QueryImageNameFunction queryImageName = reinterpret_cast<QueryImageNameFunction>(
         reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("kernel32.dll"),
-                                               "QueryFullProcessImageNameA")));
-    char image[MAX_PATH];
+                                               "QueryFullProcessImageNameW")));
+    wchar_t image[MAX_PATH];
     image[0] = 0;
     HANDLE process = OpenProcess(SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION, FALSE, processId);
     if (process == nullptr) process = OpenProcess(SYNCHRONIZE, FALSE, processId);
@@ -123,7 +123,7 @@ int RunsFrom(DWORD processId, const char* directory, size_t directoryLength, HAN
         CloseHandle(process);
         return 0;
     }
-    DWORD size = sizeof image;
+    DWORD size = MAX_PATH;
     if (queryImageName != nullptr) {
         HANDLE query = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, processId);
         if (query == nullptr || !queryImageName(query, 0, image, &size)) image[0] = 0;
@@ -131,17 +131,17 @@ int RunsFrom(DWORD processId, const char* directory, size_t directoryLength, HAN
     } else {
         // Systems before Vista: the first module of the process is its program.
         HANDLE modules = CreateToolhelp32Snapshot(TH32CS_SNAPMODULE, processId);
-        MODULEENTRY32 module;
+        MODULEENTRY32W module;
         module.dwSize = sizeof module;
-        if (modules != INVALID_HANDLE_VALUE && Module32First(modules, &module)) {
-            lstrcpynA(image, module.szExePath, sizeof image);
+        if (modules != INVALID_HANDLE_VALUE && Module32FirstW(modules, &module)) {
+            lstrcpynW(image, module.szExePath, MAX_PATH);
         }
         if (modules != INVALID_HANDLE_VALUE) CloseHandle(modules);
     }
     int inside = 0;
-    if (strlen(image) > directoryLength) {
+    if (lstrlenW(image) > directoryLength) {
         image[directoryLength] = 0;
-        inside = lstrcmpiA(image, directory) == 0;
+        inside = lstrcmpiW(image, directory) == 0;
     }
     if (!inside && process != nullptr) CloseHandle(process);
     *waitable = inside ? process : nullptr;
@@ -150,15 +150,15 @@ int RunsFrom(DWORD processId, const char* directory, size_t directoryLength, HAN
 
 // 1 when a process runs from a program inside the directory, with a handle to wait on
 // in *waitable (or null); 0 when there is none, or when the processes cannot be listed.
-int FindProcessRunningFrom(const char* directory, size_t directoryLength, HANDLE* waitable) {
+int FindProcessRunningFrom(const wchar_t* directory, int directoryLength, HANDLE* waitable) {
     HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
     if (snapshot == INVALID_HANDLE_VALUE) return 0;
-    PROCESSENTRY32 entry;
+    PROCESSENTRY32W entry;
     entry.dwSize = sizeof entry;
     int found = 0;
     const DWORD self = GetCurrentProcessId();
-    for (BOOL more = Process32First(snapshot, &entry); more && !found;
-         more = Process32Next(snapshot, &entry)) {
+    for (BOOL more = Process32FirstW(snapshot, &entry); more && !found;
+         more = Process32NextW(snapshot, &entry)) {
         found = entry.th32ProcessID != 0 && entry.th32ProcessID != self &&
                 RunsFrom(entry.th32ProcessID, directory, directoryLength, waitable);
     }
@@ -168,9 +168,9 @@ int FindProcessRunningFrom(const char* directory, size_t directoryLength, HANDLE
 
 }  // namespace
 
-int LaunchSetup(HINSTANCE instance, const char* arguments, DWORD* exitCode) {
+int LaunchSetup(HINSTANCE instance, const wchar_t* arguments, DWORD* exitCode) {
     DWORD error = 0;
-    const char* setupPath = HeldSetupPath(&error);
+    const wchar_t* setupPath = HeldSetupPath(&error);
     if (setupPath == nullptr || error != 0) {
         ReleaseSetupFiles();
         ShowLaunchFailure(error, instance);
@@ -178,7 +178,7 @@ int LaunchSetup(HINSTANCE instance, const char* arguments, DWORD* exitCode) {
         return 0;
     }
     // On the stack: a static buffer this large would be stored in the image.
-    char commandLine[COMMAND_LINE_SIZE];
+    wchar_t commandLine[COMMAND_LINE_SIZE];
     if (!FormCommandLine(commandLine, setupPath, arguments)) {
         ReleaseSetupFiles();
         ShowLaunchFailure(ERROR_FILENAME_EXCED_RANGE, instance);
@@ -186,16 +186,17 @@ int LaunchSetup(HINSTANCE instance, const char* arguments, DWORD* exitCode) {
         return 0;
     }
 
-    STARTUPINFOA startup;
+    STARTUPINFOW startup;
     memset(&startup, 0, sizeof startup);
     startup.cb = sizeof startup;
     PROCESS_INFORMATION started;
     memset(&started, 0, sizeof started);
 
-    // No current directory: the setup program starts in ours, as it always has.
+    // The setup program starts in its own folder: what it loads or opens by a bare or
+    // relative name comes from there, never from where the stub was started.
     HANDLE process = nullptr;
-    if (CreateProcessA(setupPath, commandLine, nullptr, nullptr, FALSE, NORMAL_PRIORITY_CLASS,
-                       nullptr, nullptr, &startup, &started)) {
+    if (CreateProcessW(setupPath, commandLine, nullptr, nullptr, FALSE, NORMAL_PRIORITY_CLASS,
+                       nullptr, workDirectory.path, &startup, &started)) {
         CloseHandle(started.hThread);
         process = started.hProcess;
     } else {
@@ -229,17 +230,17 @@ int LaunchSetup(HINSTANCE instance, const char* arguments, DWORD* exitCode) {
     return 0;
 }
 
-void WaitForLaterStages(const char* workDirectory) {
-    char directory[MAX_PATH];
+void WaitForLaterStages() {
+    wchar_t directory[MAX_PATH];
     // Program paths come in their long form; the temporary path may be a short one.
-    DWORD length = GetLongPathNameA(workDirectory, directory, MAX_PATH - 1);
-    if (length == 0 || length >= MAX_PATH - 1) {
-        lstrcpynA(directory, workDirectory, MAX_PATH - 1);
-        length = static_cast<DWORD>(strlen(directory));
+    int length = static_cast<int>(GetLongPathNameW(workDirectory.path, directory, MAX_PATH - 1));
+    if (length == 0 || length >= static_cast<int>(MAX_PATH) - 1) {
+        lstrcpynW(directory, workDirectory.path, MAX_PATH - 1);
+        length = lstrlenW(directory);
     }
     if (length == 0) return;
-    if (directory[length - 1] != '\\') {
-        directory[length++] = '\\';
+    if (directory[length - 1] != L'\\') {
+        directory[length++] = L'\\';
         directory[length] = 0;
     }
     HANDLE process;

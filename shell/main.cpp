@@ -30,7 +30,8 @@ HANDLE OpenOwnFile(HINSTANCE instance) {
 }
 
 // Extracts the archive from the held file (which the extraction closes), checking it
-// against the seal's digest when pack recorded one.
+// against the seal's digest when pack recorded one. The stub's member files are placed
+// below the work directory it holds (workdir.cpp): workDirectory is empty.
 int ExtractOwnArchive(HWND window, HANDLE ownFile, const char* workDirectory) {
     if (ownFile == INVALID_HANDLE_VALUE) return 0;
     const uint32_t length = archiveSeal.archiveLength;
@@ -87,8 +88,7 @@ int WINAPI RunSelfExtractor(HINSTANCE instance, HINSTANCE, LPSTR arguments, int)
     HWND window = CreateDialogParamA(instance, "D_MAIN", nullptr, ProgressDialogProc, 0);
     ShowWindow(window, SW_SHOW);
 
-    char workDirectory[MAX_PATH];
-    if (!MakeWorkDirectory(workDirectory)) {
+    if (!MakeWorkDirectory()) {
         // Nothing was extracted and nothing is to be removed.
         ShowError(window, instance, IDS_EXTRACT_FAILED);
         DestroyWindow(window);
@@ -96,11 +96,15 @@ int WINAPI RunSelfExtractor(HINSTANCE instance, HINSTANCE, LPSTR arguments, int)
     }
 
     DWORD exitCode;
-    if (ExtractOwnArchive(window, ownFile, workDirectory) == 1) {
+    if (ExtractOwnArchive(window, ownFile, "") == 1) {
         DestroyWindow(window);
-        if (LaunchSetup(instance, arguments == nullptr ? "" : arguments, &exitCode)) {
-            WaitForLaterStages(workDirectory);
+        // On the stack: a static buffer this large would be stored in the image.
+        wchar_t tail[COMMAND_LINE_SIZE];
+        if (arguments == nullptr ||
+            MultiByteToWideChar(CP_ACP, 0, arguments, -1, tail, COMMAND_LINE_SIZE) == 0) {
+            tail[0] = 0;
         }
+        if (LaunchSetup(instance, tail, &exitCode)) WaitForLaterStages();
     } else {
         ReleaseSetupFiles();
         const int cancelled = CancelRequested != 0;
@@ -109,7 +113,7 @@ int WINAPI RunSelfExtractor(HINSTANCE instance, HINSTANCE, LPSTR arguments, int)
         exitCode = cancelled ? EXIT_USER_CANCELLED : EXIT_SETUP_FAILED;
     }
 
-    RemoveWorkDirectory(workDirectory);
+    RemoveWorkDirectory();
     PostQuitMessage(0);
     return static_cast<int>(exitCode);
 }

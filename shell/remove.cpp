@@ -1,8 +1,14 @@
-// Removal of the work directory: depth first, links removed as links, read-only files
-// made writable; what cannot be removed in time is left to the next restart.
-#include <string.h>
-
-#include "archive/archive.h"
+// Removal of the work directory: depth first, inside what was created and is held only.
+//
+// Every folder the walk goes into is held while it is emptied (no delete sharing), so
+// that on Windows no name on the way can be renamed or replaced; a folder is entered
+// only when its name shows no link and a handle to it (opened without following links)
+// shows a real folder. Before each entry is removed, the folder's name must still lead
+// to the held folder: a stand-in such as Wine, which lets a name be re-pointed despite
+// the hold, then stops the walk instead of following. Links of any kind are removed as
+// links (on Windows that never touches their targets); read-only entries are made
+// writable only after their own names show no link. What cannot be removed in time is
+// left to the next restart, registered only while it is known to be inside.
 #include "archive/ui.h"
 #include "shell/shell.h"
 
@@ -10,126 +16,118 @@ unsigned removalSkipped;
 
 namespace {
 
-int IsDotEntry(const char* name) {
-    return lstrcmpA(name, ".") == 0 || lstrcmpA(name, "..") == 0;
+int IsDotEntry(const wchar_t* name) {
+    return name[0] == L'.' && (name[1] == 0 || (name[1] == L'.' && name[2] == 0));
 }
 
 // directory joined with name into path (MAX_PATH); 0 when it does not fit, counted in
 // removalSkipped.
-int FormPath(char* path, const char* directory, const char* name) {
-    if (strlen(directory) + 1 + strlen(name) + 1 > MAX_PATH) {
+int FormPath(wchar_t* path, const wchar_t* directory, const wchar_t* name) {
+    const int length = lstrlenW(directory);
+    if (length + 1 + lstrlenW(name) + 1 > static_cast<int>(MAX_PATH)) {
         ++removalSkipped;
         return 0;
     }
-    strcpy(path, directory);
-    JoinPath(path, name);
+    lstrcpyW(path, directory);
+    path[length] = L'\\';
+    lstrcpyW(path + length + 1, name);
     return 1;
 }
 
-// The entry's path: directory joined with its name, or with its short name when the
-// long one does not fit or cannot be written in the ANSI code page ('?' stands for what
-// cannot; only the setup program itself makes such names). 0 when neither will do,
-// counted in removalSkipped.
-int ChildPath(char* child, const char* directory, const WIN32_FIND_DATAA& found) {
-    const char* name = found.cFileName;
-    const int fits = strlen(directory) + 1 + strlen(name) + 1 <= MAX_PATH;
-    if ((!fits || strchr(name, '?') != nullptr) && found.cAlternateFileName[0] != 0) {
-        name = found.cAlternateFileName;
-    }
-    if (strchr(name, '?') != nullptr) {
-        ++removalSkipped;
-        return 0;
-    }
-    return FormPath(child, directory, name);
-}
+const DWORD FOLDER_OR_LINK = FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT;
 
-void ClearReadOnly(const char* path, DWORD attributes) {
-    attributes &= ~static_cast<DWORD>(FILE_ATTRIBUTE_READONLY);
-    SetFileAttributesA(path, attributes == 0 ? FILE_ATTRIBUTE_NORMAL : attributes);
-}
-
-int DeleteEntry(const char* path, DWORD attributes) {
-    const int isDirectory = (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
-    int removed = isDirectory ? RemoveDirectoryA(path) : DeleteFileA(path);
-    if (!removed && (attributes & FILE_ATTRIBUTE_READONLY) != 0) {
-        ClearReadOnly(path, attributes);
-        removed = isDirectory ? RemoveDirectoryA(path) : DeleteFileA(path);
+// Deletes a file or removes a folder or link, by its name, with the attributes its name
+// showed just before. On Windows neither call ever goes through a link.
+int RemoveEntry(const wchar_t* path, DWORD attributes) {
+    if (attributes == INVALID_FILE_ATTRIBUTES) return 1;
+    const int isFolder = (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+    int removed = isFolder ? RemoveDirectoryW(path) : DeleteFileW(path);
+    if (!removed && (attributes & FILE_ATTRIBUTE_READONLY) != 0 &&
+        (attributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0) {
+        attributes &= ~static_cast<DWORD>(FILE_ATTRIBUTE_READONLY);
+        SetFileAttributesW(path, attributes == 0 ? FILE_ATTRIBUTE_NORMAL : attributes);
+        removed = isFolder ? RemoveDirectoryW(path) : DeleteFileW(path);
     }
     return removed;
 }
 
+// Removes (or, with schedule, registers for deletion at the next restart) everything in
+// the folder at directory, which the caller holds and whose identity is given.
+void EmptyFolder(const wchar_t* directory, const FileIdentity& identity, int schedule) {
+    wchar_t child[MAX_PATH];
+    WIN32_FIND_DATAW found;
+    if (!FormPath(child, directory, L"*")) return;
+    HANDLE search = FindFirstFileW(child, &found);
+    if (search == INVALID_HANDLE_VALUE) return;
+    do {
+        if (IsDotEntry(found.cFileName)) continue;
+        // A name too long for the path goes by its short name, where there is one.
+        const wchar_t* name = found.cFileName;
+        if (lstrlenW(directory) + 1 + lstrlenW(name) + 1 > static_cast<int>(MAX_PATH) &&
+            found.cAlternateFileName[0] != 0) {
+            name = found.cAlternateFileName;
+        }
+        if (!FormPath(child, directory, name)) continue;
+        HANDLE held = INVALID_HANDLE_VALUE;
+        FileIdentity inner;
+        if ((GetFileAttributesW(child) & FOLDER_OR_LINK) == FILE_ATTRIBUTE_DIRECTORY) {
+            held = OpenHeld(child);
+            if (FolderIdentity(held, &inner) && LeadsTo(child, inner, nullptr)) {
+                EmptyFolder(child, inner, schedule);
+            }
+        }
+        if (held != INVALID_HANDLE_VALUE) CloseHandle(held);
+        const DWORD attributes = GetFileAttributesW(child);
+        // Right before the entry goes, the folder's name must still lead to the folder
+        // being emptied.
+        if (!LeadsTo(directory, identity, nullptr)) break;
+        if (!schedule) {
+            RemoveEntry(child, attributes);
+        } else if ((attributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0) {
+            // Registered after its contents, so that a folder is empty when its turn
+            // comes. Needs administrator rights; without them the rest simply stays.
+            MoveFileExW(child, nullptr, MOVEFILE_DELAY_UNTIL_REBOOT);
+        }
+    } while (FindNextFileW(search, &found));
+    FindClose(search);
+}
+
 }  // namespace
 
-int RemoveTree(const char* directory) {
-    if (directory == nullptr || directory[0] == 0) return 0;
-    char pattern[MAX_PATH];
-    char child[MAX_PATH];
-    WIN32_FIND_DATAA found;
-    if (!FormPath(pattern, directory, "*.*")) return 0;
-    HANDLE search = FindFirstFileA(pattern, &found);
-    if (search != INVALID_HANDLE_VALUE) {
-        do {
-            if (IsDotEntry(found.cFileName)) continue;
-            if (!ChildPath(child, directory, found)) continue;
-            const DWORD attributes = found.dwFileAttributes;
-            // A junction or symbolic link goes as a link; what it points to is not ours.
-            if ((attributes & FILE_ATTRIBUTE_DIRECTORY) != 0 &&
-                (attributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0) {
-                RemoveTree(child);
-            } else {
-                DeleteEntry(child, attributes);
-            }
-        } while (FindNextFileA(search, &found));
-        FindClose(search);
-    }
-    if (RemoveDirectoryA(directory)) return 1;
-    const DWORD attributes = GetFileAttributesA(directory);
-    if (attributes == INVALID_FILE_ATTRIBUTES) {
-        // Gone already (the setup program may remove it itself): nothing left to do.
-        const DWORD error = GetLastError();
-        return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
-    }
-    return DeleteEntry(directory, attributes);
-}
-
-void ScheduleTreeRemoval(const char* directory) {
-    if (directory == nullptr || directory[0] == 0) return;
-    char pattern[MAX_PATH];
-    char child[MAX_PATH];
-    WIN32_FIND_DATAA found;
-    if (!FormPath(pattern, directory, "*.*")) return;
-    HANDLE search = FindFirstFileA(pattern, &found);
-    if (search != INVALID_HANDLE_VALUE) {
-        do {
-            if (IsDotEntry(found.cFileName)) continue;
-            if (!ChildPath(child, directory, found)) continue;
-            if ((found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0 &&
-                (found.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0) {
-                ScheduleTreeRemoval(child);
-            } else {
-                MoveFileExA(child, nullptr, MOVEFILE_DELAY_UNTIL_REBOOT);
-            }
-        } while (FindNextFileA(search, &found));
-        FindClose(search);
-    }
-    // Registered after its contents, so it is empty by the time its turn comes.
-    // Needs administrator rights; without them the rest simply stays.
-    MoveFileExA(directory, nullptr, MOVEFILE_DELAY_UNTIL_REBOOT);
-}
-
-int RemoveWorkDirectory(const char* directory) {
-    if (directory == nullptr || directory[0] == 0) return 0;
+int RemoveWorkDirectory() {
+    WorkDirectory& work = workDirectory;
+    if (work.path[0] == 0) return 0;
     const DWORD start = GetTickCount();
+    int removed = 0;
     for (;;) {
         removalSkipped = 0;
-        if (RemoveTree(directory)) break;
+        // A name that no longer leads to the directory this run made: gone, as far as
+        // this run is concerned (the setup program may have removed it).
+        if (work.held == nullptr && !LeadsTo(work.path, work.identity, &work.held)) {
+            removed = 1;
+            break;
+        }
+        EmptyFolder(work.path, work.identity, 0);
+        // The hold refuses deletion to this process as well: released for the last step.
+        // Removing a folder by name never removes more than an empty folder or a link.
+        CloseHandle(work.held);
+        work.held = nullptr;
+        if (RemoveEntry(work.path, GetFileAttributesW(work.path))) {
+            removed = 1;
+            break;
+        }
         // Paths too long to name will not get shorter by waiting.
         if (removalSkipped != 0 || GetTickCount() - start >= REMOVAL_TIME_LIMIT_MS) {
-            ScheduleTreeRemoval(directory);
-            return 0;
+            if (LeadsTo(work.path, work.identity, &work.held)) {
+                EmptyFolder(work.path, work.identity, 1);
+                MoveFileExW(work.path, nullptr, MOVEFILE_DELAY_UNTIL_REBOOT);
+            }
+            break;
         }
         Sleep(REMOVAL_RETRY_PAUSE_MS);
         PumpOneMessage();
     }
-    return 1;
+    if (work.held != nullptr) CloseHandle(work.held);
+    work.held = nullptr;
+    return removed;
 }

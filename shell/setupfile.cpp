@@ -21,10 +21,10 @@ struct SetupFile {
     HANDLE reader;   // no delete sharing: no rename, no deletion
     HANDLE section;  // an image section: no writing
     DWORD error;     // why the section could not be made (0 when it was)
-    char path[MAX_PATH];
+    wchar_t path[MAX_PATH];
 };
 
-SetupFile setupFiles[SETUP_FILE_COUNT];
+SetupFile setupFiles[SETUP_FILE_COUNT] ZERO_FILLED;
 
 int SetupIndex(const char* name) {
     for (int index = 0; index < SETUP_FILE_COUNT; ++index) {
@@ -47,18 +47,19 @@ void Release(SetupFile* file) {
 
 }  // namespace
 
-HFILE CreateMemberFile(const char* path, const char* name) {
-    const int index = SetupIndex(name);
-    if (index < 0) return _lcreat(path, 0);
-    // The work directory's limit keeps it shorter; a longer path is never started.
-    if (strlen(path) >= MAX_PATH) return HFILE_ERROR;
+HFILE CreateMemberFile(const char*, const char* relative) {
+    wchar_t path[MAX_PATH];
+    if (!MemberPathInWorkDirectory(path, relative)) return HFILE_ERROR;
+    const int index = SetupIndex(relative);
     // A second member of the same name replaces the first, as for any other file.
-    SetupFile* file = &setupFiles[index];
-    Release(file);
-    HANDLE writer = CreateFileA(path, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr,
+    if (index >= 0) Release(&setupFiles[index]);
+    HANDLE writer = CreateFileW(path, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr,
                                 CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (writer == INVALID_HANDLE_VALUE) return HFILE_ERROR;
-    HANDLE reader = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+    if (writer == INVALID_HANDLE_VALUE || index < 0) {
+        return static_cast<HFILE>(reinterpret_cast<intptr_t>(writer));
+    }
+    SetupFile* file = &setupFiles[index];
+    HANDLE reader = CreateFileW(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                                 OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (reader == INVALID_HANDLE_VALUE) {
         CloseHandle(writer);
@@ -67,7 +68,7 @@ HFILE CreateMemberFile(const char* path, const char* name) {
     file->writer = writer;
     file->reader = reader;
     file->error = 0;
-    lstrcpynA(file->path, path, MAX_PATH);
+    lstrcpyW(file->path, path);
     return static_cast<HFILE>(reinterpret_cast<intptr_t>(writer));
 }
 
@@ -84,7 +85,7 @@ HFILE CloseMemberFile(HFILE handle) {
     return _lclose(handle);
 }
 
-const char* HeldSetupPath(DWORD* error) {
+const wchar_t* HeldSetupPath(DWORD* error) {
     for (const SetupFile& file : setupFiles) {
         if (file.reader == nullptr || file.writer != nullptr) continue;
         *error = file.error;

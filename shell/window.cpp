@@ -8,7 +8,7 @@
 volatile int CancelRequested;
 
 namespace {
-char loadTextBuffer[LOAD_TEXT_SIZE];
+char loadTextBuffer[LOAD_TEXT_SIZE] ZERO_FILLED;
 }
 
 int PumpOneMessage() {

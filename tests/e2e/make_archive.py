@@ -38,19 +38,21 @@ DOS_TIME = (12 << 11) | (34 << 5) | (56 // 2)
 DOS_DATE = ((2020 - 1980) << 9) | (5 << 5) | 17
 
 
-def member(name, data, crc=None):
+def member(name, data, crc=None, method=b'-lh0-'):
     """One stored member: name is bytes in the archive's code page; crc overrides the
-    stored CRC-16 (to make a damaged member)."""
+    stored CRC-16 (to make a damaged member); method b'-lhd-' makes a folder entry."""
     if len(name) > 230:
         raise ValueError('name too long')
-    body = b'-lh0-' + struct.pack('<IIHHBBB', len(data), len(data), DOS_TIME, DOS_DATE,
-                                  0x20, 1, len(name))
+    body = method + struct.pack('<IIHHBBB', len(data), len(data), DOS_TIME, DOS_DATE,
+                                0x10 if method == b'-lhd-' else 0x20, 1, len(name))
     body += name + struct.pack('<HBH', crc16(data) if crc is None else crc, ord('M'), 0)
     return bytes([len(body), sum(body) & 0xFF]) + body + data
 
 
 def archive(members):
-    return b''.join(member(name, data) for name, data in members) + b'\0'
+    """members: (name, data) pairs; data None makes a folder entry."""
+    return b''.join(member(name, b'', method=b'-lhd-') if data is None else member(name, data)
+                    for name, data in members) + b'\0'
 
 
 def main():

@@ -13,7 +13,9 @@
 //                         its actions and exit code 0; do not wait), outside:MS (a copy
 //                         of this program outside the work directory sleeps MS), rmdir
 //                         (remove the work directory, this program's file moved out
-//                         first), longname (a file whose path is too long for ANSI calls)
+//                         first), longname (a file whose path is too long for ANSI calls),
+//                         many:N (a folder "many" of N files f0000...), load:NAME (load
+//                         the DLL NAME by its bare name; "load=loaded" or "load=missing")
 // Record lines are UTF-8 "key=value"; "created" is the process's creation time and
 // "done_tick" the tick count at its end.
 //
@@ -227,6 +229,21 @@ void MakeLongName(const std::wstring& directory) {
     CloseHandle(handle);
 }
 
+void MakeMany(const std::wstring& directory, int count) {
+    const std::wstring folder = directory + L"\\many";
+    CreateDirectoryW(folder.c_str(), nullptr);
+    int made = 0;
+    for (int i = 0; i < count; ++i) {
+        wchar_t name[16];
+        swprintf(name, 16, L"\\f%04d", i);
+        HANDLE handle = CreateFileW((folder + name).c_str(), GENERIC_WRITE, 0, nullptr,
+                                    CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (handle != INVALID_HANDLE_VALUE) ++made;
+        CloseHandle(handle);
+    }
+    Line("many", std::to_string(made));
+}
+
 unsigned long long SystemTime() {
     FILETIME now;
     GetSystemTimeAsFileTime(&now);
@@ -346,6 +363,8 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, LPWSTR, int) {
         if (name == L"list") ListFiles(directory);
         if (name == L"rmdir") RemoveOwnDirectory(self, directory);
         if (name == L"longname") MakeLongName(directory);
+        if (name == L"many") MakeMany(directory, _wtoi(value.c_str()));
+        if (name == L"load") Line("load", LoadLibraryW(value.c_str()) ? "loaded" : "missing");
         if (name == L"spawn") {
             const wchar_t* child = _wgetenv(L"VORPANEX_E2E_CHILD_ACTIONS");
             const bool ok = Spawn(directory + L"\\" + value, child ? child : L"");

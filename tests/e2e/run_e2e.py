@@ -670,13 +670,17 @@ def case_work_directory_gone(case, wine):
     # (actions, may leave the directory) per row: the setup removes the work directory
     # itself; the setup leaves a file whose path is too long for ANSI calls, which goes
     # by its short name where the file system has one and is otherwise left in place.
-    for actions, may_leave in (('rmdir', False), ('longname', True)):
+    # The stub holds its work directory, so the setup's own removal may fail: the stub
+    # then removes it, promptly.
+    for actions, may_leave, outcomes in (('rmdir', False, ('done', 'failed')),
+                                         ('longname', True, ('made',))):
         shutil.rmtree(case.records)
         os.makedirs(case.records)
         run = case.run(wine, path, [], actions=actions, exit_code=4).finish()
         check(run.exit_code() == '4', '%s: exit code %s' % (actions, run.exit_code()))
         record = case.records_read()[0]
-        check(record.get(actions) in ('done', 'made'), '%s: %s' % (actions, record.get(actions)))
+        check(record.get(actions, '').split(' ')[0] in outcomes,
+              '%s: %s' % (actions, record.get(actions)))
         wait = hidden_wait_ms(run, record)
         check(wait < 15000, '%s: the stub waited %d ms after the setup' % (actions, wait))
         check(may_leave or not run.leaked, '%s: left behind: %s' % (actions, run.leaked))
@@ -709,6 +713,116 @@ def case_later_stages(case, wine):
     wait = hidden_wait_ms(run, setup)
     check(wait < 15000, 'the stub waited %d ms for a program outside its directory' % wait)
     check(not run.leaked, 'left behind: %s' % run.leaked)
+
+
+def tree_of(folder):
+    """Every path below folder, with file contents: what must stay as it is."""
+    found = {}
+    for root, folders, files in os.walk(folder):
+        for name in folders:
+            found[os.path.relpath(os.path.join(root, name), folder) + '/'] = None
+        for name in files:
+            with open(os.path.join(root, name), 'rb') as handle:
+                found[os.path.relpath(os.path.join(root, name), folder)] = handle.read()
+    return found
+
+
+def victim_folder(case):
+    """A folder outside the work directory: files (some named like those the work
+    directory holds), a read-only file and a subfolder. No removal may touch it."""
+    victim = os.path.join(case.options.prefix, 'drive_c', 'vorpanex-e2e-victim')
+    if os.path.isdir(victim):
+        for root, _, files in os.walk(victim):
+            for name in files:
+                os.chmod(os.path.join(root, name), 0o644)
+        shutil.rmtree(victim)
+    os.makedirs(os.path.join(victim, 'folder'))
+    names = ['keep.txt', 'data.txt', 'held.txt', 'SETUP.EXE', 'folder/inner.txt']
+    names += ['f%04d' % i for i in range(MANY_FILES)]
+    for name in names:
+        with open(os.path.join(victim, name), 'w') as handle:
+            handle.write('must survive: %s\n' % name)
+    with open(os.path.join(victim, 'readonly.txt'), 'w') as handle:
+        handle.write('read-only, must survive\n')
+    os.chmod(os.path.join(victim, 'readonly.txt'), 0o444)
+    return victim
+
+
+def wait_until(condition, what, timeout=60):
+    deadline = time.time() + timeout
+    while not condition():
+        check(time.time() < deadline, 'timed out waiting until %s' % what)
+        time.sleep(0.005)
+
+
+def setup_record(case):
+    """The record of the setup program once it has ended, read while the stub runs."""
+    def ended():
+        return any('done=' in open(name, encoding='utf-8', errors='replace').read()
+                   for name in glob.glob(os.path.join(case.records, '*.txt')))
+    wait_until(ended, 'the setup program ended')
+    return case.records_read()[0]
+
+
+def discard(path):
+    if os.path.islink(path) or os.path.isfile(path):
+        os.remove(path)
+    elif os.path.isdir(path):
+        shutil.rmtree(path)
+
+
+MANY_FILES = 3000
+
+
+def case_removal_attacks(case, wine):
+    """Removal never leaves the work directory: a link put at its name or at a
+    subfolder's name while removal runs leads nowhere. (On Windows the stub's hold
+    refuses the rename and the deletion; the attacker here acts from Linux, where the
+    hold does not reach, so this also shows the checks behind the hold.)"""
+    path = case.stored_setup([(b'SETUP.EXE', program(case)), (b'data.txt', b'data\r\n')])
+    # (actions, attack) per row: a file held open makes the first removal fail, then the
+    # work directory is moved away (rename) or removed (remove, as its setup program
+    # might) and a link to the victim put at its name; a subfolder is swapped for a link
+    # to the victim while removal empties it (swap). The link comes a moment after the
+    # move: Wine deletes by name even through a handle, so no check can close the instant
+    # between a check and a deletion there, as the hold closes it on Windows.
+    for actions, attack in (('hold:4000', 'rename'), ('hold:4000', 'remove'),
+                            ('many:%d' % MANY_FILES, 'swap')):
+        shutil.rmtree(case.records)
+        os.makedirs(case.records)
+        victim = victim_folder(case)
+        before = tree_of(victim)
+        run = case.run(wine, path, [], actions=actions, exit_code=3)
+        record = setup_record(case)
+        work = os.path.dirname(case.unix_path(record['module']))
+        if attack == 'swap':
+            many = os.path.join(work, 'many')
+            wait_until(lambda: len(os.listdir(many)) < MANY_FILES * 9 // 10,
+                       'removal empties the subfolder')
+            os.rename(many, os.path.join(work, 'moved'))
+            time.sleep(0.05)
+            os.symlink(victim, many)
+        else:
+            wait_until(lambda: not os.path.exists(os.path.join(work, 'SETUP.EXE')),
+                       'removal begins')
+            if attack == 'rename':
+                os.rename(work, work + '.moved')
+            else:
+                shutil.rmtree(work)
+            time.sleep(0.05)
+            os.symlink(victim, work)
+        run.finish(timeout=300)
+        after = tree_of(victim) if os.path.isdir(victim) else {}
+        lost = sorted(set(before) - set(after))
+        check(not lost, '%s: %d outside entries deleted, such as %s' % (attack, len(lost),
+                                                                        lost[:5]))
+        check(after == before, '%s: outside files changed' % attack)
+        check(run.exit_code() == '3', '%s: exit code %s' % (attack, run.exit_code()))
+        if attack != 'swap':
+            wait = hidden_wait_ms(run, record)
+            check(wait < 15000, '%s: the stub waited %d ms after the setup' % (attack, wait))
+        for leftover in glob.glob(work + '*'):
+            discard(leftover)
 
 
 # Temporary-path lengths as GetTempPathA reports them (with the final backslash). Up to
@@ -798,6 +912,7 @@ CASES = {
     'temp_path_lengths': case_temp_path_lengths,
     'high_dpi': case_high_dpi,
     'branded': case_branded,
+    'removal_attacks': case_removal_attacks,
 }
 
 
