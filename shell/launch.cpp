@@ -77,7 +77,8 @@ void ShowLaunchFailure(DWORD error, HINSTANCE instance) {
     char text[LAUNCH_MESSAGE_SIZE];
     text[0] = 0;
     if (error == ERROR_BAD_EXE_FORMAT) {
-        lstrcpynA(text, LoadText(instance, IDS_WRONG_PLATFORM), sizeof text);
+        static_assert(LOAD_TEXT_SIZE <= LAUNCH_MESSAGE_SIZE, "a loaded text fits");
+        strcpy(text, LoadText(instance, IDS_WRONG_PLATFORM));
     } else {
         FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
                        error, LANG_USER_DEFAULT, text, sizeof text, nullptr);

@@ -28,9 +28,9 @@ int FormPath(wchar_t* path, const wchar_t* directory, const wchar_t* name) {
         ++removalSkipped;
         return 0;
     }
-    lstrcpyW(path, directory);
+    lstrcpynW(path, directory, MAX_PATH);
     path[length] = L'\\';
-    lstrcpyW(path + length + 1, name);
+    lstrcpynW(path + length + 1, name, MAX_PATH - length - 1);
     return 1;
 }
 

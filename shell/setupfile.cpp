@@ -68,7 +68,7 @@ HFILE CreateMemberFile(const char*, const char* relative) {
     file->writer = writer;
     file->reader = reader;
     file->error = 0;
-    lstrcpyW(file->path, path);
+    lstrcpynW(file->path, path, MAX_PATH);
     return static_cast<HFILE>(reinterpret_cast<intptr_t>(writer));
 }
 

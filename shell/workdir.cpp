@@ -24,18 +24,17 @@ int QueryToken(TOKEN_INFORMATION_CLASS kind, void* buffer, DWORD size) {
 
 // A high mandatory label that refuses writes from lower integrity levels, passed on to
 // everything created inside. The label ACE has the allowed ACE's layout; it is made as
-// one and retyped, so that no call is needed that older systems lack.
+// one and retyped (it is the first entry, right after the list's header), so that no
+// call is needed that older systems lack.
 int AddHighLabel(PACL acl, DWORD* highLabel) {
     DWORD size = SECURITY_MAX_SID_SIZE;
-    void* ace = nullptr;
     if (!CreateWellKnownSid(WinHighLabelSid, nullptr, highLabel, &size) ||
         !InitializeAcl(acl, 32 * sizeof(DWORD), ACL_REVISION) ||
         !AddAccessAllowedAceEx(acl, ACL_REVISION, OBJECT_INHERIT_ACE | CONTAINER_INHERIT_ACE,
-                               SYSTEM_MANDATORY_LABEL_NO_WRITE_UP, highLabel) ||
-        !GetAce(acl, 0, &ace)) {
+                               SYSTEM_MANDATORY_LABEL_NO_WRITE_UP, highLabel)) {
         return 0;
     }
-    static_cast<ACE_HEADER*>(ace)->AceType = SYSTEM_MANDATORY_LABEL_ACE_TYPE;
+    reinterpret_cast<ACE_HEADER*>(acl + 1)->AceType = SYSTEM_MANDATORY_LABEL_ACE_TYPE;
     return 1;
 }
 
@@ -160,7 +159,7 @@ int MakeWorkDirectory() {
                 return 0;
             }
             work.held = held;
-            lstrcpyW(work.path, name);
+            lstrcpynW(work.path, name, MAX_PATH);
             return 1;
         }
         if (GetLastError() != ERROR_ALREADY_EXISTS) return 0;
@@ -173,7 +172,7 @@ int MemberPathInWorkDirectory(wchar_t* path, const char* relative) {
     if (length == 0 || length + 1 + SEARCH_PATTERN_ROOM + 1 > static_cast<int>(MAX_PATH)) {
         return 0;
     }
-    lstrcpyW(path, workDirectory.path);
+    lstrcpynW(path, workDirectory.path, MAX_PATH);
     path[length] = L'\\';
     // The room left under the core's path rule, terminator included; a name that needs
     // more fails to convert.
