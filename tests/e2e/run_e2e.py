@@ -101,8 +101,8 @@ class Wine:
         return subprocess.run([self.loader] + arguments, env=self.env, timeout=timeout,
                               stdout=subprocess.PIPE, stderr=subprocess.STDOUT)
 
-    def start(self, arguments):
-        return subprocess.Popen([self.loader] + arguments, env=self.env,
+    def start(self, arguments, cwd=None):
+        return subprocess.Popen([self.loader] + arguments, env=self.env, cwd=cwd,
                                 stdout=subprocess.PIPE, stderr=subprocess.STDOUT)
 
     def screenshot(self, path):
@@ -173,7 +173,7 @@ class Case:
         return found
 
     def run(self, wine, setup, steps, environment=(), actions='', exit_code=None,
-            temp_directories=None):
+            temp_directories=None, cwd=None):
         self.temp_directories = temp_directories or [self.temp]
         before = self.leftovers()
         report = os.path.join(self.work, 'report-%d.txt' % len(glob.glob(
@@ -185,7 +185,7 @@ class Case:
         if exit_code is not None:
             arguments.append('env:VORPANEX_E2E_EXIT=%d' % exit_code)
         arguments += ['env:%s=%s' % pair for pair in environment] + list(steps)
-        return Run(self, wine, wine.start(arguments), report, before)
+        return Run(self, wine, wine.start(arguments, cwd), report, before)
 
     def records_read(self):
         records = []
@@ -825,6 +825,49 @@ def case_removal_attacks(case, wine):
             discard(leftover)
 
 
+def case_unicode_paths(case, wine):
+    """Paths that the ANSI code page (1252 here) cannot spell: the setup's own name, and
+    a temporary path with a Polish name in it."""
+    temp = os.path.join(case.options.prefix, 'drive_c', 'users', 'Łukasz', 'AppData', 'Local',
+                        'Temp')
+    shutil.rmtree(os.path.join(case.options.prefix, 'drive_c', 'users', 'Łukasz'),
+                  ignore_errors=True)
+    os.makedirs(temp)
+    windows_temp = 'C:\\users\\Łukasz\\AppData\\Local\\Temp'
+    # (setup's file name, temporary path) per row.
+    for name, environment in (('セットアップ.exe', []),
+                              ('setup.exe', [('TEMP', windows_temp), ('TMP', windows_temp)])):
+        shutil.rmtree(case.records)
+        os.makedirs(case.records)
+        path = case.stored_setup([(b'SETUP.EXE', program(case)), (b'data.txt', b'data\r\n')],
+                                 name=name)
+        run = case.run(wine, path, [], environment=environment, exit_code=8,
+                       temp_directories=[case.temp, temp]).finish()
+        check(run.exit_code() == '8', '%s: exit code %s' % (name, run.exit_code()))
+        records = case.records_read()
+        check(len(records) == 1, '%s: setup programs started: %d' % (name, len(records)))
+        if environment:
+            check(records[0]['module'].startswith(windows_temp + '\\ZEB'),
+                  'the setup ran from %s' % records[0]['module'])
+        check(not run.leaked, '%s: left behind: %s' % (name, run.leaked))
+
+
+def case_setup_folder(case, wine):
+    """The setup program starts in its own folder: not in the stub's, where a planted DLL
+    would be found by a bare name."""
+    path = case.stored_setup([(b'SETUP.EXE', program(case))])
+    shutil.copyfile(case.options.marker, os.path.join(os.path.dirname(path),
+                                                      'vorpanex-e2e-plant.dll'))
+    run = case.run(wine, path, [], actions='load:vorpanex-e2e-plant.dll', exit_code=0,
+                   cwd=os.path.dirname(path)).finish()
+    check(run.exit_code() == '0', 'exit code %s' % run.exit_code())
+    record = case.records_read()[0]
+    check(record['cwd'] == ntpath.dirname(record['module']),
+          'the setup started in %s, not in %s' % (record['cwd'], ntpath.dirname(record['module'])))
+    check(record.get('load') == 'missing', 'the planted DLL was loaded (%s)' % record.get('load'))
+    check(not glob.glob(os.path.join(case.records, 'planted-*')), 'the planted DLL ran')
+
+
 # Temporary-path lengths as GetTempPathA reports them (with the final backslash). Up to
 # 232 the work directory, "SETUP32.EXE" and a search pattern inside it fit 260
 # characters; beyond, the stub must refuse before it creates anything.
@@ -913,6 +956,8 @@ CASES = {
     'high_dpi': case_high_dpi,
     'branded': case_branded,
     'removal_attacks': case_removal_attacks,
+    'unicode_paths': case_unicode_paths,
+    'setup_folder': case_setup_folder,
 }
 
 
