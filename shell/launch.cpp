@@ -73,12 +73,29 @@ int StartElevated(const wchar_t* setupPath, const wchar_t* arguments, HANDLE* pr
     return 1;
 }
 
-void ShowLaunchFailure(DWORD error, HINSTANCE instance) {
+// Tells the user why the setup program did not start (nothing in a silent run).
+// setupPath is null when the archive held no setup program.
+void ShowLaunchFailure(DWORD error, HINSTANCE instance, const wchar_t* setupPath) {
+    if (silentRun) return;
     char text[LAUNCH_MESSAGE_SIZE];
     text[0] = 0;
-    if (error == ERROR_BAD_EXE_FORMAT) {
-        static_assert(LOAD_TEXT_SIZE <= LAUNCH_MESSAGE_SIZE, "a loaded text fits");
+    static_assert(LOAD_TEXT_SIZE <= LAUNCH_MESSAGE_SIZE, "a loaded text fits");
+    if (setupPath == nullptr) {
+        strcpy(text, LoadText(instance, IDS_NO_SETUP_PROGRAM));
+    } else if (error == ERROR_BAD_EXE_FORMAT) {
         strcpy(text, LoadText(instance, IDS_WRONG_PLATFORM));
+    } else if (error == ERROR_BAD_FORMAT) {
+        // The file's name: SETUP32.EXE or SETUP.EXE in the case the archive gives it.
+        const wchar_t* name = wcsrchr(setupPath, L'\\');
+        name = name != nullptr ? name + 1 : setupPath;
+        char narrow[16];
+        unsigned length = 0;
+        while (name[length] != 0 && length + 1 < sizeof narrow) {
+            narrow[length] = static_cast<char>(name[length]);
+            ++length;
+        }
+        narrow[length] = 0;
+        wsprintfA(text, LoadText(instance, IDS_NOT_A_PROGRAM), narrow);
     } else {
         FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
                        error, LANG_USER_DEFAULT, text, sizeof text, nullptr);
@@ -173,8 +190,8 @@ int LaunchSetup(HINSTANCE instance, const wchar_t* arguments, DWORD* exitCode) {
     DWORD error = 0;
     const wchar_t* setupPath = HeldSetupPath(&error);
     if (setupPath == nullptr || error != 0) {
+        ShowLaunchFailure(error, instance, setupPath);
         ReleaseSetupFiles();
-        ShowLaunchFailure(error, instance);
         *exitCode = EXIT_SETUP_FAILED;
         return 0;
     }
@@ -182,7 +199,7 @@ int LaunchSetup(HINSTANCE instance, const wchar_t* arguments, DWORD* exitCode) {
     wchar_t commandLine[COMMAND_LINE_SIZE];
     if (!FormCommandLine(commandLine, setupPath, arguments)) {
         ReleaseSetupFiles();
-        ShowLaunchFailure(ERROR_FILENAME_EXCED_RANGE, instance);
+        ShowLaunchFailure(ERROR_FILENAME_EXCED_RANGE, instance, setupPath);
         *exitCode = EXIT_SETUP_FAILED;
         return 0;
     }
@@ -226,7 +243,7 @@ int LaunchSetup(HINSTANCE instance, const wchar_t* arguments, DWORD* exitCode) {
         *exitCode = EXIT_USER_CANCELLED;
         return 0;
     }
-    ShowLaunchFailure(error, instance);
+    ShowLaunchFailure(error, instance, setupPath);
     *exitCode = EXIT_SETUP_FAILED;
     return 0;
 }

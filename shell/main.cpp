@@ -30,10 +30,12 @@ HANDLE OpenOwnFile(HINSTANCE instance) {
 }
 
 // Extracts the archive from the held file (which the extraction closes), checking it
-// against the seal's digest when pack recorded one. The stub's member files are placed
-// below the work directory it holds (workdir.cpp): workDirectory is empty.
+// against the seal's digest when pack recorded one, with the names' code page it
+// records. The stub's member files are placed below the work directory it holds
+// (workdir.cpp): workDirectory is empty.
 int ExtractOwnArchive(HWND window, HANDLE ownFile, const char* workDirectory) {
     if (ownFile == INVALID_HANDLE_VALUE) return 0;
+    nameCodePage = archiveSeal.codePage;
     const uint32_t length = archiveSeal.archiveLength;
     if (length != 0) {
         uint8_t digest[SHA256_SIZE];
@@ -64,7 +66,52 @@ void RestrictDllSearch() {
 }
 
 void ShowError(HWND window, HINSTANCE instance, UINT id) {
+    if (silentRun) return;
     MessageBoxA(window, LoadText(instance, id), SETUP_CAPTION, MB_ICONERROR | MB_OK);
+}
+
+// The command line's tail: what follows the program's name and the blanks after it,
+// taken from the wide command line, so it reaches the setup program as it was given.
+// The name ends as Windows ends it: at the closing quote when it starts with one, else
+// at the first space or tab; every other character is part of it (the C runtime's ANSI
+// tail compares bytes above 0x7F as negative numbers and stops inside such a name).
+const wchar_t* CommandTail(const wchar_t* line) {
+    const wchar_t* at = line;
+    if (*at == '"') {
+        ++at;
+        while (*at != 0 && *at != '"') ++at;
+        if (*at == '"') ++at;
+    } else {
+        while (*at != 0 && *at != ' ' && *at != '\t') ++at;
+    }
+    while (*at == ' ' || *at == '\t') ++at;
+    return at;
+}
+
+// The switches by which deployment tools run a setup unattended, spelt as listed.
+const wchar_t* const SILENT_SWITCHES[] = {L"/S", L"/s", L"/silent", L"/verysilent",
+                                          L"/quiet", L"/q", L"/qn", L"/passive"};
+
+// 1 when a word of the tail (blanks outside quotes end a word) is a silent switch.
+int AsksForSilence(const wchar_t* tail) {
+    const wchar_t* at = tail;
+    while (*at != 0) {
+        while (*at == ' ' || *at == '\t') ++at;
+        const wchar_t* word = at;
+        int quoted = 0;
+        while (*at != 0 && (quoted || (*at != ' ' && *at != '\t'))) {
+            if (*at == '"') quoted = !quoted;
+            ++at;
+        }
+        for (const wchar_t* silent : SILENT_SWITCHES) {
+            const size_t length = wcslen(silent);
+            if (static_cast<size_t>(at - word) == length &&
+                wcsncmp(word, silent, length) == 0) {
+                return 1;
+            }
+        }
+    }
+    return 0;
 }
 
 }  // namespace
@@ -80,13 +127,19 @@ HMODULE LoadSystemLibrary(const char* name) {
 }
 
 // The command line's tail (everything after the program's name) goes to the setup
-// program unchanged; the show state is not used.
-int WINAPI RunSelfExtractor(HINSTANCE instance, HINSTANCE, LPSTR arguments, int) {
+// program unchanged; with a silent switch in it the run shows no window and no message,
+// and says how it went by its exit code alone. The show state is not used.
+int WINAPI RunSelfExtractor(HINSTANCE instance, HINSTANCE, LPSTR, int) {
     HANDLE ownFile = OpenOwnFile(instance);
     RestrictDllSearch();
-    InitCommonControls();
-    HWND window = CreateDialogParamA(instance, "D_MAIN", nullptr, ProgressDialogProc, 0);
-    ShowWindow(window, SW_SHOW);
+    const wchar_t* arguments = CommandTail(GetCommandLineW());
+    silentRun = AsksForSilence(arguments);
+    HWND window = nullptr;
+    if (!silentRun) {
+        InitCommonControls();
+        window = CreateDialogParamA(instance, "D_MAIN", nullptr, ProgressDialogProc, 0);
+        ShowWindow(window, SW_SHOW);
+    }
 
     if (!MakeWorkDirectory()) {
         // Nothing was extracted and nothing is to be removed.
@@ -98,13 +151,7 @@ int WINAPI RunSelfExtractor(HINSTANCE instance, HINSTANCE, LPSTR arguments, int)
     DWORD exitCode;
     if (ExtractOwnArchive(window, ownFile, "") == 1) {
         DestroyWindow(window);
-        // On the stack: a static buffer this large would be stored in the image.
-        wchar_t tail[COMMAND_LINE_SIZE];
-        if (arguments == nullptr ||
-            MultiByteToWideChar(CP_ACP, 0, arguments, -1, tail, COMMAND_LINE_SIZE) == 0) {
-            tail[0] = 0;
-        }
-        if (LaunchSetup(instance, tail, &exitCode)) WaitForLaterStages();
+        if (LaunchSetup(instance, arguments, &exitCode)) WaitForLaterStages();
     } else {
         ReleaseSetupFiles();
         const int cancelled = CancelRequested != 0;

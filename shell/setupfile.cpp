@@ -38,6 +38,23 @@ void CloseIfOpen(HANDLE* handle) {
     *handle = nullptr;
 }
 
+// Whether the file starts as a Windows program does (an MZ header that leads to a PE
+// header), whatever system it is made for.
+int LooksLikeProgram(HANDLE file) {
+    unsigned char header[64];
+    DWORD got = 0;
+    if (SetFilePointer(file, 0, nullptr, FILE_BEGIN) != 0 ||
+        !ReadFile(file, header, sizeof header, &got, nullptr) || got != sizeof header ||
+        header[0] != 'M' || header[1] != 'Z') {
+        return 0;
+    }
+    const LONG pe = static_cast<LONG>(header[60] | header[61] << 8 | header[62] << 16 |
+                                      static_cast<DWORD>(header[63]) << 24);
+    return SetFilePointer(file, pe, nullptr, FILE_BEGIN) == static_cast<DWORD>(pe) &&
+           ReadFile(file, header, 4, &got, nullptr) && got == 4 &&
+           memcmp(header, "PE\0\0", 4) == 0;
+}
+
 void Release(SetupFile* file) {
     CloseIfOpen(&file->section);
     CloseIfOpen(&file->reader);
@@ -78,8 +95,12 @@ HFILE CloseMemberFile(HFILE handle) {
         file.section = CreateFileMappingA(file.writer, nullptr, PAGE_READONLY | SEC_IMAGE, 0, 0,
                                           nullptr);
         // Not an image this system can map: the launch reports it instead of starting
-        // a file that could then be changed.
+        // a file that could then be changed; a program for another system apart from
+        // a file that is no program at all.
         file.error = file.section == nullptr ? GetLastError() : 0;
+        if (file.error == ERROR_BAD_EXE_FORMAT && !LooksLikeProgram(file.reader)) {
+            file.error = ERROR_BAD_FORMAT;
+        }
         file.writer = nullptr;
     }
     return _lclose(handle);

@@ -18,6 +18,8 @@ const DWORD EXIT_SETUP_FAILED = 1603;
 const UINT IDS_ABORTED = 10001;
 const UINT IDS_EXTRACT_FAILED = 10002;
 const UINT IDS_WRONG_PLATFORM = 10003;
+const UINT IDS_NO_SETUP_PROGRAM = 10004;
+const UINT IDS_NOT_A_PROGRAM = 10005;  // %s: the setup program's name
 
 // Progress window controls.
 const int IDC_STATUS_LINE = 101;
@@ -38,6 +40,9 @@ const int WORK_DIRECTORY_ATTEMPTS = 8;
 
 int WINAPI RunSelfExtractor(HINSTANCE instance, HINSTANCE previous, LPSTR commandLine,
                             int showState);
+
+// 1 when the command line asked for an unattended run: no window, no message box.
+extern int silentRun;
 
 // Progress window.
 INT_PTR CALLBACK ProgressDialogProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
@@ -117,7 +122,8 @@ int MemberPathInWorkDirectory(wchar_t* path, const char* relative);
 // The setup program's file (SETUP32.EXE, else SETUP.EXE) as the extraction created it,
 // held against other processes until ReleaseSetupFiles (setupfile.cpp). Null, with
 // error ERROR_FILE_NOT_FOUND, when the archive held neither; a path with a non-zero
-// error when the file is no program this system can start.
+// error when the file is no program this system can start: ERROR_BAD_EXE_FORMAT for a
+// program made for another system, ERROR_BAD_FORMAT for a file that is no program.
 const int SETUP_FILE_COUNT = 2;
 const wchar_t* HeldSetupPath(DWORD* error);
 void ReleaseSetupFiles();

@@ -6,24 +6,32 @@
 #include <commctrl.h>
 
 volatile int CancelRequested;
+int silentRun;
 
 namespace {
+
 char loadTextBuffer[LOAD_TEXT_SIZE] ZERO_FILLED;
+// The progress window while it exists: its keys (Esc, Tab) go through the dialog manager.
+HWND progressWindow;
+
+// Dispatches one message taken from the queue; 0 for one the dialog manager handled.
+int Dispatch(MSG* message) {
+    if (progressWindow != nullptr && IsDialogMessageA(progressWindow, message)) return 0;
+    TranslateMessage(message);
+    return static_cast<int>(DispatchMessageA(message));
 }
+
+}  // namespace
 
 int PumpOneMessage() {
     MSG message;
     if (!PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) return 0;
-    TranslateMessage(&message);
-    return static_cast<int>(DispatchMessageA(&message));
+    return Dispatch(&message);
 }
 
 void DrainMessages() {
     MSG message;
-    while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) {
-        TranslateMessage(&message);
-        DispatchMessageA(&message);
-    }
+    while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) Dispatch(&message);
 }
 
 void ShowStatusLine(HWND window, const char* text) {
@@ -53,11 +61,16 @@ const char* LoadText(HINSTANCE instance, UINT id) {
 INT_PTR CALLBACK ProgressDialogProc(HWND window, UINT message, WPARAM wParam, LPARAM) {
     switch (message) {
     case WM_INITDIALOG:
+        progressWindow = window;
         CentreWindow(window, GetDesktopWindow());
         SendMessageA(GetDlgItem(window, IDC_PROGRESS_BAR), PBM_SETPOS, 0, 0);
         return TRUE;
+    case WM_DESTROY:
+        progressWindow = nullptr;
+        return FALSE;
     case WM_COMMAND:
-        // The window stays open; the extraction stops at its next look at the flag.
+        // Cancel, or Esc through the dialog manager. The window stays open; the
+        // extraction stops at its next look at the flag.
         if (LOWORD(wParam) == IDCANCEL) {
             CancelRequested = 1;
             return TRUE;
