@@ -32,6 +32,9 @@ ENGLISH = {
     10001: 'Setup is aborted.',
     10002: 'Failed to extract setup files.\\n\\nSetup file may be broken.',
     10003: 'This program is 64bit edition.',
+    10004: 'This setup holds no setup program (SETUP32.EXE or SETUP.EXE).\\n\\n'
+           'Setup file may be broken.',
+    10005: '%s is not a program that Windows can run.\\n\\nSetup file may be broken.',
 }
 JAPANESE_10002 = ('解凍に失敗しました。セットアップファイルが壊れています。\\n\\n'
                   'もう一度ダウンロードをやりなおしてください。')
@@ -358,12 +361,14 @@ def case_setup32_wins(case, wine):
 
 
 def case_no_setup(case, wine):
-    path = case.stored_setup([(b'readme.txt', b'no program here\r\n')])
-    run = case.run(wine, path, ['box', 'ok']).finish()
-    check(run.exit_code() == '1603', 'exit code %s, expected 1603' % run.exit_code())
-    check(run.report.get('box_text'), 'no message shown')
-    check(run.report.get('box_text') not in ENGLISH.values(), 'our text, not the system\'s')
-    check(not run.leaked, 'left behind: %s' % run.leaked)
+    """No setup program at the top, or one that is no program: a message that says so."""
+    for members, text in (([(b'readme.txt', b'no program here\r\n')], ENGLISH[10004]),
+                          ([(b'SETUP.EXE', b'a text file\r\n')], ENGLISH[10005] % 'SETUP.EXE')):
+        path = case.stored_setup(members)
+        run = case.run(wine, path, ['box', 'ok']).finish()
+        check(run.exit_code() == '1603', 'exit code %s, expected 1603' % run.exit_code())
+        check(run.report.get('box_text') == text, 'box %s' % run.report.get('box_text'))
+        check(not run.leaked, 'left behind: %s' % run.leaked)
 
 
 def case_corrupt(case, wine):
@@ -400,6 +405,79 @@ def case_cancel(case, wine):
     check(run.report.get('box_over_progress') == 'yes', 'progress window gone behind the box')
     check(not case.records_read(), 'the setup program ran after Cancel')
     check(not run.leaked, 'left behind: %s' % run.leaked)
+
+
+def case_escape(case, wine):
+    path = case.stored_setup([(b'BIG.BIN', bytes(160 * 1024 * 1024)),
+                              (b'SETUP.EXE', program(case))])
+    run = case.run(wine, path, ['status', 'escape', 'box', 'ok']).finish()
+    check(run.exit_code() == '1602', 'exit code %s, expected 1602' % run.exit_code())
+    check(run.report.get('box_text') == ENGLISH[10001], 'text %s' % run.report.get('box_text'))
+    check(not case.records_read(), 'the setup program ran after Esc')
+    check(not run.leaked, 'left behind: %s' % run.leaked)
+
+
+def case_silent(case, wine):
+    """A silent switch: no window, no message box, the exit code alone."""
+    good = case.stored_setup([(b'SETUP.EXE', program(case))], name='good.exe')
+    data = bytearray(make_archive.archive([(b'SETUP.EXE', program(case))]))
+    data[len(data) // 2] ^= 0xFF
+    damaged = os.path.join(case.work, 'damaged.exe')
+    with open(case.options.stub, 'rb') as handle, open(damaged, 'wb') as output:
+        output.write(handle.read() + bytes(data))
+    # (setup, tail, silent, exit code)
+    rows = ((damaged, '/S', True, '1603'),
+            (good, '/quiet /D=C:\\Program Files\\X', True, '0'),
+            (good, '/D="C:\\a /S b" /qn', True, '0'),
+            (damaged, '/Sx "/S" /SILENT -s', False, '1603'))
+    for path, tail, silent, code in rows:
+        shutil.rmtree(case.records)
+        os.makedirs(case.records)
+        steps = ['args:' + tail] + (['watch'] if silent else ['box', 'ok'])
+        started = time.time()
+        run = case.run(wine, path, steps, exit_code=0).finish()
+        elapsed = time.time() - started
+        check(run.exit_code() == code, '%s: exit code %s' % (tail, run.exit_code()))
+        if silent:
+            check(run.report.get('windows_seen') == '0', '%s: a window was shown %s times'
+                  % (tail, run.report.get('windows_seen')))
+            check(elapsed < 15, '%s: took %.1f s' % (tail, elapsed))
+        else:
+            check(run.report.get('box_text') == ENGLISH[10002], '%s: box %s'
+                  % (tail, run.report.get('box_text')))
+        for record in case.records_read():
+            check(record['commandline'] == '"%s" %s' % (record['module'], tail),
+                  '%s: command line %s' % (tail, record['commandline']))
+        check(code != '0' or len(case.records_read()) == 1, '%s: the setup did not run' % tail)
+        check(not run.leaked, '%s: left behind: %s' % (tail, run.leaked))
+
+
+def case_program_names(case, wine):
+    """The tail reaches the setup byte for byte whatever the stub's own file is called."""
+    tail = '/S /D=C:\\X "quoted arg"'
+    rows = (('caf\u00e9.exe', False, None), ('caf\u00e9.exe', True, None),
+            ('\u30bb\u30c3\u30c8\u30a2\u30c3\u30d7.exe', False, 'ja'))
+    for name, quoted, locale in rows:
+        japanese = None
+        if locale:
+            environment = japanese_locale(case.options)
+            if environment is None:
+                print('skipped row %s: no Japanese locale' % name)
+                continue
+            japanese = Wine(case.options, environment)
+        try:
+            shutil.rmtree(case.records)
+            os.makedirs(case.records)
+            path = case.stored_setup([(b'SETUP.EXE', program(case))], name=name)
+            steps = ([] if quoted else ['unquoted']) + ['args:' + tail]
+            run = case.run(japanese or wine, path, steps, exit_code=0).finish()
+        finally:
+            if japanese:
+                japanese.close()
+        check(run.exit_code() == '0', '%s: exit code %s' % (name, run.exit_code()))
+        record = case.records_read()[0]
+        check(record['commandline'] == '"%s" %s' % (record['module'], tail),
+              '%s: command line %r' % (name, record['commandline']))
 
 
 def case_bad_program(case, wine):
@@ -950,6 +1028,9 @@ CASES = {
     'swap': case_swap,
     'arguments': case_arguments,
     'sealed': case_sealed,
+    'escape': case_escape,
+    'silent': case_silent,
+    'program_names': case_program_names,
     'work_directory_gone': case_work_directory_gone,
     'later_stages': case_later_stages,
     'temp_path_lengths': case_temp_path_lengths,

@@ -9,12 +9,16 @@
 //   env:NAME=VALUE  set an environment variable for the setup (before it starts)
 //   args:TEXT       the setup's arguments: its command line is "SETUP.EXE" TEXT
 //   start           start the setup (done by the first step that needs it)
+//   unquoted        start the setup with its path unquoted on its command line
 //   suspended       start the setup suspended, report "suspended=yes", and let it run
 //                   once the file REPORT.resume exists (the test changes files meanwhile)
 //   progress        wait for the progress window; report caption, status line, bar,
 //                   its width in the screen's pixels and icon (size, centre colour)
 //   status          wait until the status line is not empty; report it
 //   cancel          press Cancel on the progress window
+//   escape          press Esc on the progress window (a key posted to it)
+//   watch           until the setup ends (at most 20 s), look for any visible window
+//                   of it; report "windows_seen" (how many looks found one)
 //   box             wait for a message box; report its caption and text, and whether
 //                   the progress window is still visible
 //   ok              press OK on the message box
@@ -41,6 +45,7 @@ FILE* report;
 PROCESS_INFORMATION setup;
 bool started;
 DWORD startFlags;
+bool unquoted;
 std::wstring arguments;
 HWND messageBox;
 
@@ -105,6 +110,12 @@ BOOL CALLBACK FindBox(HWND window, LPARAM result) {
         return FALSE;
     }
     return TRUE;
+}
+
+BOOL CALLBACK FindAnyWindow(HWND window, LPARAM result) {
+    if (!IsWindowVisible(window) || !OfSetup(window)) return TRUE;
+    *reinterpret_cast<HWND*>(result) = window;
+    return FALSE;
 }
 
 // Saves the whole screen as a 24-bit BMP beside the report (REPORT.N-WHAT.bmp). Taken
@@ -193,7 +204,8 @@ bool WaitFor(const char* what, Test test) {
 
 bool Start(const wchar_t* program) {
     if (started) return true;
-    std::wstring command = L"\"" + std::wstring(program) + L"\"";
+    std::wstring command =
+        unquoted ? std::wstring(program) : L"\"" + std::wstring(program) + L"\"";
     if (!arguments.empty()) command += L" " + arguments;
     STARTUPINFOW startup = {};
     startup.cb = sizeof startup;
@@ -217,6 +229,10 @@ bool Step(const wchar_t* step, const wchar_t* program) {
     }
     if (wcsncmp(step, L"args:", 5) == 0) {
         arguments = step + 5;
+        return true;
+    }
+    if (wcscmp(step, L"unquoted") == 0) {
+        unquoted = true;
         return true;
     }
     if (wcscmp(step, L"suspended") == 0) {
@@ -265,6 +281,28 @@ bool Step(const wchar_t* step, const wchar_t* program) {
         PostMessageW(progress, WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED),
                      reinterpret_cast<LPARAM>(button));
         Line("cancelled", L"yes");
+        return true;
+    }
+    if (wcscmp(step, L"escape") == 0) {
+        HWND progress = nullptr;
+        if (!WaitFor("progress", [&] { return (progress = FindProgress()) != nullptr; })) {
+            return false;
+        }
+        PostMessageW(progress, WM_KEYDOWN, VK_ESCAPE, 0x00010001);
+        PostMessageW(progress, WM_KEYUP, VK_ESCAPE, 0xC0010001);
+        Line("escaped", L"yes");
+        return true;
+    }
+    if (wcscmp(step, L"watch") == 0) {
+        unsigned long seen = 0;
+        const DWORD start = GetTickCount();
+        while (!SetupEnded() && GetTickCount() - start < 20000) {
+            HWND found = nullptr;
+            EnumWindows(FindAnyWindow, reinterpret_cast<LPARAM>(&found));
+            if (found != nullptr) ++seen;
+            Sleep(10);
+        }
+        LineNumber("windows_seen", seen);
         return true;
     }
     if (wcscmp(step, L"box") == 0) {
