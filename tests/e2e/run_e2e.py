@@ -452,6 +452,23 @@ def case_silent(case, wine):
         check(not run.leaked, '%s: left behind: %s' % (tail, run.leaked))
 
 
+def case_recorded_codepage(case, wine):
+    """A setup packed with --codepage 932 on a Windows whose code page is 1252: the setup
+    program finds its Japanese-named files by their right names."""
+    tree = os.path.join(case.work, 'tree')
+    os.makedirs(tree)
+    shutil.copyfile(case.options.setup, os.path.join(tree, 'SETUP.EXE'))
+    name = '\u8aac\u660e\u66f8.txt'
+    with open(os.path.join(tree, name), 'wb') as handle:
+        handle.write(b'Japanese name\r\n')
+    path = case.packed_setup([tree], options=['--codepage', '932'])
+    run = case.run(wine, path, [], exit_code=0).finish()
+    check(run.exit_code() == '0', 'exit code %s' % run.exit_code())
+    files = values(case.records_read()[0], 'file')
+    check('%s 15' % name in files, 'files seen: %s' % files)
+    check(not run.leaked, 'left behind: %s' % run.leaked)
+
+
 def case_program_names(case, wine):
     """The tail reaches the setup byte for byte whatever the stub's own file is called."""
     tail = '/S /D=C:\\X "quoted arg"'
@@ -1031,6 +1048,7 @@ CASES = {
     'escape': case_escape,
     'silent': case_silent,
     'program_names': case_program_names,
+    'recorded_codepage': case_recorded_codepage,
     'work_directory_gone': case_work_directory_gone,
     'later_stages': case_later_stages,
     'temp_path_lengths': case_temp_path_lengths,
