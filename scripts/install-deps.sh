@@ -9,13 +9,13 @@ set -euo pipefail
 tool_packages=(cmake g++ make g++-mingw-w64-i686 binutils-mingw-w64-i686)
 case "${1:-}" in
   --tool) packages=("${tool_packages[@]}") ;;
-  --package) packages=("${tool_packages[@]}" dpkg-dev file) ;;
+  --package) packages=("${tool_packages[@]}" dpkg-dev file lintian) ;;
   "")
     packages=(
       "${tool_packages[@]}" python3 libgtest-dev googletest libbenchmark-dev
       clang libclang-rt-14-dev llvm
       wine wine64 wine32:i386 xvfb x11-utils imagemagick locales
-      dpkg-dev file groff-base man-db openssl osslsigncode
+      dpkg-dev file groff-base man-db openssl osslsigncode lintian
     ) ;;
   *) echo "usage: $0 [--tool | --package]" >&2; exit 2 ;;
 esac

@@ -609,6 +609,14 @@ int RunOne(const char* verb, const ExtractOptions& options, const char* file) {
     if (!options.extracting && !CheckWindowsNames(path, completed, offset != 0, options.noSetup)) {
         return EXIT_BAD_ARCHIVE;
     }
+    // pack refuses to write a setup the stub cannot address; test fails one made otherwise.
+    if (!options.extracting && offset != 0 && offset + archiveSize > STUB_FILE_LIMIT) {
+        fprintf(stderr, "vorpanex test: %s: the setup is %llu bytes; its stub reads at most %u "
+                "bytes (2 GiB - 1: its file offsets are 32-bit signed), so the setup would "
+                "fail\n", path, static_cast<unsigned long long>(offset + archiveSize),
+                STUB_FILE_LIMIT);
+        return EXIT_BAD_ARCHIVE;
+    }
     if (quietOutput || status != EXIT_OK) return status;
     if (codePage == 0) {
         for (uint32_t i = 0; i < completed && i < run.members.size(); ++i) {

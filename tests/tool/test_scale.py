@@ -86,6 +86,16 @@ class BeyondTwoGiB(unittest.TestCase):
         self.assertEqual(1, result.returncode)
         self.assertIn("2147483647", result.stderr)
         self.assertEqual(["payload"], os.listdir(self.dir))
+        # Such a setup made by other means (here a stub without a seal record) fails test.
+        with open(os.path.join(payload, "SETUP.EXE"), "wb") as f:
+            f.truncate(10)
+        self.assertEqual(0, run("pack", "-q", "-m", "lh0", "-o", out, payload).returncode)
+        with open(out, "rb") as f:
+            stub = f.read(49152).replace(b"VPXSEAL1", b"unsealed")
+        sparse_archive(out, level1_stored(b"SETUP.EXE", 2200000000), 2200000000, stub)
+        tested = run("test", out)
+        self.assertEqual(1, tested.returncode, tested.stdout)
+        self.assertIn("reads at most 2147483647 bytes", tested.stderr)
 
 
 class BoundedMemory(unittest.TestCase):
