@@ -223,6 +223,12 @@ int ReadMemberHeader();
 // level 2: inside the header), checks a header CRC and fills memberPath. 1, or 0
 // with extractionFailure set.
 int ReadExtendedHeaders();
+#ifndef _WIN32
+// The path of the member in hand as its header stores it: the folder extended header
+// (empty when there is none) and the name, separators and all.
+void StoredPathBytes(const char** folder, unsigned* folderLength, const char** name,
+                     unsigned* nameLength);
+#endif
 
 // The member walk shared by list, test, extract and the stub. Between OpenArchive and
 // CloseArchive: NextMember puts the next member in hand (0 end of archive, 1 member,

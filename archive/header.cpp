@@ -48,18 +48,20 @@ uint16_t AddToCrc(uint16_t crc, uint8_t byte) {
     return static_cast<uint16_t>(Crc16Table[0][(crc ^ byte) & 0xFF] ^ (crc >> 8));
 }
 
-// A level-2 header of exactly 256 bytes starts with a 0 byte, as the end marker does;
-// other archivers read it as a header. It is one when the size's high byte is 1 and
-// the fixed fields that follow are a level-2 header's ("-l?x-" and level 2). Otherwise
-// the 0 byte is the end marker: the bytes looked at beyond it are given back to the
-// count (nothing is read after the end). A 0 byte has been read, not the file's end.
-bool LevelTwoHeaderOf256Bytes() {
+// A level-2 header whose size is a multiple of 256 starts with a 0 byte, as the end
+// marker does; other archivers read it as a header. It is one when the size's high
+// byte is not 0 and the fixed fields that follow are a level-2 header's ("-l?x-" and
+// level 2). Otherwise the 0 byte is the end marker: the bytes looked at beyond it are
+// given back to the count (nothing is read after the end). A 0 byte has been read, not
+// the file's end.
+bool LevelTwoHeaderOfWholePages() {
     ExtractionState& state = extractionState;
     const uint32_t consumed = archiveReader.consumedBytes;
     state.headerSum = archiveReader.ReadByte();
-    if (state.headerSum == 1) ReadHeaderBytes(state.headerBuffer, COMMON_FIELDS);
+    const bool sized = state.headerSum != 0 && !archiveReader.atEnd;
+    if (sized) ReadHeaderBytes(state.headerBuffer, COMMON_FIELDS);
     const uint8_t* fields = state.headerBuffer;
-    if (state.headerSum == 1 && !archiveReader.atEnd && fields[0] == '-' && fields[1] == 'l' &&
+    if (sized && !archiveReader.atEnd && fields[0] == '-' && fields[1] == 'l' &&
         fields[4] == '-' && fields[LEVEL_OFFSET] == 2) {
         return true;
     }
@@ -207,7 +209,7 @@ int ReadMemberHeader() {
     ExtractionState& state = extractionState;
     state.headerOffset = state.archiveOffset + archiveReader.consumedBytes;
     state.headerSize = archiveReader.ReadByte();
-    if (state.headerSize == 0 && (archiveReader.atEnd || !LevelTwoHeaderOf256Bytes())) {
+    if (state.headerSize == 0 && (archiveReader.atEnd || !LevelTwoHeaderOfWholePages())) {
         return 0;
     }
     if (state.headerSize != 0) {
@@ -577,3 +579,15 @@ int ReadExtendedHeaders() {
     state.pathProblem = problem;
     return 1;
 }
+
+#ifndef _WIN32
+void StoredPathBytes(const char** folder, unsigned* folderLength, const char** name,
+                     unsigned* nameLength) {
+    *folder = extras.folder;
+    *folderLength = extras.folderLength < sizeof extras.folder ? extras.folderLength
+                                                                : sizeof extras.folder;
+    *name = extras.name;
+    *nameLength = extras.nameLength < sizeof extras.name ? extras.nameLength
+                                                          : sizeof extras.name;
+}
+#endif

@@ -15,8 +15,9 @@ namespace {
 const char LIST_HELP[] =
     "usage: vorpanex list [options] FILE...\n"
     "\n"
-    "Lists the members of each FILE: method, packed and original size, ratio, CRC-16,\n"
-    "date and time (as stored: the packing machine's local time), and name, then a\n"
+    "Lists the members of each FILE: method, packed size (the compressed data) and\n"
+    "original size, ratio, CRC-16, date and time (as stored: the packing machine's\n"
+    "local time; - when the stored date names no day), and name, then a\n"
     "total line, and the number of bytes appended after the archive's end marker\n"
     "(such as a signature), which list, test, extract and the setup ignore. FILE is a\n"
     "setup (it starts with \"MZ\"; its archive begins at offset 49152) or a bare .lzh\n"
@@ -38,10 +39,13 @@ const char LIST_HELP[] =
     "\"error\" set): \"file\", \"archive_offset\",\n"
     "\"appended_bytes\" (null when the walk stopped early), \"error\" (null or the\n"
     "reason), and \"members\": objects with \"name\" (UTF-8, escaped as in the plain\n"
-    "listing where it does not convert), \"name_bytes\" (the stored bytes in hex),\n"
+    "listing where it does not convert), \"name_bytes\" (the stored bytes in hex:\n"
+    "the folder field, if any, then the name),\n"
     "\"directory\", \"method\", \"original_size\", \"packed_size\", \"crc16\" (4 hex\n"
-    "digits), \"time\" (ISO 8601 without a zone: local time as stored) and\n"
-    "\"header_offset\" (of the member's header in FILE). \"stub\" has\n"
+    "digits), \"time\" (ISO 8601 without a zone: local time as stored; null when\n"
+    "the stored date names no day), \"header_offset\" (of the member's header in\n"
+    "FILE) and \"stored_absolute\" (the stored path began with a separator).\n"
+    "\"stub\" has\n"
     "\"archive_sha256\", \"archive_length\" and \"codepage\" (null when not recorded).\n"
     "\n"
     "exit status: 0 listed; 1 a FILE is not an archive, is damaged or cannot be read\n"
@@ -64,6 +68,7 @@ struct ListOptions {
 void WalkArchive(const char* path, long offset, unsigned codePage, ListedArchive& listed) {
     listed.archiveOffset = static_cast<uint64_t>(offset);
     otherArchivesAccepted = offset == 0;  // paths read as extract reads them
+    PlatformSetCodePage(codePage == 0 ? 1252 : codePage);
     if (!OpenArchive(path, static_cast<uint32_t>(offset))) {
         listed.error = FailureText(extractionFailure);
         return;
@@ -94,13 +99,19 @@ void WalkArchive(const char* path, long offset, unsigned codePage, ListedArchive
             break;
         }
         ListedMember member;
+        const char* folder;
+        const char* name;
+        unsigned folderLength, nameLength;
+        StoredPathBytes(&folder, &folderLength, &name, &nameLength);
+        member.storedName.assign(folder, folderLength);
+        member.storedName.append(name, nameLength);
         member.rawName = state.memberPath;
         member.storedAbsolute = state.storedAbsolute != 0;
         bool converted = false;
         member.name = MemberNameToUtf8(member.rawName, codePage, converted);
         member.method = MethodOf(state.headerBuffer);
         member.directory = member.method == "-lhd-";
-        member.packedSize = state.packedSize;
+        member.packedSize = state.packedRemaining;  // the data: no level-1 extended headers
         member.originalSize = state.originalSize;
         member.crc = state.storedCrc;
         member.dosDate = state.fileDate;

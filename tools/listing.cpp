@@ -20,6 +20,11 @@ std::string Hex(const std::string& bytes) {
     return text;
 }
 
+// A stamp for the plain listing: "-" in the column when it names no moment.
+std::string Shown(const std::string& stamp) {
+    return stamp.empty() ? std::string("-") + std::string(18, ' ') : stamp;
+}
+
 }  // namespace
 
 std::string GroupedNumber(uint64_t number) {
@@ -63,7 +68,7 @@ void PrintPlainListing(FILE* out, const ListedArchive& archive, const std::strin
         fprintf(out, "%-6s %10llu %10llu %6s %04x  %s  %s%s%s\n", member.method.c_str(),
                 static_cast<unsigned long long>(member.packedSize),
                 static_cast<unsigned long long>(member.originalSize), ratio, member.crc,
-                FormatDosStamp(member.dosDate, member.dosTime, ' ').c_str(),
+                Shown(FormatDosStamp(member.dosDate, member.dosTime, ' ')).c_str(),
                 member.name.c_str(), member.directory ? "/" : "",
                 member.storedAbsolute ? "  (stored absolute: with a leading separator)" : "");
         totalPacked += member.packedSize;
@@ -196,17 +201,20 @@ void PrintJsonListing(FILE* out, const std::vector<ListedArchive>& archives) {
             const ListedMember& member = archive.members[m];
             char crc[8];
             snprintf(crc, sizeof crc, "%04x", member.crc);
+            const std::string stamp = FormatDosStamp(member.dosDate, member.dosTime, 'T');
             fprintf(out,
                     "%s\n    {\"name\": %s, \"name_bytes\": \"%s\", \"directory\": %s, "
                     "\"method\": %s, \"original_size\": %llu, \"packed_size\": %llu, "
-                    "\"crc16\": \"%s\", \"time\": \"%s\", \"header_offset\": %llu}",
+                    "\"crc16\": \"%s\", \"time\": %s, \"header_offset\": %llu, "
+                    "\"stored_absolute\": %s}",
                     m == 0 ? "" : ",", JsonString(member.name).c_str(),
-                    Hex(member.rawName).c_str(), member.directory ? "true" : "false",
+                    Hex(member.storedName).c_str(), member.directory ? "true" : "false",
                     JsonString(member.method).c_str(),
                     static_cast<unsigned long long>(member.originalSize),
                     static_cast<unsigned long long>(member.packedSize), crc,
-                    FormatDosStamp(member.dosDate, member.dosTime, 'T').c_str(),
-                    static_cast<unsigned long long>(member.headerOffset));
+                    stamp.empty() ? "null" : JsonString(stamp).c_str(),
+                    static_cast<unsigned long long>(member.headerOffset),
+                    member.storedAbsolute ? "true" : "false");
         }
         fputs(archive.members.empty() ? "]}" : "\n   ]}", out);
     }

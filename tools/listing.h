@@ -14,9 +14,10 @@
 
 struct ListedMember {
     std::string name;         // UTF-8 for the reader: converted, or with \xNN escapes
-    std::string rawName;      // the bytes stored in the archive
+    std::string rawName;      // the path's bytes, '/' between folders and name
+    std::string storedName;   // the bytes stored in the archive: folder field and name
     std::string method;       // "-lh5-"; unprintable bytes as '?'
-    uint64_t packedSize = 0;  // as declared: level-1 extended headers and data
+    uint64_t packedSize = 0;  // the compressed data
     uint64_t originalSize = 0;
     uint16_t crc = 0;
     uint16_t dosDate = 0, dosTime = 0;

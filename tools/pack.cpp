@@ -508,6 +508,7 @@ int PackSteps(int argc, char** argv) {
         ListedMember member;
         member.name = input.DisplayPath();
         member.rawName = input.archivePath;
+        member.storedName = input.folderField + input.name;
         member.directory = input.isFolder;
         member.method = std::string("-lh") + input.packed.method + "-";
         member.originalSize = input.packed.originalSize;
@@ -516,8 +517,8 @@ int PackSteps(int argc, char** argv) {
         member.dosTime = input.stamp.time;
         member.headerOffset = offset;
         const size_t headerSize = HeaderOf(input).size();
-        member.packedSize = headerSize - 27 - input.name.size() + input.packedSize;
-        offset += 27 + input.name.size() + member.packedSize;
+        member.packedSize = input.packedSize;
+        offset += headerSize + input.packedSize;
         totalBytes += member.originalSize;
         listed.members.push_back(member);
     }

@@ -179,6 +179,11 @@ std::string ParseSourceDateEpoch(const char* text, DosStamp& stamp, bool& clampe
 }
 
 std::string FormatDosStamp(uint16_t date, uint16_t time, char separator) {
+    const unsigned month = (date >> 5) & 15u, day = date & 31u;
+    if (month < 1 || month > 12 || day < 1 || time >> 11 > 23 || ((time >> 5) & 63u) > 59 ||
+        (time & 31u) > 29) {
+        return "";
+    }
     char text[32];
     snprintf(text, sizeof text, "%04u-%02u-%02u%c%02u:%02u:%02u", 1980u + (date >> 9),
              (date >> 5) & 15u, date & 31u, separator, time >> 11, (time >> 5) & 63u,

@@ -31,7 +31,8 @@ std::string ParseFixedTime(const char* text, DosStamp& stamp);
 // archivers do. Returns "" or why the value was refused.
 std::string ParseSourceDateEpoch(const char* text, DosStamp& stamp, bool& clamped);
 
-// "YYYY-MM-DD HH:MM:SS" (separator ' ') or ISO 8601 "YYYY-MM-DDTHH:MM:SS" of DOS words.
+// "YYYY-MM-DD HH:MM:SS" (separator ' ') or ISO 8601 "YYYY-MM-DDTHH:MM:SS" of DOS words;
+// "" when they name no moment (month 0, day 0, hour 24 and the like).
 std::string FormatDosStamp(uint16_t date, uint16_t time, char separator);
 
 #endif

@@ -330,8 +330,10 @@ class ToolVerbs(unittest.TestCase):
                          {k: first[k] for k in ("name", "method", "crc16", "header_offset")})
         self.assertRegex(first["time"], r"^\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d$")
         second = plain["members"][1]
+        # packed_size is the data: the first member's one 5-byte extended header (level
+        # 1) lies between its header and its data.
         self.assertEqual(second["header_offset"],
-                         first["packed_size"] + 27 + len(first["name"]))
+                         first["packed_size"] + 27 + len(first["name"]) + 5)
         self.assertIn("30 bytes appended after the end marker", run("list", signed).stdout)
         both = run("test", "-q", fixture, self.write("bad.lzh", b"\0not an archive"[1:]))
         self.assertEqual(1, both.returncode)
@@ -639,13 +641,50 @@ class ToolVerbs(unittest.TestCase):
 
     def test_the_listing_tells_what_the_archive_holds(self):
         after = stored_member("B.TXT", b"world") + b"\0"
-        exact = self.write("256.lzh", level2_member([b"\x01A.TXT"], b"hello", 256) + after)
-        listed = run("list", exact)
-        self.assertEqual(0, listed.returncode, listed.stderr)
-        self.assertIn("A.TXT", listed.stdout)
-        self.assertIn("2 files", listed.stdout)
-        self.assertNotIn("appended", listed.stdout)
-        self.assertEqual(0, run("test", exact).returncode)
+        # A level-2 header whose size is a multiple of 256 starts with a 0 byte, as the
+        # end marker does: first, or between two members.
+        for total, before in ((256, b""), (512, b""), (65280, b""),
+                              (768, stored_member("C.TXT", b"!"))):
+            with self.subTest(total=total, first=not before):
+                exact = self.write("%d.lzh" % total, before + level2_member(
+                    [b"\x01A.TXT"], b"hello", total) + after)
+                listed = run("list", exact)
+                self.assertEqual(0, listed.returncode, listed.stderr)
+                self.assertIn("A.TXT", listed.stdout)
+                self.assertIn("%d files" % (3 if before else 2), listed.stdout)
+                self.assertNotIn("appended", listed.stdout)
+                self.assertEqual(0, run("test", exact).returncode)
+        # Paths as extract reads them; name_bytes as stored; sizes of the data alone.
+        os.makedirs(self.path("sjd/\u8868"))
+        self.write("sjd/SETUP.EXE", b"MZ")
+        self.write("sjd/\u8868/a.txt", b"x")
+        packed = self.path("sj.exe")  # level 1: the folder in an extended header
+        self.assertEqual(0, run("pack", "-q", "--codepage=932", "-o", packed,
+                                self.path("sjd")).returncode)
+        no_date = bytearray(raw_member(b"/abs.txt", b"x"))
+        no_date[17:19] = b"\0\0"
+        no_date[1] = sum(no_date[2:2 + no_date[0]]) & 0xFF
+        cases = [  # archive, name, name_bytes, dated, stored absolute
+            (packed, "\u8868/a.txt", "955cff612e747874", True, False),
+            (level2_member([b"\x02\x95\x5c\xff", b"\x01a.txt"], b"x"), "\u8868/a.txt",
+             "955cff612e747874", True, False),
+            (bytes(no_date), "abs.txt", "2f6162732e747874", False, True),
+            (level2_member([b"\x02\xffd\xff", b"\x01e"], b"x"), "d/e", "ff64ff65", True,
+             True),
+        ]
+        for archive, name, stored, dated, absolute in cases:
+            with self.subTest(name=name, stored=stored):
+                path = archive if isinstance(archive, str) else self.write(
+                    "paths.lzh", archive + b"\0")
+                listed = json.loads(run("list", "--format=json", "--codepage=932",
+                                        path).stdout)[0]["members"][-1]
+                self.assertEqual((name, stored, 1, dated, absolute),
+                                 (listed["name"], listed["name_bytes"], listed["packed_size"],
+                                  listed["time"] is not None, listed["stored_absolute"]))
+                plain = run("list", "--codepage=932", path).stdout
+                self.assertRegex(plain, r"\n-lh0- +1 +1 +100.0%% \w{4}  (\S+ \S+|- +)  %s" %
+                                 name)
+                self.assertRegex(plain, r"\ntotal +%d " % (3 if isinstance(archive, str) else 1))
         # A path longer than any the walk can hold is not listed under a shorter name.
         long_path = self.write("long.lzh", level2_member(
             [b"\x02" + b"f" * 200 + b"\xff", b"\x01" + b"n" * 100], b"x") + after)
@@ -744,4 +783,4 @@ class ToolVerbs(unittest.TestCase):
 
 if __name__ == "__main__":
     TOOL, FIXTURES = sys.argv[1], sys.argv[2]
-    unittest.main(argv=sys.argv[:1], verbosity=1)
+    unittest.main(argv=sys.argv[:1] + sys.argv[3:], verbosity=1)
