@@ -61,8 +61,9 @@ const char TEST_HELP[] =
     "  -h, --help         this text\n"
     "\n"
     "exit status: 0 every FILE passed; 1 a FILE failed (damaged, unreadable, not an\n"
-    "archive, no members, no setup program); 2 usage error; 130 interrupted (Ctrl-C;\n"
-    "143 SIGTERM, 129 SIGHUP)\n"
+    "archive, no members, no setup program, a failed write to standard output);\n"
+    "2 usage error; 130 interrupted (Ctrl-C; other stop signals 128 + the signal:\n"
+    "143 SIGTERM, 129 SIGHUP, 138 SIGUSR1)\n"
     "\n"
     "examples:\n"
     "  vorpanex test setup.exe\n"
@@ -92,8 +93,10 @@ const char EXTRACT_HELP[] =
     "  -h, --help           this text\n"
     "\n"
     "exit status: 0 every member extracted (or FILE holds no members, which is said);\n"
-    "1 a member failed, or FILE is damaged, unreadable or not an archive; 2 usage\n"
-    "error; 130 interrupted (Ctrl-C; 143 SIGTERM, 129 SIGHUP), leaving no partial file\n"
+    "1 a member failed, or FILE is damaged, unreadable or not an archive, or a write\n"
+    "to standard output failed (the members are still extracted); 2 usage error;\n"
+    "130 interrupted (Ctrl-C; other stop signals 128 + the signal: 143 SIGTERM,\n"
+    "129 SIGHUP, 138 SIGUSR1), leaving no partial file\n"
     "\n"
     "examples:\n"
     "  vorpanex extract setup.exe -C unpacked\n"
@@ -214,8 +217,9 @@ void PrintFinishedMembers(uint32_t finished, double now) {
     }
 }
 
-// SIGINT, SIGTERM and SIGHUP all stop the work at the next chunk or member, and the
-// clean-up runs as after any failure; the exit status is 128 + the signal.
+// SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGUSR1, SIGUSR2 and SIGALRM all stop the work at
+// the next chunk or member, and the clean-up runs as after any failure; the exit status
+// is 128 + the signal.
 volatile sig_atomic_t stopSignal;
 
 void HandleStopSignal(int signal) {
@@ -683,7 +687,9 @@ int RunExtraction(const char* verb, int argc, char** argv) {
     struct sigaction action;
     memset(&action, 0, sizeof action);
     action.sa_handler = HandleStopSignal;
-    for (int signal : {SIGINT, SIGTERM, SIGHUP}) sigaction(signal, &action, nullptr);
+    for (int signal : {SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGUSR1, SIGUSR2, SIGALRM}) {
+        sigaction(signal, &action, nullptr);
+    }
 
     int status = EXIT_OK;
     for (const std::string& file : options.files) {

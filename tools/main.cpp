@@ -1,5 +1,6 @@
 // The vorpanex command line: list, test, extract and pack setups and bare archives.
 #include <errno.h>
+#include <signal.h>
 #include <stdio.h>
 #include <string.h>
 
@@ -54,6 +55,10 @@ int Dispatch(int argc, char** argv) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    // A reader that goes away (`| head`) makes writes fail with EPIPE instead of killing
+    // the process mid-work: the work finishes or cleans up, and the failed write is
+    // reported below.
+    signal(SIGPIPE, SIG_IGN);
     const int status = Dispatch(argc, argv);
     // Output that could not be written (a full disk, a closed pipe) is a failure, not
     // a listing silently cut short.

@@ -19,9 +19,10 @@ namespace {
 // The temporary file, for the Ctrl-C handler; one pack runs at a time.
 char temporaryPath[4096];
 volatile sig_atomic_t temporaryExists;
-// Ctrl-C, kill and a closed terminal all remove it.
-const int STOP_SIGNALS[] = {SIGINT, SIGTERM, SIGHUP};
-struct sigaction previousHandlers[3];
+// Ctrl-C, kill, a closed terminal and the user signals all remove it.
+const int STOP_SIGNALS[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGUSR1, SIGUSR2, SIGALRM};
+const int STOP_SIGNAL_COUNT = sizeof STOP_SIGNALS / sizeof STOP_SIGNALS[0];
+struct sigaction previousHandlers[STOP_SIGNAL_COUNT];
 
 void OnInterrupt(int signal) {
     if (temporaryExists) unlink(temporaryPath);
@@ -33,11 +34,15 @@ void OnInterrupt(int signal) {
 void CatchStopSignals() {
     struct sigaction action = {};
     action.sa_handler = OnInterrupt;
-    for (int i = 0; i < 3; ++i) sigaction(STOP_SIGNALS[i], &action, &previousHandlers[i]);
+    for (int i = 0; i < STOP_SIGNAL_COUNT; ++i) {
+        sigaction(STOP_SIGNALS[i], &action, &previousHandlers[i]);
+    }
 }
 
 void RestoreStopSignals() {
-    for (int i = 0; i < 3; ++i) sigaction(STOP_SIGNALS[i], &previousHandlers[i], nullptr);
+    for (int i = 0; i < STOP_SIGNAL_COUNT; ++i) {
+        sigaction(STOP_SIGNALS[i], &previousHandlers[i], nullptr);
+    }
 }
 
 std::string Describe(const std::string& path, int error) {

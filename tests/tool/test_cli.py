@@ -142,7 +142,8 @@ class ToolVerbs(unittest.TestCase):
         # About 4 GiB to decode: the signal comes long before the end.
         archive = self.write("zeros.lzh", zeros_member("ZEROS.BIN", 0xFFFFFF00) + b"\0")
         cases = [("test", signal.SIGINT, 130), ("extract", signal.SIGINT, 130),
-                 ("extract", signal.SIGTERM, 143), ("extract", signal.SIGHUP, 129)]
+                 ("extract", signal.SIGTERM, 143), ("extract", signal.SIGHUP, 129),
+                 ("extract", signal.SIGUSR1, 138)]
         for verb, number, status in cases:
             with self.subTest(verb=verb, signal=number):
                 target = self.path("out-%d" % number)
@@ -313,6 +314,18 @@ class ToolVerbs(unittest.TestCase):
                     result = run(*arguments, stdout=full)
                     self.assertEqual(1, result.returncode)
                     self.assertIn("No space left on device", result.stderr)
+        # A reader that stops early (`| head -1`): the work still ends cleanly, exit 1.
+        many = self.write("many.lzh", b"".join(stored_member("f%04d.txt" % i, b"x")
+                                               for i in range(3000)) + b"\0")
+        target = self.path("piped-out")
+        process = subprocess.Popen([TOOL, "extract", many, "-C", target],
+                                   stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+        process.stdout.readline()
+        process.stdout.close()
+        errors = process.stderr.read().decode()
+        self.assertEqual(1, process.wait(timeout=60), errors)
+        self.assertIn("cannot write to standard output: Broken pipe", errors)
+        self.assertEqual(3000, len(os.listdir(target)))
 
     def test_list_json_and_several_files(self):
         fixture = os.path.join(FIXTURES, "fx-lh5.lzh")
