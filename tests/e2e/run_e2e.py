@@ -361,13 +361,26 @@ def case_setup32_wins(case, wine):
 
 
 def case_no_setup(case, wine):
-    """No setup program at the top, or one that is no program: a message that says so."""
+    """No setup program at the top, or one that is no program, or only a folder named
+    like one: a message that says so. A folder entry (data None) or a folder made by a
+    member's path is never taken for the program; the other name still is."""
     for members, text in (([(b'readme.txt', b'no program here\r\n')], ENGLISH[10004]),
-                          ([(b'SETUP.EXE', b'a text file\r\n')], ENGLISH[10005] % 'SETUP.EXE')):
+                          ([(b'SETUP.EXE', b'a text file\r\n')], ENGLISH[10005] % 'SETUP.EXE'),
+                          ([(b'SETUP.EXE', None), (b'SETUP32.EXE', None)], ENGLISH[10004]),
+                          ([(b'SETUP32.EXE\xffx.txt', b'x')], ENGLISH[10004]),
+                          ([(b'SETUP32.EXE', None), (b'SETUP.EXE', program(case))], None)):
         path = case.stored_setup(members)
-        run = case.run(wine, path, ['box', 'ok']).finish()
+        run = case.run(wine, path, ['box', 'ok'] if text else [],
+                       exit_code=None if text else 4).finish()
+        if text is None:
+            check(run.exit_code() == '4', 'exit code %s, expected 4' % run.exit_code())
+            records = case.records_read()
+            check(len(records) == 1 and records[0]['module'].endswith('\\SETUP.EXE'),
+                  'started %s' % records)
+            continue
         check(run.exit_code() == '1603', 'exit code %s, expected 1603' % run.exit_code())
         check(run.report.get('box_text') == text, 'box %s' % run.report.get('box_text'))
+        check(not case.records_read(), 'a folder was started')
         check(not run.leaked, 'left behind: %s' % run.leaked)
 
 
