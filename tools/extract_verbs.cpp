@@ -423,6 +423,7 @@ bool CheckWindowsNames(const char* path, uint32_t completed, bool setup, bool no
     std::unordered_map<std::string, uint32_t> seen;
     uint32_t clashes = 0;
     std::string first;
+    bool firstStoredTwice = false;
     for (uint32_t i = 0; i < count; ++i) {
         if (run.members[i].folder) continue;
         const auto found = seen.emplace(keys[i], i);
@@ -431,8 +432,13 @@ bool CheckWindowsNames(const char* path, uint32_t completed, bool setup, bool no
         const MemberReport& earlier = run.members[found.first->second];
         char numbers[64];
         snprintf(numbers, sizeof numbers, " (members %u and %u)", found.first->second + 1, i + 1);
-        first = earlier.path == run.members[i].path
-                    ? earlier.name + ": stored twice" + numbers
+        firstStoredTwice = earlier.path == run.members[i].path;
+        // Two byte sequences may stand for one character (code page 932 has such
+        // pairs): the same name on Windows without any difference of case.
+        first = firstStoredTwice ? earlier.name + ": stored twice" + numbers
+                : earlier.name == run.members[i].name
+                    ? earlier.name + " and " + run.members[i].name + ": one file on Windows, "
+                      "where both byte sequences make the same name" + numbers
                     : earlier.name + " and " + run.members[i].name + ": one file on Windows, "
                       "which does not tell case apart" + numbers;
     }
@@ -443,8 +449,11 @@ bool CheckWindowsNames(const char* path, uint32_t completed, bool setup, bool no
             fail(first + ": the later would replace the earlier on Windows, and the setup "
                  "would lose a file" + more);
         } else if (!quietOutput) {
-            fprintf(stderr, "vorpanex test: %s: note: %s: the later replaces the earlier "
-                    "when extracted%s\n", path, first.c_str(), more);
+            fprintf(stderr, "vorpanex test: %s: note: %s: %s%s\n", path, first.c_str(),
+                    firstStoredTwice ? "the later replaces the earlier when extracted"
+                                     : "extract keeps both here; on Windows the later would "
+                                       "replace the earlier",
+                    more);
         }
     }
     if (setup) {

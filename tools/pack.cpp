@@ -11,6 +11,7 @@
 #include "archive/archive.h"
 #include "tools/commands.h"
 #include "tools/listing.h"
+#include "tools/names.h"
 #include "tools/options.h"
 #include "tools/output_file.h"
 #include "tools/seal.h"
@@ -356,8 +357,10 @@ std::string BrandLoadedStub(const PackOptions& options, std::vector<uint8_t>& st
     Branding branding = options.branding;
     std::string error;
     if (!branding.iconPath.empty() && !ReadWholeFile(branding.iconPath, branding.icon, error)) {
-        return error;
+        return EscapeForTerminal(error);
     }
+    // From here on the file name is only shown.
+    branding.iconPath = EscapeForTerminal(branding.iconPath);
     std::string iconReport;
     if (!BrandStub(stub, branding, ARCHIVE_OFFSET, error, &iconReport)) return error;
     if (!iconReport.empty() && !quietOutput) {

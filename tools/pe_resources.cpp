@@ -994,6 +994,9 @@ std::string CheckVersionArgument(const std::string& argument, std::string& key,
     std::u16string text;
     if (!Utf8ToUtf16(value, text)) return key + ": the value is not valid UTF-8";
     if (text.size() > 4096) return key + ": the value is longer than 4096 characters";
+    for (char16_t unit : text) {
+        if (unit < 0x20 || unit == 0x7F) return key + ": the value holds a control character";
+    }
     uint32_t words[2];
     if ((key == "FileVersion" || key == "ProductVersion") && !ParseDottedVersion(value, words)) {
         return key + ": \"" + value + "\" is not a version a.b.c.d (one to four numbers "

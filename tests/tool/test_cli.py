@@ -366,6 +366,13 @@ class ToolVerbs(unittest.TestCase):
                              self.path("x.exe"), payload)
                 self.assertEqual(1, result.returncode)
                 self.assertIn(message, result.stderr)
+        for icon, message in ((self.write("i\x1b[2J.ico", b"x"), "i\\x1B[2J.ico: not an icon"),
+                              (self.path("n\x1b[2J.ico"), "n\\x1B[2J.ico: No such file")):
+            with self.subTest(message):
+                result = run("pack", "--icon", icon, "-o", self.path("x.exe"), payload)
+                self.assertEqual(1, result.returncode)
+                self.assertIn(message, result.stderr)
+                self.assertNotIn("\x1b", result.stderr)
 
     def test_pack_output_modes_summary_and_itself_inside_its_input(self):
         payload = self.payload()
@@ -578,6 +585,16 @@ class ToolVerbs(unittest.TestCase):
         setup = self.write("s.exe", fake_stub(49152) + stored_member("SETUP.EXE", b"x") +
                            raw_member(b"\xdf", b"x") + raw_member(b"SS", b"x") + b"\0")
         self.assertEqual(0, run("test", "--codepage=1252", setup).returncode)
+        # Not by case: two byte pairs of code page 932 for one character.
+        setup = self.write("same.exe", fake_stub(49152) + stored_member("SETUP.EXE", b"x") +
+                           raw_member(b"\x87\x90", b"x") + raw_member(b"\x81\xe0", b"x") + b"\0")
+        tested = run("test", "--codepage=932", setup)
+        self.assertEqual(1, tested.returncode, tested.stderr)
+        self.assertIn("both byte sequences make the same name", tested.stderr)
+        bare = self.write("case.lzh", stored_member("a.txt", b"x") + stored_member("A.TXT", b"y") +
+                          b"\0")
+        self.assertIn("extract keeps both here; on Windows the later would replace",
+                      run("test", bare).stderr)
 
     def test_duplicates_extract_as_the_stub_does_and_fail_a_setup(self):
         twice = stored_member("a.txt", b"first") + stored_member("a.txt", b"second")

@@ -142,10 +142,11 @@ TEST(BrandStub, ResourcesReadBackAsGiven) {
           {32, 32, false, 0}, {16, 8, false, 0}},
          {}, "", {stubFile[0], stubFile[1]}, {stubProduct[0], stubProduct[1]},
          {{32, 32, false, 0}, {16, 32, false, 0}}},
+        // 16-colour bitmaps leave the 48x48 PNG room, with some KB to spare as the stub grows.
         {"a 48x48 PNG where room is left, a 256x256 PNG left out",
-         {{16, 32, false, 0}, {48, 32, true, 2000}, {256, 32, true, 0}, {32, 32, false, 0}},
+         {{16, 4, false, 0}, {48, 32, true, 300}, {256, 32, true, 0}, {32, 4, false, 0}},
          {}, "", {stubFile[0], stubFile[1]}, {stubProduct[0], stubProduct[1]},
-         {{32, 32, false, 0}, {16, 32, false, 0}, {48, 32, true, 2000}}},
+         {{32, 4, false, 0}, {16, 4, false, 0}, {48, 32, true, 300}}},
         {"a 48x48 bitmap without room left out", {{48, 32, false, 0}, {32, 32, false, 0},
                                                   {16, 32, false, 0}},
          {}, "", {stubFile[0], stubFile[1]}, {stubProduct[0], stubProduct[1]},
@@ -352,6 +353,8 @@ TEST(BrandStub, VersionArguments) {
         {"ProductVersion=", "not a version"},
         {"ProductVersion=v2", "not a version"},
         {"Comments=\xC3\x28", "not valid UTF-8"},
+        {"Comments=a\x1b[2Jb", "control character"},
+        {"CompanyName=Hanabi\nSoft", "control character"},
     };
     for (const Row& row : rows) {
         std::string key, value;
