@@ -80,20 +80,28 @@ def main():
         designer = os.path.join(work, 'hanabi.ico')
         convert(art, '-define', 'icon:auto-resize=256,48,32,24,16', designer)
         images = bitmaps_of(designer)
-        for size in (24, 48):
-            convert(art, '-resize', '%dx%d' % (size, size), 'PNG32:' + os.path.join(work, '%d.png' % size))
+        convert(art, '-resize', '24x24', 'PNG32:' + os.path.join(work, '24.png'))
+        # A flat 48 px PNG (a few hundred bytes) leaves the test room for the stub to grow.
+        convert('-size', '48x48', 'xc:#2050a0e6', 'PNG32:' + os.path.join(work, '48.png'))
         convert(art, '-resize', '32x32', '-alpha', 'off', 'BMP3:' + os.path.join(work, '32.bmp'))
         convert(art, '-resize', '32x32', 'PNG64:' + os.path.join(work, '32-deep.png'))
         convert(art, '-resize', '16x16', '-alpha', 'off', '-type', 'TrueColor',
                 'BMP3:' + os.path.join(work, '16.bmp'))
+        for size in (32, 16):
+            convert(art, '-resize', '%dx%d' % (size, size), '-alpha', 'off', '-colors', '16',
+                    '-type', 'Palette', 'BMP3:' + os.path.join(work, '%d-16.bmp' % size))
         read = lambda name: open(os.path.join(work, name), 'rb').read()
         icons = {
-            # The large ones as PNG, as designers ship them.
-            'png-large': [images[256], read('48.png'), images[32], read('24.png'), images[16]],
+            # The large ones as PNG, as designers ship them; 16-colour small ones leave the
+            # 48 px PNG room in the stub.
+            'png-large': [images[256], read('48.png'), icon_bitmap(os.path.join(work, '32-16.bmp')),
+                          read('24.png'), icon_bitmap(os.path.join(work, '16-16.bmp'))],
             'true-colour': [icon_bitmap(os.path.join(work, '32.bmp')),
                             icon_bitmap(os.path.join(work, '16.bmp'))],
             'deep-png': [read('32-deep.png')],
             'large-only': [images[256], images[48], read('24.png')],
+            'sixteen-colour': [icon_bitmap(os.path.join(work, '32-16.bmp')),
+                               icon_bitmap(os.path.join(work, '16-16.bmp'))],
         }
         for name, data in icons.items():
             with open(os.path.join(work, name + '.ico'), 'wb') as handle:
@@ -109,9 +117,9 @@ def main():
               'image 2 (48x48, 32 bpp): no room left in the stub'],
              '32x32 32 bpp, 16x16 32 bpp'),
             ('png-large', ico_path('png-large'),
-             ['took image 3 (32x32, 32 bpp), image 5 (16x16, 32 bpp), '
+             ['took image 3 (32x32, 4 bpp), image 5 (16x16, 4 bpp), '
               'image 2 (48x48, 32 bpp, PNG)', 'image 1 (256x256, 32 bpp, PNG)'],
-             '32x32 32 bpp, 16x16 32 bpp, 48x48 32 bpp'),
+             '32x32 4 bpp, 16x16 4 bpp, 48x48 32 bpp'),
             ('true-colour', ico_path('true-colour'),
              ['took image 1 (32x32, 24 bpp, converted to 32 bpp), '
               'image 2 (16x16, 24 bpp, converted to 32 bpp)'],
@@ -131,9 +139,10 @@ def main():
         _, output = pack(tool, work, 'refused', ['--icon', ico_path('large-only')], expect=1)
         check('no 16x16 or 32x32 image can be made' in output and '48x48' in output, output)
 
-        # The window's title and the version strings' language.
+        # The window's title and the version strings' language, beside an icon small
+        # enough to leave the stub room to grow.
         setup, _ = pack(tool, work, 'titled', [
-            '--icon', designer, '--title', 'Hanabi Paint セットアップ',
+            '--icon', ico_path('sixteen-colour'), '--title', 'Hanabi Paint セットアップ',
             '--version-info', 'CompanyName=Hanabi Soft K.K.', '--version-language', '0411'])
         listing = run([tool, 'list', setup])
         for text in ('title              Hanabi Paint セットアップ\n',
