@@ -934,21 +934,33 @@ def case_removal_attacks(case, wine):
 
 
 def case_unicode_paths(case, wine):
-    """Paths that the ANSI code page (1252 here) cannot spell: the setup's own name, and
-    a temporary path with a Polish name in it."""
+    """Paths that the ANSI code page (1252 here) cannot spell: the setup's own name, a
+    temporary path with a Polish name in it, and there a member with a Japanese name
+    from a setup packed with --codepage 932."""
     temp = os.path.join(case.options.prefix, 'drive_c', 'users', 'Łukasz', 'AppData', 'Local',
                         'Temp')
     shutil.rmtree(os.path.join(case.options.prefix, 'drive_c', 'users', 'Łukasz'),
                   ignore_errors=True)
     os.makedirs(temp)
     windows_temp = 'C:\\users\\Łukasz\\AppData\\Local\\Temp'
-    # (setup's file name, temporary path) per row.
-    for name, environment in (('セットアップ.exe', []),
-                              ('setup.exe', [('TEMP', windows_temp), ('TMP', windows_temp)])):
+    in_temp = [('TEMP', windows_temp), ('TMP', windows_temp)]
+    japanese = '\u8aac\u660e\u66f8.txt'
+    tree = os.path.join(case.work, 'tree')
+    os.makedirs(tree)
+    shutil.copyfile(case.options.setup, os.path.join(tree, 'SETUP.EXE'))
+    with open(os.path.join(tree, japanese), 'wb') as handle:
+        handle.write(b'Japanese name\r\n')
+    # (setup's file name, temporary path, packed from tree with code page 932) per row.
+    for name, environment, packed in (('セットアップ.exe', [], False),
+                                      ('setup.exe', in_temp, False),
+                                      ('packed.exe', in_temp, True)):
         shutil.rmtree(case.records)
         os.makedirs(case.records)
-        path = case.stored_setup([(b'SETUP.EXE', program(case)), (b'data.txt', b'data\r\n')],
-                                 name=name)
+        if packed:
+            path = case.packed_setup([tree], options=['--codepage', '932'], name=name)
+        else:
+            path = case.stored_setup([(b'SETUP.EXE', program(case)), (b'data.txt', b'data\r\n')],
+                                     name=name)
         run = case.run(wine, path, [], environment=environment, exit_code=8,
                        temp_directories=[case.temp, temp]).finish()
         check(run.exit_code() == '8', '%s: exit code %s' % (name, run.exit_code()))
@@ -957,6 +969,9 @@ def case_unicode_paths(case, wine):
         if environment:
             check(records[0]['module'].startswith(windows_temp + '\\ZEB'),
                   'the setup ran from %s' % records[0]['module'])
+        if packed:
+            files = values(records[0], 'file')
+            check('%s 15' % japanese in files, '%s: files seen: %s' % (name, files))
         check(not run.leaked, '%s: left behind: %s' % (name, run.leaked))
 
 
