@@ -355,6 +355,25 @@ void ReportFailure(const char* verb, const char* path, const std::string& direct
         cause += " " + EscapeForTerminal(directory) + "/" + Shown(CurrentPath()) + ": " +
                  strerror(static_cast<int>(extractionSystemError));
     }
+    if (failure == FAILURE_PATH_TOO_LONG && extractionState.pathProblem == FAILURE_PATH_TOO_LONG) {
+        // The walk kept only the part of the path that fits: the member is named by the
+        // bytes it stores, cut short.
+        const char* folder;
+        const char* name;
+        unsigned folderLength, nameLength;
+        StoredPathBytes(&folder, &folderLength, &name, &nameLength);
+        std::string stored = std::string(folder, folderLength) + std::string(name, nameLength);
+        const bool cut = stored.size() > 60;
+        if (cut) stored.resize(60);
+        where = std::string(path) + ": member " + std::to_string(membersExtracted + 1) + " (" +
+                Shown(stored) + (cut ? "...)" : ")");
+        cause = "its path (folders and name) is longer than " +
+                std::to_string(PATH_BUFFER_SIZE - 1) + " bytes, more than a Windows path holds";
+    } else if (failure == FAILURE_PATH_TOO_LONG) {
+        cause = "the path, below DIR in the private folder .vx-XXXXXX/ where members are "
+                "written first, is longer than " + std::to_string(PATH_BUFFER_SIZE - 1) +
+                " bytes, the most this tool forms";
+    }
     if (failure == FAILURE_NAME && extractionState.storedAbsolute) {
         cause = "absolute path (stored with a leading separator), which the setup's stub "
                 "refuses";

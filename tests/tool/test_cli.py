@@ -722,6 +722,14 @@ class ToolVerbs(unittest.TestCase):
         self.assertEqual([], listed["members"])
         self.assertIn("member 1: its path (folders and name) is longer than 259 bytes",
                       listed["error"])
+        for arguments in (["test"], ["extract", "-C", self.path("out-long")]):
+            result = run(*arguments, long_path)
+            self.assertIn("long.lzh: member 1 (%s...): its path (folders and name) is longer "
+                          "than 259 bytes" % ("f" * 60), result.stderr)
+        # Within 259 bytes but not with the private folder: said as it is.
+        name_250 = self.write("250.lzh", level2_member([b"\x01" + b"n" * 250], b"x") + b"\0")
+        self.assertIn("in the private folder .vx-XXXXXX/",
+                      run("extract", name_250, "-C", self.path("out-250")).stderr)
         # One JSON object per FILE, whatever it is; every name escaped on the terminal.
         fifo = self.path("fifo")
         os.mkfifo(fifo)
