@@ -19,7 +19,13 @@ bool verifyOnly;
 // The member's output path: the work directory joined with memberPath (memberPath
 // alone for an empty work directory, which the stub gives: its member files are placed
 // below the directory it holds). The member's own part starts at outputStart.
+#ifdef _WIN32
 char outputPath[PATH_BUFFER_SIZE];
+#else
+// The tool writes each member below a private folder in DIR (".vx-XXXXXX/") first: room
+// for it beyond the longest member path.
+char outputPath[PATH_BUFFER_SIZE + 16];
+#endif
 size_t outputStart;
 
 int Fail(int failure) {
