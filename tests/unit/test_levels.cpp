@@ -101,6 +101,9 @@ TEST(HeaderLevels, NamesAndFoldersAtEveryLevel) {
     Bytes skippedContent{0x7E};
     skippedContent.resize(125, 0x33);
     padded.extended = {skippedContent};
+    // 512 bytes (any multiple of 256) starts with a 0 byte too.
+    MemberSpec paddedTwice = padded;
+    paddedTwice.extended[0].resize(381, 0x33);
     // The header CRC also covers a skipped header longer than the reader's buffer.
     MemberSpec longSkipped = Member(2, "BIG.TXT");
     Bytes bigContent{0x7E};
@@ -123,6 +126,8 @@ TEST(HeaderLevels, NamesAndFoldersAtEveryLevel) {
         {"level 2 with folder and header CRC", {withCrc}, FAILURE_NONE, {"SUB/", "SUB/CRC.TXT"}},
         {"level 2 skips other extended headers", {skipped}, FAILURE_NONE, {"SKIPPED.TXT"}},
         {"level 2 header of 256 bytes", {padded}, FAILURE_NONE, {padName}},
+        {"level 2 header of 512 bytes, then another member",
+         {paddedTwice, Member(1, "NEXT.TXT")}, FAILURE_NONE, {"NEXT.TXT", padName}},
         {"level 2 CRC over a long skipped header", {longSkipped}, FAILURE_NONE, {"BIG.TXT"}},
         {"empty folders from -lhd- entries", {Folder(1, "EMPTY|"), Folder(2, "E2|DEEP")},
          FAILURE_NONE, {"E2/", "E2/DEEP/", "EMPTY/"}},
