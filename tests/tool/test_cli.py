@@ -323,6 +323,7 @@ class ToolVerbs(unittest.TestCase):
         process.stdout.readline()
         process.stdout.close()
         errors = process.stderr.read().decode()
+        process.stderr.close()
         self.assertEqual(1, process.wait(timeout=60), errors)
         self.assertIn("cannot write to standard output: Broken pipe", errors)
         self.assertEqual(3000, len(os.listdir(target)))
