@@ -180,8 +180,10 @@ void MakeJunction(const std::wstring& directory, const std::wstring& target) {
     Line("junction", text);
 }
 
-// Starts program with the given actions and does not wait for it.
-bool Spawn(const std::wstring& program, const std::wstring& actions) {
+// Starts program with the given actions and does not wait for it; in folder when one is
+// given, else in this program's current directory.
+bool Spawn(const std::wstring& program, const std::wstring& actions,
+           const wchar_t* folder = nullptr) {
     SetEnvironmentVariableW(L"VORPANEX_E2E_ACTIONS", actions.c_str());
     SetEnvironmentVariableW(L"VORPANEX_E2E_EXIT", nullptr);  // the child ends with 0
     std::wstring command = L"\"" + program + L"\"";
@@ -189,7 +191,7 @@ bool Spawn(const std::wstring& program, const std::wstring& actions) {
     startup.cb = sizeof startup;
     PROCESS_INFORMATION started = {};
     const BOOL ok = CreateProcessW(program.c_str(), &command[0], nullptr, nullptr, FALSE, 0,
-                                   nullptr, nullptr, &startup, &started);
+                                   nullptr, folder, &startup, &started);
     if (ok) {
         CloseHandle(started.hProcess);
         CloseHandle(started.hThread);
@@ -372,7 +374,11 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, LPWSTR, int) {
         }
         if (name == L"outside") {
             const std::wstring copy = TempFile(L"vorpanex-e2e-outside.exe");
-            const bool ok = CopyFileW(self, copy.c_str(), FALSE) && Spawn(copy, L"sleep:" + value);
+            // A program that lives outside runs in its own folder: one left in the work
+            // directory as its current directory would keep that directory in place, on
+            // Windows as under Wine.
+            const bool ok = CopyFileW(self, copy.c_str(), FALSE) &&
+                            Spawn(copy, L"sleep:" + value, TempFile(L"").c_str());
             Line("outside", ok ? "started" : "failed");
         }
     }
