@@ -80,7 +80,7 @@ void StreamCompressor::CompressSegment() {
     // The window's worth of the segment's end stays as the next segment's history.
     segmentBase += filled - history;
     const size_t keep = std::min(filled, STREAM_HISTORY_BYTES);
-    memmove(buffer.get(), buffer.get() + filled - keep, keep);
+    if (keep != 0) memmove(buffer.get(), buffer.get() + filled - keep, keep);
     history = filled = keep;
 }
 
