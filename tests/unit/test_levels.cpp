@@ -266,10 +266,10 @@ TEST(HeaderLevels, SixtyFourBitSizes) {
     };
     // A stored member of `text` whose base header says `base` for both sizes.
     auto member = [&](int level, const Bytes& extended, uint32_t base) {
-        MemberSpec spec = Member(level, "BIG.BIN");
-        spec.data = text;
-        spec.extended = {extended};
-        Bytes bytes = BuildMember(spec);
+        MemberSpec stored = Member(level, "BIG.BIN");
+        stored.data = text;
+        stored.extended = {extended};
+        Bytes bytes = BuildMember(stored);
         if (base != 0) {
             for (int k = 0; k < 4; ++k) {
                 bytes[7 + k] = static_cast<uint8_t>(base >> (8 * k));
