@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "tools/pe_resources.h"
+#include "pe/brand.h"
 #include "tools/seal.h"
 
 struct ListedMember {

@@ -14,6 +14,7 @@
 #include "tools/names.h"
 #include "tools/options.h"
 #include "tools/output_file.h"
+#include "tools/pack_brand_options.h"
 #include "tools/seal.h"
 #include "tools/terminal.h"
 

@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "encode/encoder.h"
-#include "tools/pe_resources.h"
+#include "pe/brand.h"
 #include "tools/spill_buffer.h"
 #include "tools/times.h"
 

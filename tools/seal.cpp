@@ -5,7 +5,7 @@
 #include <string.h>
 
 #include "archive/archive.h"
-#include "tools/pe_resources.h"
+#include "pe/resources.h"
 
 namespace {
 

@@ -18,7 +18,8 @@
 #include <string>
 #include <vector>
 
-#include "tools/pe_resources.h"
+#include "pe/brand.h"
+#include "tools/pack_brand_options.h"
 
 namespace {
 

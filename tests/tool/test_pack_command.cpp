@@ -11,7 +11,7 @@
 #include "support.h"
 #include "tools/commands.h"
 #include "tools/names.h"
-#include "tools/pe_resources.h"
+#include "pe/brand.h"
 #include "tools/seal.h"
 
 namespace {

@@ -5,7 +5,8 @@
 #include <string.h>
 
 #include "support.h"
-#include "tools/pe_resources.h"
+#include "pe/brand.h"
+#include "tools/pack_brand_options.h"
 
 namespace {
 
