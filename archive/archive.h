@@ -194,6 +194,9 @@ extern uint32_t membersExtracted;   // members completed by the last extraction
 // separator is taken as relative (storedAbsolute tells), "." components are dropped,
 // and level-1 names may hold folders. The tool sets it; the stub's rules refuse them.
 extern int otherArchivesAccepted;
+// When set (the tool, with member names or patterns), the extraction walks past every
+// member for which it returns 0. The stub leaves it null: every member.
+extern int (*memberSelected)();
 // Non-zero: "-lh7-" members are extracted too. The tool sets it; the stub leaves it 0
 // and refuses them.
 extern int largeWindowAccepted;

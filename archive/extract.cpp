@@ -5,6 +5,7 @@
 #include "decode/decoder.h"
 
 uint32_t membersExtracted;
+int (*memberSelected)();
 int largeWindowAccepted;
 
 #ifdef _WIN32
@@ -324,6 +325,12 @@ int ExtractOpenArchive(HWND window, const char* workDirectory, bool checkDigest)
     for (;;) {
         const int next = NextMember();
         if (next == 0) break;
+        // The tool's member selection: a member not chosen is only walked past.
+        if (next == 1 && memberSelected != nullptr && !memberSelected()) {
+            if (SkipMemberData()) continue;
+            CloseArchive();
+            return 0;
+        }
         if (next != 1 || !ExtractMember(window, workDirectory) || !SkipMemberData()) {
             CloseArchive();
             return 0;

@@ -34,7 +34,13 @@
 namespace {
 
 const char TEST_HELP[] =
-    "usage: vorpanex test [options] FILE...\n"
+    "usage: vorpanex test [options] FILE... [MEMBER|PATTERN...]\n"
+    "\n"
+    "Arguments: the first is a FILE; a later one that names an existing file holding\n"
+    "an archive or a setup is another FILE; every other one is a member name or a\n"
+    "shell pattern (quote it), matched in each FILE against the member's path: a\n"
+    "folder's name chooses what it holds, '*' does not cross a '/'. Only the chosen\n"
+    "members are decoded; a pattern that matches nothing in a FILE is an error.\n"
     "\n"
     "Decodes every member of each FILE and checks its size and CRC-16 without writing\n"
     "anything; names the member that fails and why. FILE is a setup (it starts with\n"
@@ -70,7 +76,14 @@ const char TEST_HELP[] =
     "  vorpanex test -q --codepage=932 build/*.exe && echo all good\n";
 
 const char EXTRACT_HELP[] =
-    "usage: vorpanex extract [options] FILE [-C DIR]\n"
+    "usage: vorpanex extract [options] FILE... [MEMBER|PATTERN...] [-C DIR]\n"
+    "\n"
+    "Arguments: the first is a FILE; a later one that names an existing file holding\n"
+    "an archive or a setup is another FILE; every other one is a member name or a\n"
+    "shell pattern (quote it: 'docs/*'), matched in each FILE against the member's\n"
+    "path: a folder's name chooses what it holds, '*' does not cross a '/'. Only the\n"
+    "chosen members are extracted; a pattern that matches nothing in a FILE is an\n"
+    "error.\n"
     "\n"
     "Extracts every member of FILE into DIR (default: the current directory),\n"
     "creating DIR and the archive's folders if needed, with each member's date and\n"
@@ -125,6 +138,7 @@ struct ExtractOptions {
     unsigned codePage = 0;
     std::string directory = ".";
     std::vector<std::string> files;
+    std::vector<std::string> patterns;  // member names and patterns after the FILEs
 };
 
 struct RunReport {
@@ -141,6 +155,11 @@ struct RunReport {
 };
 
 RunReport run;
+
+// The members chosen by name or pattern in the FILE in hand.
+MemberSelection selection;
+
+int ChooseMember() { return selection.Chooses(extractionState.memberPath) ? 1 : 0; }
 
 // The permission bits a member gets: the header's, without set-user-ID, set-group-ID
 // and sticky, within the umask; without them 0666 (files) or 0777 (folders) within
@@ -596,6 +615,8 @@ int RunOne(const char* verb, const ExtractOptions& options, const char* file) {
     // A setup is judged by its stub's rules for paths; a bare archive as other
     // archivers wrote it.
     otherArchivesAccepted = offset == 0;
+    selection.Reset(options.patterns);
+    memberSelected = options.patterns.empty() ? nullptr : ChooseMember;
     const double started = NowSeconds();
     const int result = ExtractArchiveAt(
         nullptr, options.extracting ? place.archivePath.c_str() : file,
@@ -617,6 +638,8 @@ int RunOne(const char* verb, const ExtractOptions& options, const char* file) {
     if (run.placingFailed && status == EXIT_OK) status = EXIT_BAD_ARCHIVE;
     if (result != 1) return status;
     ProgressDone();
+    if (!selection.ReportUnmatched(verb, path)) return EXIT_BAD_ARCHIVE;
+    if (!options.patterns.empty() && completed == 0) return status;
 
     if (completed == 0) {
         // Nothing but an end marker followed by other bytes: no archive at all.
@@ -634,7 +657,8 @@ int RunOne(const char* verb, const ExtractOptions& options, const char* file) {
         if (!quietOutput) printf("%s: holds no members; nothing extracted\n", path);
         return status;
     }
-    if (!options.extracting && !CheckWindowsNames(path, completed, offset != 0, options.noSetup)) {
+    if (!options.extracting && options.patterns.empty() &&
+        !CheckWindowsNames(path, completed, offset != 0, options.noSetup)) {
         return EXIT_BAD_ARCHIVE;
     }
     // pack refuses to write a setup the stub cannot address; test fails one made otherwise.
@@ -698,9 +722,9 @@ int RunExtraction(const char* verb, int argc, char** argv) {
         return EXIT_OK;
     }
     if (options.files.empty()) return UsageError(verb, "missing FILE");
-    if (options.extracting && options.files.size() > 1) {
-        return UsageError(verb, "one FILE only (use -C DIR for the directory)");
-    }
+    const std::vector<std::string> operands = options.files;
+    options.files.clear();
+    SplitFilesAndPatterns(operands, options.files, options.patterns);
     const std::string unavailable = CodePageUnavailable(options.codePage);
     if (!unavailable.empty()) {
         fprintf(stderr, "vorpanex %s: %s\n", verb, unavailable.c_str());

@@ -13,7 +13,13 @@
 namespace {
 
 const char LIST_HELP[] =
-    "usage: vorpanex list [options] FILE...\n"
+    "usage: vorpanex list [options] FILE... [MEMBER|PATTERN...]\n"
+    "\n"
+    "Arguments: the first is a FILE; a later one that names an existing file holding\n"
+    "an archive or a setup is another FILE; every other one is a member name or a\n"
+    "shell pattern (quote it), matched in each FILE against the member's path: a\n"
+    "folder's name chooses what it holds, '*' does not cross a '/'. Only the chosen\n"
+    "members are listed; a pattern that matches nothing in a FILE is an error.\n"
     "\n"
     "Lists the members of each FILE: method, packed size (the compressed data) and\n"
     "original size, ratio, CRC-16, date and time (as stored: the packing machine's\n"
@@ -63,6 +69,9 @@ struct ListOptions {
     std::vector<std::string> files;
 };
 
+// The members chosen by name or pattern in the FILE in hand.
+MemberSelection listSelection;
+
 // Walks the archive with the core's member walk, collecting what the listing shows:
 // the members that test and extract meet, no more and no fewer.
 void WalkArchive(const char* path, long offset, unsigned codePage, ListedArchive& listed) {
@@ -97,6 +106,13 @@ void WalkArchive(const char* path, long offset, unsigned codePage, ListedArchive
                      listed.members.size() + 1, PATH_BUFFER_SIZE - 1);
             listed.error = text;
             break;
+        }
+        if (!listSelection.Chooses(state.memberPath)) {
+            if (!SkipMemberData()) {
+                listed.error = FailureText(FAILURE_TRUNCATED);
+                break;
+            }
+            continue;
         }
         ListedMember member;
         const char* folder;
@@ -186,6 +202,10 @@ int ListCommand(int argc, char** argv) {
         return EXIT_OK;
     }
     if (options.files.empty()) return UsageError("list", "missing FILE");
+    std::vector<std::string> patterns;
+    const std::vector<std::string> operands = options.files;
+    options.files.clear();
+    SplitFilesAndPatterns(operands, options.files, patterns);
     const std::string unavailable = CodePageUnavailable(options.codePage);
     if (!unavailable.empty()) {
         fprintf(stderr, "vorpanex list: %s\n", unavailable.c_str());
@@ -207,7 +227,11 @@ int ListCommand(int argc, char** argv) {
         }
         if (offset > 0) listed.seal = ReadSetupSeal(path);
         const unsigned codePage = NamesCodePage(options.codePage, listed.seal);
+        listSelection.Reset(patterns);
         WalkArchive(path, offset, codePage, listed);
+        if (listed.error.empty() && !listSelection.ReportUnmatched("list", path)) {
+            status = EXIT_BAD_ARCHIVE;
+        }
         std::string unreadable;  // a stub without readable resources just shows none
         if (offset > 0) {
             listed.stubDescribed = DescribeSetupFile(path, offset, listed.stub, unreadable);

@@ -1,6 +1,7 @@
 // The shared command-line parser over getopt_long, and value checks.
 #include "tools/options.h"
 
+#include <fnmatch.h>
 #include <getopt.h>
 #include <stdio.h>
 #include <string.h>
@@ -118,4 +119,63 @@ std::string ParseCodePage(const char* text, unsigned& codePage) {
                ": unsupported; use 932 (Japanese) or 1252 (Western)";
     }
     return "";
+}
+
+namespace {
+
+// Whether the file starts as a setup ("MZ") or an archive ("-lh?-" after two bytes).
+bool HoldsArchive(const std::string& path) {
+    FILE* file = fopen(path.c_str(), "rb");
+    if (file == nullptr) return false;
+    unsigned char head[7] = {0};
+    const size_t got = fread(head, 1, sizeof head, file);
+    fclose(file);
+    if (got >= 2 && head[0] == 'M' && head[1] == 'Z') return true;
+    return got == 7 && head[2] == '-' && head[3] == 'l' && head[6] == '-';
+}
+
+}  // namespace
+
+void SplitFilesAndPatterns(const std::vector<std::string>& operands,
+                           std::vector<std::string>& files, std::vector<std::string>& patterns) {
+    for (size_t i = 0; i < operands.size(); ++i) {
+        if (i == 0 || HoldsArchive(operands[i])) {
+            files.push_back(operands[i]);
+        } else {
+            patterns.push_back(operands[i]);
+        }
+    }
+}
+
+void MemberSelection::Reset(const std::vector<std::string>& given) {
+    patterns = given;
+    matched.assign(given.size(), false);
+}
+
+bool MemberSelection::Chooses(const std::string& path) {
+    if (patterns.empty()) return true;
+    bool chosen = false;
+    for (size_t k = 0; k < patterns.size(); ++k) {
+        // The path itself, then each folder on it.
+        for (size_t end = path.size(); end != std::string::npos && end > 0;
+             end = path.rfind('/', end - 1)) {
+            if (fnmatch(patterns[k].c_str(), path.substr(0, end).c_str(), FNM_PATHNAME) == 0) {
+                matched[k] = true;
+                chosen = true;
+                break;
+            }
+        }
+    }
+    return chosen;
+}
+
+bool MemberSelection::ReportUnmatched(const char* verb, const std::string& file) const {
+    bool all = true;
+    for (size_t k = 0; k < patterns.size(); ++k) {
+        if (matched[k]) continue;
+        fprintf(stderr, "vorpanex %s: %s: %s: not found in the archive\n", verb, file.c_str(),
+                patterns[k].c_str());
+        all = false;
+    }
+    return all;
 }

@@ -37,6 +37,26 @@ bool ParseWholeNumber(const char* text, uint64_t low, uint64_t high, uint64_t& v
 // --codepage: "932" or "1252"; "" or an error text.
 std::string ParseCodePage(const char* text, unsigned& codePage);
 
+// The operands of list, test and extract: the first is a FILE; a later one that names
+// an existing file holding an archive or a setup is another FILE; every other one is a
+// member name or shell pattern, matched in each FILE.
+void SplitFilesAndPatterns(const std::vector<std::string>& operands,
+                           std::vector<std::string>& files, std::vector<std::string>& patterns);
+
+// The member selection of one FILE: which patterns matched, and whether a member path
+// ('/' between folders and name) is chosen: a pattern matches the path, or a folder on
+// it (so "docs" chooses everything in docs), '*' not crossing a '/'. No patterns: every
+// member.
+struct MemberSelection {
+    std::vector<std::string> patterns;
+    std::vector<bool> matched;
+    void Reset(const std::vector<std::string>& given);
+    bool Chooses(const std::string& path);
+    // Prints "vorpanex VERB: FILE: PATTERN: not found" per pattern that matched nothing;
+    // false when there was one.
+    bool ReportUnmatched(const char* verb, const std::string& file) const;
+};
+
 // Set by -q/--quiet: only errors are printed.
 extern bool quietOutput;
 

@@ -94,6 +94,29 @@ class Lh7(Verbs):
         self.assertIn("-lh7- (64 KiB window): the setup's stub cannot extract it", result.stderr)
 
 
+class Selection(Verbs):
+    def test_names_and_patterns_after_the_files_choose_members_on_every_verb(self):
+        members = [(b"SETUP.EXE", b"s"), (b"docs\\a.txt", b"a"), (b"docs\\b.bin", b"b"),
+                   (b"README.TXT", b"r")]
+        first = self.write("one.lzh", b"".join(unix_member(n, d, level=0) for n, d in members)
+                           + b"\0")
+        second = self.write("two.lzh", unix_member(b"docs\\c.txt", b"c", level=0) + b"\0")
+        out = self.path("out")
+        result = run("extract", first, second, "docs", "README.TXT", "-C", out)
+        self.assertEqual(1, result.returncode)  # README.TXT is not in two.lzh
+        self.assertIn("two.lzh: README.TXT: not found", result.stderr)
+        self.assertEqual(["README.TXT", "docs/a.txt", "docs/b.bin", "docs/c.txt"],
+                         sorted(tree(out)))
+        result = run("test", first, "docs/*.txt")
+        self.assertEqual(0, result.returncode, result.stderr)
+        self.assertIn("1 member", result.stdout)
+        listed = run("list", first, "*.TXT", "nothing*")
+        self.assertEqual(1, listed.returncode)
+        self.assertIn("README.TXT", listed.stdout)
+        self.assertNotIn("SETUP.EXE", listed.stdout)
+        self.assertIn("nothing*: not found", listed.stderr)
+
+
 class ExtractUnix(Verbs):
     def test_permission_bits_within_the_umask_never_setuid_and_times(self):
         when = 1600000000  # 2020-09-13 12:26:40 UTC
