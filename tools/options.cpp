@@ -5,6 +5,7 @@
 #include <getopt.h>
 #include <stdio.h>
 #include <string.h>
+#include <sys/stat.h>
 
 #include <algorithm>
 
@@ -124,7 +125,10 @@ std::string ParseCodePage(const char* text, unsigned& codePage) {
 namespace {
 
 // Whether the file starts as a setup ("MZ") or an archive ("-lh?-" after two bytes).
+// Only a regular file is looked into: opening a pipe would wait for a writer.
 bool HoldsArchive(const std::string& path) {
+    struct stat info;
+    if (stat(path.c_str(), &info) != 0 || !S_ISREG(info.st_mode)) return false;
     FILE* file = fopen(path.c_str(), "rb");
     if (file == nullptr) return false;
     unsigned char head[7] = {0};

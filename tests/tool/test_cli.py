@@ -729,24 +729,27 @@ class ToolVerbs(unittest.TestCase):
             result = run(*arguments, long_path)
             self.assertIn("long.lzh: member 1 (%s...): its path (folders and name) is longer "
                           "than 259 bytes" % ("f" * 60), result.stderr)
-        # One JSON object per FILE, whatever it is; every name escaped on the terminal.
+        # One JSON object per FILE, whatever it is (as the first argument; a later one is
+        # a FILE only when it holds an archive); every name escaped on the terminal.
         fifo = self.path("fifo")
         os.mkfifo(fifo)
         hostile = self.path("x\x1b[2J\udcff.lzh")
-        files = [exact, self.path("missing.lzh"), self.write("short.exe", b"MZ" + bytes(98)),
-                 fifo, self.dir, hostile]
-        result = run("list", "--format=json", *files)
-        self.assertEqual(1, result.returncode)
-        objects = json.loads(result.stdout)
-        self.assertEqual(len(files), len(objects))
-        errors = [o["error"] for o in objects]
-        self.assertIsNone(errors[0])
-        for error, text in zip(errors[1:], ("No such file", "too short", "a pipe",
-                                            "a directory", "No such file")):
-            self.assertIn(text, error)
-        self.assertEqual("x\x1b[2J\\xFF.lzh", os.path.basename(objects[-1]["file"]))
+        for first, text in ((self.path("missing.lzh"), "No such file"),
+                            (self.write("short.exe", b"MZ" + bytes(98)), "too short"),
+                            (fifo, "a pipe"), (self.dir, "a directory"), (hostile, "No such file")):
+            result = run("list", "--format=json", first, exact)
+            self.assertEqual(1, result.returncode)
+            objects = json.loads(result.stdout)
+            self.assertEqual(2, len(objects))
+            self.assertIn(text, objects[0]["error"])
+            self.assertIsNone(objects[1]["error"])
+        self.assertEqual("x\x1b[2J\\xFF.lzh", os.path.basename(objects[0]["file"]))
         self.assertNotIn("\x1b", result.stderr)
         self.assertIn("x\\x1B[2J\\xFF.lzh", result.stderr)
+        # A pipe after the first FILE is a pattern: never opened, so nothing waits on it.
+        result = run("list", exact, fifo)
+        self.assertEqual(1, result.returncode)
+        self.assertIn("not found", result.stderr)
 
     def test_seal_binds_the_archive_and_records_the_code_page(self):
         stub = self.write("sealed-stub.bin", fake_stub() + b"VPXSEAL1" + bytes(40))
