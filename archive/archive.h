@@ -51,7 +51,7 @@ const uint32_t ARCHIVE_OFFSET = 49152;
 // module file through the 32-bit signed offsets of _llseek, so a setup of more than
 // STUB_FILE_LIMIT bytes cannot be read by it; 32 bits keep its code small. The tool
 // reads archives and setups of any size.
-#ifdef _WIN32
+#ifdef PLATFORM_KERNEL32
 typedef uint32_t FileOffset;
 #else
 typedef uint64_t FileOffset;
@@ -60,7 +60,7 @@ const uint32_t STUB_FILE_LIMIT = 0x7FFFFFFF;
 // The stub reads its archive 4096 bytes at a time. The tool on Linux, which checks and
 // lists whole setups, reads 64 KiB at a time: a sixteenth of the system calls, which
 // were a twentieth of the time of `test`.
-#ifdef _WIN32
+#ifdef PLATFORM_KERNEL32
 const uint32_t READER_BUFFER_SIZE = 4096;
 #else
 const uint32_t READER_BUFFER_SIZE = 65536;
@@ -226,7 +226,7 @@ int ReadMemberHeader();
 // level 2: inside the header), checks a header CRC and fills memberPath. 1, or 0
 // with extractionFailure set.
 int ReadExtendedHeaders();
-#ifndef _WIN32
+#ifndef PLATFORM_KERNEL32
 // The path of the member in hand as its header stores it: the folder extended header
 // (empty when there is none) and the name, separators and all.
 void StoredPathBytes(const char** folder, unsigned* folderLength, const char** name,
@@ -269,7 +269,7 @@ int PathFits(const char* directory, const char* relativePath);
 
 // Appends one separator (a backslash on Windows, a slash on the host) unless the path
 // already ends in a backslash or slash, then the name. The result must fit the buffer.
-#ifdef _WIN32
+#ifdef PLATFORM_KERNEL32
 const char PATH_SEPARATOR = '\\';
 #else
 const char PATH_SEPARATOR = '/';

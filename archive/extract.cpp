@@ -8,7 +8,7 @@ uint32_t membersExtracted;
 int (*memberSelected)();
 int largeWindowAccepted;
 
-#ifdef _WIN32
+#ifdef PLATFORM_KERNEL32
 UINT nameCodePage = CP_ACP;
 #endif
 
@@ -20,7 +20,7 @@ bool verifyOnly;
 // The member's output path: the work directory joined with memberPath (memberPath
 // alone for an empty work directory, which the stub gives: its member files are placed
 // below the directory it holds). The member's own part starts at outputStart.
-#ifdef _WIN32
+#ifdef PLATFORM_KERNEL32
 char outputPath[PATH_BUFFER_SIZE];
 #else
 // The tool writes each member below a private folder in DIR (".vx-XXXXXX/") first: room
@@ -126,7 +126,7 @@ int PrepareOutputPath(const char* workDirectory, bool isFolder) {
 // Moves the archive file to offset from origin and gives the new position: through
 // the 32-bit _llseek in the stub, through 64-bit offsets in the tool.
 bool SeekArchiveFile(FileOffset offset, int origin, FileOffset* position) {
-#ifdef _WIN32
+#ifdef PLATFORM_KERNEL32
     const LONG result = _llseek(archiveReader.handle, static_cast<LONG>(offset), origin);
     *position = static_cast<FileOffset>(result);
     return result != HFILE_ERROR;

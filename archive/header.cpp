@@ -266,7 +266,7 @@ int ReadMemberHeader() {
         state.timeIsUnix = 0;
         state.unixTime = 0;
         state.storedCrc = static_cast<uint16_t>(GetHeaderField(crcOffset, 2));
-#ifndef _WIN32
+#ifndef PLATFORM_KERNEL32
         // The tool takes the Unix extension of a level-0 header: 'U', a version byte,
         // the time (seconds since 1970, UTC), then the permission bits.
         const unsigned extension = crcOffset + 2;
@@ -402,7 +402,7 @@ int ReadExtendedHeaders() {
     bool crcPresent = false;
     uint16_t storedHeaderCrc = 0;
     uint32_t size = extras.firstExtendedSize;
-#ifndef _WIN32
+#ifndef PLATFORM_KERNEL32
     uint32_t unixTime = 0;
     bool unixTimeSeen = false;
 #endif
@@ -449,7 +449,7 @@ int ReadExtendedHeaders() {
             kept = content;
             extras.largeSizesSeen = true;
         }
-#ifndef _WIN32
+#ifndef PLATFORM_KERNEL32
         // The tool on Linux takes a Unix time header (seconds since 1970, UTC) of a
         // level-0/1 member as its time; the stub keeps the DOS time, as Windows
         // archivers do.
@@ -476,7 +476,7 @@ int ReadExtendedHeaders() {
             } else if (type == 0x42) {
                 extras.largeSizes[at] = byte;
             }
-#ifndef _WIN32
+#ifndef PLATFORM_KERNEL32
             else if (type == 0x50) {
                 if (at == 0) state.unixMode = 0;
                 state.unixMode = static_cast<uint16_t>(state.unixMode | byte << (8 * at));
@@ -518,7 +518,7 @@ int ReadExtendedHeaders() {
         extractionFailure = FAILURE_TOO_LARGE;
         return 0;
     }
-#ifndef _WIN32
+#ifndef PLATFORM_KERNEL32
     if (unixTimeSeen) {
         state.unixTime = unixTime;
         state.timeIsUnix = 1;
@@ -580,7 +580,7 @@ int ReadExtendedHeaders() {
     return 1;
 }
 
-#ifndef _WIN32
+#ifndef PLATFORM_KERNEL32
 void StoredPathBytes(const char** folder, unsigned* folderLength, const char** name,
                      unsigned* nameLength) {
     *folder = extras.folder;

@@ -1,11 +1,17 @@
 // The few Win32 calls and types that the archive and decode core uses.
-// On Windows builds this is <windows.h> itself; on host builds the same calls are
-// provided over POSIX with the contracts of the real kernel32 functions, so that a
-// unit test runs the very lines that run inside the stub.
+// In the stub (and its Windows tests) this is <windows.h> itself; on host builds, and
+// in the tool for Windows (VORPANEX_HOSTED), the same calls are provided over the
+// hosted system layer with the contracts of the real kernel32 functions, so that a
+// unit test runs the very lines that run inside the stub, and the tool opens UTF-8
+// paths on either system. PLATFORM_KERNEL32 says which.
 #ifndef VORPANEX_PLATFORM_PLATFORM_H
 #define VORPANEX_PLATFORM_PLATFORM_H
 
-#ifdef _WIN32
+#if defined(_WIN32) && !defined(VORPANEX_HOSTED)
+#define PLATFORM_KERNEL32 1
+#endif
+
+#ifdef PLATFORM_KERNEL32
 
 #ifndef WIN32_LEAN_AND_MEAN
 #define WIN32_LEAN_AND_MEAN
@@ -52,7 +58,7 @@ struct FILETIME {
     DWORD dwHighDateTime;
 };
 
-// Files through the old handle family. Handles are POSIX descriptors.
+// Files through the old handle family. Handles are C runtime descriptors.
 HFILE _lopen(LPCSTR path, int mode);            // OF_READ only
 UINT _lread(HFILE file, void* buffer, UINT count);  // HFILE_ERROR as UINT on failure
 LONG _llseek(HFILE file, LONG offset, int origin);  // HFILE_ERROR on failure
@@ -92,7 +98,7 @@ void PlatformSetCodePage(unsigned codePage);
 unsigned PlatformCodePage();
 int PlatformIsLeadByte(unsigned char byte);
 
-#endif  // _WIN32
+#endif  // PLATFORM_KERNEL32
 
 // An HFILE as the HANDLE that the file-time calls take.
 inline HANDLE HandleFromHfile(HFILE file) {

@@ -1,14 +1,14 @@
-// Host versions of the Win32 file and file-time calls over POSIX, same contracts.
-#ifndef _WIN32
-
+// Host versions of the Win32 file and file-time calls over the hosted system layer
+// (POSIX on Linux, the wide calls in the tool for Windows), same contracts.
 #include "platform/platform.h"
 
+#ifndef PLATFORM_KERNEL32
+
 #include <errno.h>
-#include <fcntl.h>
 #include <string.h>
-#include <sys/stat.h>
 #include <time.h>
-#include <unistd.h>
+
+#include "platform/system.h"
 
 namespace {
 
@@ -66,10 +66,7 @@ HFILE _lopen(LPCSTR path, int mode) {
         memoryFile.position = 0;
         return MEMORY_HANDLE;
     }
-    int fd;
-    do {
-        fd = open(path, O_RDONLY | O_CLOEXEC);
-    } while (fd < 0 && errno == EINTR);
+    const int fd = sys::OpenForReading(path);
     return fd < 0 ? HFILE_ERROR : fd;
 }
 
@@ -82,17 +79,8 @@ UINT _lread(HFILE file, void* buffer, UINT count) {
         memoryFile.position += static_cast<LONG>(count);
         return count;
     }
-    UINT total = 0;
-    while (total < count) {
-        ssize_t got = read(file, static_cast<char*>(buffer) + total, count - total);
-        if (got < 0) {
-            if (errno == EINTR) continue;
-            return static_cast<UINT>(HFILE_ERROR);
-        }
-        if (got == 0) break;
-        total += static_cast<UINT>(got);
-    }
-    return total;
+    const long long got = sys::Read(file, buffer, count);
+    return got < 0 ? static_cast<UINT>(HFILE_ERROR) : static_cast<UINT>(got);
 }
 
 int64_t PlatformSeek(HFILE file, int64_t offset, int origin) {
@@ -106,8 +94,7 @@ int64_t PlatformSeek(HFILE file, int64_t offset, int origin) {
         return result;
     }
     int whence = origin == FILE_BEGIN ? SEEK_SET : origin == FILE_CURRENT ? SEEK_CUR : SEEK_END;
-    const off_t result = lseek(file, static_cast<off_t>(offset), whence);
-    return result < 0 ? -1 : static_cast<int64_t>(result);
+    return sys::Seek(file, offset, whence);
 }
 
 // Offsets as the 32-bit call gives them: a position beyond 2 GiB is a failure.
@@ -119,44 +106,33 @@ LONG _llseek(HFILE file, LONG offset, int origin) {
 
 HFILE _lclose(HFILE file) {
     if (file == MEMORY_HANDLE) return 0;
-    return close(file) == 0 ? 0 : HFILE_ERROR;
+    return sys::Close(file) == 0 ? 0 : HFILE_ERROR;
 }
 
 HFILE _lcreat(LPCSTR path, int attributes) {
     if (attributes != 0) return HFILE_ERROR;
-    int fd;
-    do {
-        fd = open(path, O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-    } while (fd < 0 && errno == EINTR);
+    const int fd = sys::CreateTruncated(path, 0644);
     return fd < 0 ? HFILE_ERROR : fd;
 }
 
 UINT _lwrite(HFILE file, const char* buffer, UINT count) {
-    UINT total = 0;
-    while (total < count) {
-        ssize_t put = write(file, buffer + total, count - total);
-        if (put < 0) {
-            if (errno == EINTR) continue;
-            return static_cast<UINT>(HFILE_ERROR);
-        }
-        total += static_cast<UINT>(put);
-    }
-    return total;
+    const long long put = sys::Write(file, buffer, count);
+    return put < 0 ? static_cast<UINT>(HFILE_ERROR) : static_cast<UINT>(put);
 }
 
 DWORD GetFileAttributesA(LPCSTR path) {
-    struct stat info;
-    if (lstat(path, &info) != 0) return INVALID_FILE_ATTRIBUTES;
+    FileStatus info;
+    if (sys::LinkStatus(path, &info) != 0) return INVALID_FILE_ATTRIBUTES;
     if (S_ISLNK(info.st_mode)) return FILE_ATTRIBUTE_REPARSE_POINT;
     return S_ISDIR(info.st_mode) ? FILE_ATTRIBUTE_DIRECTORY : FILE_ATTRIBUTE_NORMAL;
 }
 
 BOOL CreateDirectoryA(LPCSTR path, void* securityAttributes) {
     (void)securityAttributes;
-    return mkdir(path, 0755) == 0 ? TRUE : FALSE;
+    return sys::MakeFolder(path, 0755) == 0 ? TRUE : FALSE;
 }
 
-BOOL DeleteFileA(LPCSTR path) { return unlink(path) == 0 ? TRUE : FALSE; }
+BOOL DeleteFileA(LPCSTR path) { return sys::RemoveFile(path) == 0 ? TRUE : FALSE; }
 
 DWORD GetLastError() { return static_cast<DWORD>(errno); }
 
@@ -187,7 +163,11 @@ BOOL LocalFileTimeToFileTime(const FILETIME* local, FILETIME* utc) {
     // file's local mtime comes back as the same instant.
     time_t guess = static_cast<time_t>(localSeconds);
     struct tm fields;
+#ifdef _WIN32
+    if (gmtime_s(&fields, &guess) != 0) return FALSE;
+#else
     if (gmtime_r(&guess, &fields) == nullptr) return FALSE;
+#endif
     fields.tm_isdst = -1;
     const time_t instant = mktime(&fields);
     if (instant == static_cast<time_t>(-1)) return FALSE;
@@ -199,23 +179,25 @@ BOOL LocalFileTimeToFileTime(const FILETIME* local, FILETIME* utc) {
 BOOL SetFileTime(HANDLE file, const FILETIME* creation, const FILETIME* lastAccess,
                  const FILETIME* lastWrite) {
     (void)creation;
-    struct timespec times[2];
-    times[0].tv_sec = 0;
-    times[0].tv_nsec = UTIME_OMIT;
-    times[1].tv_sec = 0;
-    times[1].tv_nsec = UTIME_OMIT;
+    int64_t accessSeconds = 0;
+    long accessNanoseconds = 0;
+    int64_t writeSeconds = 0;
+    long writeNanoseconds = 0;
     if (lastAccess != nullptr) {
         const int64_t ticks = FromFileTime(*lastAccess);
-        times[0].tv_sec = static_cast<time_t>(ticks / TICKS_PER_SECOND - EPOCH_DIFFERENCE);
-        times[0].tv_nsec = static_cast<long>(ticks % TICKS_PER_SECOND * 100);
+        accessSeconds = ticks / TICKS_PER_SECOND - EPOCH_DIFFERENCE;
+        accessNanoseconds = static_cast<long>(ticks % TICKS_PER_SECOND * 100);
     }
     if (lastWrite != nullptr) {
         const int64_t ticks = FromFileTime(*lastWrite);
-        times[1].tv_sec = static_cast<time_t>(ticks / TICKS_PER_SECOND - EPOCH_DIFFERENCE);
-        times[1].tv_nsec = static_cast<long>(ticks % TICKS_PER_SECOND * 100);
+        writeSeconds = ticks / TICKS_PER_SECOND - EPOCH_DIFFERENCE;
+        writeNanoseconds = static_cast<long>(ticks % TICKS_PER_SECOND * 100);
     }
     const int fd = static_cast<int>(reinterpret_cast<intptr_t>(file));
-    return futimens(fd, times) == 0 ? TRUE : FALSE;
+    return sys::SetTimes(fd, lastAccess != nullptr ? &accessSeconds : nullptr, accessNanoseconds,
+                         lastWrite != nullptr ? &writeSeconds : nullptr, writeNanoseconds) == 0
+               ? TRUE
+               : FALSE;
 }
 
 void PlatformSetCodePage(unsigned codePage) { hostCodePage = codePage; }
@@ -227,4 +209,4 @@ int PlatformIsLeadByte(unsigned char byte) {
     return (byte >= 0x81 && byte <= 0x9F) || (byte >= 0xE0 && byte <= 0xFC);
 }
 
-#endif  // !_WIN32
+#endif  // !PLATFORM_KERNEL32

@@ -6,14 +6,10 @@
 // refused; a later member of the same name replaces an earlier one, as on Windows;
 // with --codepage the names become UTF-8 on the way, as Windows converts them.
 #include <errno.h>
-#include <fcntl.h>
-#include <ftw.h>
 #include <signal.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include <unordered_map>
 #include <unordered_set>
@@ -23,6 +19,7 @@
 #include "archive/archive.h"
 #include "archive/member_file.h"
 #include "archive/ui.h"
+#include "platform/system.h"
 #include "tools/commands.h"
 #include "tools/reading.h"
 #include "tools/names.h"
@@ -250,9 +247,9 @@ int CancelledStatus() { return stopSignal != 0 ? 128 + stopSignal : EXIT_CANCELL
 
 // Creates DIR when missing; false with a message otherwise.
 bool PrepareDirectory(const std::string& directory) {
-    struct stat info;
-    if (stat(directory.c_str(), &info) != 0) {
-        if (mkdir(directory.c_str(), 0755) != 0) {
+    FileStatus info;
+    if (sys::Status(directory.c_str(), &info) != 0) {
+        if (sys::MakeFolder(directory.c_str(), 0755) != 0) {
             fprintf(stderr, "vorpanex extract: cannot create %s: %s\n",
                     EscapeForTerminal(directory).c_str(), strerror(errno));
             return false;
@@ -291,9 +288,9 @@ std::string MakeFolders(const std::vector<std::string>& components, size_t count
     std::string path;
     for (size_t i = 0; i < count; ++i) {
         path += (i == 0 ? "" : "/") + components[i];
-        struct stat status;
-        if (lstat(path.c_str(), &status) != 0) {
-            if (mkdir(path.c_str(), 0755) != 0 && errno != EEXIST) {
+        FileStatus status;
+        if (sys::LinkStatus(path.c_str(), &status) != 0) {
+            if (sys::MakeFolder(path.c_str(), 0755) != 0 && errno != EEXIST) {
                 return Quoted(path) + ": " + strerror(errno);
             }
         } else if (S_ISLNK(status.st_mode)) {
@@ -315,12 +312,12 @@ std::string PlaceMember(MemberReport& member) {
     if (member.folder) {
         // The core made the folder in its private folder too: that copy goes now, not
         // all at the end, so that a stop after many folder entries ends at once.
-        rmdir((run.privateFolder + "/" + member.path).c_str());
+        sys::RemoveFolder((run.privateFolder + "/" + member.path).c_str());
         const std::string error = MakeFolders(components, components.size());
         member.placed = error.empty();
         return error;
     }
-    // rename() replaces whatever is at the name, a link included, without following it;
+    // Rename replaces whatever is at the name, a link included, without following it;
     // the file was made in the target's own folder, so no mount point lies between.
     const std::string temporary = member.temporary;
     member.temporary.clear();
@@ -328,22 +325,18 @@ std::string PlaceMember(MemberReport& member) {
     // A file this run put there is an earlier copy of this member: it goes first, as a
     // rename over an existing file can make the file system write the new one out at
     // once (ext4 does), which took a millisecond per copy of a name stored many times.
-    if (!run.placed.insert(member.target).second) unlink(member.target.c_str());
-    if (rename(temporary.c_str(), member.target.c_str()) != 0) {
+    if (!run.placed.insert(member.target).second) sys::RemoveFile(member.target.c_str());
+    if (sys::Rename(temporary.c_str(), member.target.c_str()) != 0) {
         const int error = errno;
-        unlink(temporary.c_str());
+        sys::RemoveFile(temporary.c_str());
         return Quoted(member.target) + ": " + strerror(error);
     }
     return "";
 }
 
-int RemoveEntry(const char* path, const struct stat*, int type, struct FTW*) {
-    return (type == FTW_DP ? rmdir(path) : unlink(path)) == 0 ? 0 : -1;
-}
-
 // Removes the private folder and whatever a failure left in it (links not followed).
 void RemoveTree(const std::string& path) {
-    if (nftw(path.c_str(), RemoveEntry, 16, FTW_DEPTH | FTW_PHYS) != 0) {
+    if (!sys::RemoveTree(path.c_str())) {
         fprintf(stderr, "vorpanex extract: could not remove %s: %s\n",
                 EscapeForTerminal(path).c_str(), strerror(errno));
     }
@@ -519,16 +512,10 @@ void FinishFolders() {
         if (!DiskComponents(member.path, run.codePage, components, error)) continue;
         std::string path;
         for (const std::string& component : components) path += (path.empty() ? "" : "/") + component;
-        const int folder = open(path.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-        if (folder < 0) continue;
-        if (member.timeKnown) {
-            struct timespec times[2];
-            times[0].tv_sec = times[1].tv_sec = member.time;
-            times[0].tv_nsec = times[1].tv_nsec = 0;
-            futimens(folder, times);
-        }
-        if (member.modeKnown) fchmod(folder, ModeFor(true, member.mode, true));
-        close(folder);
+        const int64_t seconds = member.time;
+        const unsigned mode = ModeFor(true, member.mode, true);
+        sys::SetFolderTimeAndMode(path.c_str(), member.timeKnown ? &seconds : nullptr,
+                                  member.modeKnown ? &mode : nullptr);
     }
 }
 
@@ -536,32 +523,28 @@ void FinishFolders() {
 // short and relative to it (no limit but the system's own); the core's private
 // folder only receives the folders it makes on its way.
 struct ExtractionPlace {
-    int previousDirectory = -1;
+    sys::FolderReturn previousDirectory;
     std::string privateFolder;
     std::string archivePath;
 
     // "" or the error.
     std::string Enter(const std::string& directory, const char* path) {
         archivePath = path;
-        char* absolute = realpath(path, nullptr);
-        if (absolute != nullptr) {
-            archivePath = absolute;
-            free(absolute);
+        std::string absolute;
+        if (sys::RealPath(path, absolute)) archivePath = absolute;
+        if (!sys::EnterFolder(directory.c_str(), previousDirectory)) {
+            if (previousDirectory.descriptor < 0) {
+                return std::string("cannot open the current directory: ") + strerror(errno);
+            }
+            return directory + ": " + strerror(errno);
         }
-        previousDirectory = open(".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-        if (previousDirectory < 0) {
-            return std::string("cannot open the current directory: ") + strerror(errno);
-        }
-        if (chdir(directory.c_str()) != 0) return directory + ": " + strerror(errno);
-        char pattern[] = ".vx-XXXXXX";
-        if (mkdtemp(pattern) == nullptr) {
+        std::string pattern = ".vx-XXXXXX";
+        if (!sys::MakeTemporaryFolder(pattern)) {
             return "cannot create a folder in " + directory + ": " + strerror(errno);
         }
         privateFolder = pattern;
         run.privateFolder = privateFolder;
-        const mode_t mask = umask(0);
-        umask(mask);
-        run.umask = mask;
+        run.umask = static_cast<mode_t>(sys::CurrentUmask());
         run.extracting = true;
         return "";
     }
@@ -569,16 +552,13 @@ struct ExtractionPlace {
     void Leave() {
         // A member that failed leaves no file: its temporary one goes.
         for (size_t i = run.reported; i < run.members.size(); ++i) {
-            if (!run.members[i].temporary.empty()) unlink(run.members[i].temporary.c_str());
+            if (!run.members[i].temporary.empty()) sys::RemoveFile(run.members[i].temporary.c_str());
         }
         if (!privateFolder.empty()) RemoveTree(privateFolder);
         FinishFolders();
-        if (previousDirectory >= 0) {
-            if (fchdir(previousDirectory) != 0) {
-                fprintf(stderr, "vorpanex extract: cannot return to the starting directory: "
-                        "%s\n", strerror(errno));
-            }
-            close(previousDirectory);
+        if (!sys::ReturnFromFolder(previousDirectory)) {
+            fprintf(stderr, "vorpanex extract: cannot return to the starting directory: "
+                    "%s\n", strerror(errno));
         }
         run.extracting = false;
     }
@@ -732,12 +712,7 @@ int RunExtraction(const char* verb, int argc, char** argv) {
     }
     if (options.extracting && !PrepareDirectory(options.directory)) return EXIT_BAD_ARCHIVE;
 
-    struct sigaction action;
-    memset(&action, 0, sizeof action);
-    action.sa_handler = HandleStopSignal;
-    for (int signal : {SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGUSR1, SIGUSR2, SIGALRM}) {
-        sigaction(signal, &action, nullptr);
-    }
+    sys::CatchStopSignals(HandleStopSignal);
 
     int status = EXIT_OK;
     for (const std::string& file : options.files) {
@@ -811,12 +786,12 @@ HFILE CreateMemberFile(const char* path, const char* name) {
     const size_t slash = target.rfind('/');
     std::string pattern =
         (slash == std::string::npos ? std::string() : target.substr(0, slash + 1)) + ".vx-XXXXXX";
-    const int file = mkostemp(&pattern[0], O_CLOEXEC);
+    const int file = sys::MakeTemporaryFile(pattern);
     if (file < 0) {
         run.createError = Quoted(target) + ": cannot create a file beside it: " + strerror(errno);
         return HFILE_ERROR;
     }
-    fchmod(file, ModeFor(extractionState.unixModeKnown != 0, extractionState.unixMode, false));
+    sys::SetMode(file, ModeFor(extractionState.unixModeKnown != 0, extractionState.unixMode, false));
     pendingTemporary = pattern;
     pendingTarget = target;
     return file;

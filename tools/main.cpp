@@ -1,9 +1,9 @@
 // The vorpanex command line: list, test, extract and pack setups and bare archives.
 #include <errno.h>
-#include <signal.h>
 #include <stdio.h>
 #include <string.h>
 
+#include "platform/system.h"
 #include "tools/commands.h"
 
 namespace {
@@ -58,7 +58,11 @@ int main(int argc, char** argv) {
     // A reader that goes away (`| head`) makes writes fail with EPIPE instead of killing
     // the process mid-work: the work finishes or cleans up, and the failed write is
     // reported below.
-    signal(SIGPIPE, SIG_IGN);
+    sys::IgnoreBrokenPipe();
+    // On Windows the arguments come as UTF-16 and become UTF-8 here; the console shows
+    // the UTF-8 that the tool writes.
+    sys::Utf8Arguments(argc, argv);
+    sys::PrepareConsole();
     const int status = Dispatch(argc, argv);
     // Output that could not be written (a full disk, a closed pipe) is a failure, not
     // a listing silently cut short.

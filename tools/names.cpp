@@ -3,7 +3,9 @@
 #include "tools/names.h"
 
 #include <errno.h>
+#ifndef _WIN32
 #include <iconv.h>
+#endif
 #include <stdint.h>
 #include <stdio.h>
 #include <string.h>
@@ -12,6 +14,7 @@
 #include <vector>
 
 #include "archive/archive.h"
+#include "platform/system.h"
 
 namespace {
 

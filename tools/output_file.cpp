@@ -2,47 +2,31 @@
 #include "tools/output_file.h"
 
 #include <errno.h>
-#include <fcntl.h>
 #include <signal.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <vector>
 
+#include "platform/system.h"
 #include "tools/commands.h"
 
 namespace {
 
-// The temporary file, for the Ctrl-C handler; one pack runs at a time.
+// The temporary file, for the stop handler; one pack runs at a time.
 char temporaryPath[4096];
 volatile sig_atomic_t temporaryExists;
-// Ctrl-C, kill, a closed terminal and the user signals all remove it.
-const int STOP_SIGNALS[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGUSR1, SIGUSR2, SIGALRM};
-const int STOP_SIGNAL_COUNT = sizeof STOP_SIGNALS / sizeof STOP_SIGNALS[0];
-struct sigaction previousHandlers[STOP_SIGNAL_COUNT];
 
+// Ctrl-C, kill, a closed terminal or console: the temporary file goes, then the process.
+// (On Windows this runs on the console's control thread; the file was opened shared for
+// deletion, so it goes once the process has ended.)
 void OnInterrupt(int signal) {
-    if (temporaryExists) unlink(temporaryPath);
+    if (temporaryExists) sys::RemoveFile(temporaryPath);
     static const char message[] = "\nvorpanex pack: interrupted; nothing written\n";
-    (void)!write(STDERR_FILENO, message, sizeof message - 1);
+    (void)!write(2, message, sizeof message - 1);
     _exit(signal == SIGINT ? EXIT_CANCELLED : 128 + signal);
-}
-
-void CatchStopSignals() {
-    struct sigaction action = {};
-    action.sa_handler = OnInterrupt;
-    for (int i = 0; i < STOP_SIGNAL_COUNT; ++i) {
-        sigaction(STOP_SIGNALS[i], &action, &previousHandlers[i]);
-    }
-}
-
-void RestoreStopSignals() {
-    for (int i = 0; i < STOP_SIGNAL_COUNT; ++i) {
-        sigaction(STOP_SIGNALS[i], &previousHandlers[i], nullptr);
-    }
 }
 
 std::string Describe(const std::string& path, int error) {
@@ -54,15 +38,16 @@ std::string Describe(const std::string& path, int error) {
 bool FollowLinks(const std::string& path, std::string& target) {
     target = path;
     for (int hops = 0; hops < 40; ++hops) {
-        struct stat status;
-        if (lstat(target.c_str(), &status) != 0 || !S_ISLNK(status.st_mode)) return true;
-        std::vector<char> buffer(static_cast<size_t>(status.st_size) + 2 > 4096
-                                     ? static_cast<size_t>(status.st_size) + 2
-                                     : 4096);
-        const ssize_t length = readlink(target.c_str(), buffer.data(), buffer.size() - 1);
-        if (length < 0) return false;
-        const std::string link(buffer.data(), static_cast<size_t>(length));
-        if (!link.empty() && link[0] == '/') {
+        FileStatus status;
+        if (sys::LinkStatus(target.c_str(), &status) != 0 || !S_ISLNK(status.st_mode)) return true;
+        std::string link;
+        if (!sys::ReadLink(target.c_str(), link)) return false;
+        bool absolute = !link.empty() && link[0] == '/';
+#ifdef _WIN32
+        // Windows links read back resolved: "C:/...".
+        absolute = absolute || (link.size() > 2 && link[1] == ':');
+#endif
+        if (absolute) {
             target = link;
         } else {
             const size_t slash = target.rfind('/');
@@ -79,7 +64,7 @@ OutputFile::~OutputFile() { Abandon(); }
 std::string OutputFile::Open(const std::string& out, bool executable) {
     shown = out;
     if (out == "-") {
-        if (isatty(STDOUT_FILENO)) {
+        if (sys::IsTerminal(STDOUT_FILENO)) {
             return "-o -: standard output is a terminal; redirect it to a file or a pipe";
         }
         toStandardOutput = true;
@@ -87,9 +72,9 @@ std::string OutputFile::Open(const std::string& out, bool executable) {
         return "";
     }
     if (!FollowLinks(out, target)) return Describe(out, errno);
-    struct stat status;
-    mode_t mode = 0;
-    if (stat(target.c_str(), &status) == 0) {
+    FileStatus status;
+    unsigned mode = 0;
+    if (sys::Status(target.c_str(), &status) == 0) {
         if (!S_ISREG(status.st_mode)) {
             return out + ": not a regular file (" +
                    (S_ISDIR(status.st_mode) ? "a folder" : "a device, pipe or socket") +
@@ -97,35 +82,28 @@ std::string OutputFile::Open(const std::string& out, bool executable) {
         }
         mode = status.st_mode & 07777;
     } else {
-        const mode_t mask = umask(0);
-        umask(mask);
-        mode = (executable ? 0777 : 0666) & ~mask;
+        mode = (executable ? 0777 : 0666) & ~sys::CurrentUmask();
     }
     if (target.size() + 16 > sizeof temporaryPath) return out + ": path too long";
-    snprintf(temporaryPath, sizeof temporaryPath, "%s.XXXXXX", target.c_str());
-    CatchStopSignals();
-    file = mkstemp(temporaryPath);
+    std::string pattern = target + ".XXXXXX";
+    snprintf(temporaryPath, sizeof temporaryPath, "%s", pattern.c_str());
+    sys::CatchStopSignals(OnInterrupt);
+    file = sys::MakeTemporaryFile(pattern);
+    if (file >= 0) snprintf(temporaryPath, sizeof temporaryPath, "%s", pattern.c_str());
     if (file < 0) {
         const int error = errno;
-        RestoreStopSignals();
+        sys::RestoreStopSignals();
         return Describe(out, error) + " (cannot create a file beside it)";
     }
     temporaryExists = 1;
-    fchmod(file, mode);
+    sys::SetMode(file, mode);
     return "";
 }
 
 bool OutputFile::Write(const void* data, size_t size) {
-    const uint8_t* bytes = static_cast<const uint8_t*>(data);
-    while (size > 0) {
-        const ssize_t written = write(file, bytes, size);
-        if (written < 0) {
-            if (errno == EINTR) continue;
-            lastError = errno;
-            return false;
-        }
-        bytes += written;
-        size -= static_cast<size_t>(written);
+    if (sys::Write(file, data, size) < 0) {
+        lastError = errno;
+        return false;
     }
     return true;
 }
@@ -141,30 +119,30 @@ std::string OutputFile::Commit() {
     }
     const int closing = file;
     file = -1;
-    if (close(closing) != 0) {
+    if (sys::Close(closing) != 0) {
         const int error = errno;
         Abandon();
         return Describe(shown, error);
     }
-    if (rename(temporaryPath, target.c_str()) != 0) {
+    if (sys::Rename(temporaryPath, target.c_str()) != 0) {
         const int error = errno;
         Abandon();
         return Describe(shown, error);
     }
     temporaryExists = 0;
-    RestoreStopSignals();
+    sys::RestoreStopSignals();
     return "";
 }
 
 void OutputFile::Abandon() {
     if (toStandardOutput) return;
     if (file >= 0) {
-        close(file);
+        sys::Close(file);
         file = -1;
     }
     if (temporaryExists) {
-        unlink(temporaryPath);
+        sys::RemoveFile(temporaryPath);
         temporaryExists = 0;
-        RestoreStopSignals();
+        sys::RestoreStopSignals();
     }
 }

@@ -158,8 +158,7 @@ enum PackOptionId {
 // the setup anyway), or in TMPDIR when writing to standard output.
 std::string SpillFolder(const std::string& output) {
     if (output == "-") {
-        const char* folder = getenv("TMPDIR");
-        return folder != nullptr && *folder != 0 ? folder : "/tmp";
+        return sys::TemporaryFolder();
     }
     std::string target;
     if (!FollowLinks(output, target)) target = output;
@@ -224,7 +223,7 @@ int ParsePackOptions(int argc, char** argv, PackOptions& options, bool& done) {
     auto handle = [&](int id, const char* value) -> std::string {
         uint64_t number = 0;
         switch (id) {
-            case 'o': options.output = value; break;
+            case 'o': options.output = sys::PortablePath(value); break;
             case 'm':
                 if (strcmp(value, "lh6") == 0 || strcmp(value, "-lh6-") == 0) {
                     options.method = '6';
@@ -251,7 +250,7 @@ int ParsePackOptions(int argc, char** argv, PackOptions& options, bool& done) {
             case OPTION_FLAT: options.flat = true; break;
             case OPTION_EXCLUDE:
                 if (*value == 0) return "--exclude needs a pattern";
-                options.excludes.push_back(value);
+                options.excludes.push_back(sys::PortablePath(value));
                 break;
             case OPTION_EXCLUDE_VCS: options.excludeVcs = true; break;
             case OPTION_FOLLOW_LINKS: options.followLinks = true; break;
@@ -310,6 +309,7 @@ int ParsePackOptions(int argc, char** argv, PackOptions& options, bool& done) {
     done = true;
     if (options.output.empty()) return UsageError("pack", "missing -o OUT");
     if (options.inputs.empty()) return UsageError("pack", "no FILE or DIR to pack");
+    for (std::string& input : options.inputs) input = sys::PortablePath(input);
     if (options.archiveOnly && !options.stubPath.empty()) {
         return UsageError("pack", "--stub and --archive-only exclude each other");
     }

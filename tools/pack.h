@@ -4,7 +4,6 @@
 #define VORPANEX_TOOLS_PACK_H
 
 #include <stdint.h>
-#include <sys/stat.h>
 
 #include <functional>
 #include <memory>
@@ -13,6 +12,7 @@
 
 #include "encode/encoder.h"
 #include "pe/brand.h"
+#include "platform/system.h"
 #include "tools/spill_buffer.h"
 #include "tools/times.h"
 
@@ -50,7 +50,7 @@ struct PackInput {
     std::string name;          // the member name in the archive's code page
     std::string folderField;   // the folders in the archive's code page, each + 0xFF
     std::string archivePath;   // folders and name in the archive's code page, '/' between
-    struct stat status;
+    FileStatus status;
     DosStamp stamp;
     PackedMember packed;       // method, size and CRC-16; the bytes are in spill, or
                                // for a stored member in the file itself

@@ -1,14 +1,9 @@
 // pack: collecting the members from the FILEs and DIRs given, their names, paths and
 // times.
-#include <dirent.h>
 #include <errno.h>
-#include <fnmatch.h>
-#include <limits.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <unordered_map>
@@ -50,7 +45,7 @@ std::string Join(const std::vector<std::string>& parts, const std::string& last,
     return path + last;
 }
 
-typedef std::vector<std::pair<dev_t, ino_t>> FolderChain;
+typedef std::vector<std::pair<uint64_t, uint64_t>> FolderChain;
 
 // What the walk of one DIR needs besides the folder in hand.
 struct TreeWalk {
@@ -75,7 +70,7 @@ bool IsExcluded(const PackOptions& options, const std::string& path, bool isFold
             while (pattern.size() > 1 && pattern.back() == '/') pattern.pop_back();
         }
         for (size_t start = 0; start != std::string::npos;) {
-            if (fnmatch(pattern.c_str(), path.c_str() + start, 0) == 0) return true;
+            if (sys::MatchPattern(pattern.c_str(), path.c_str() + start)) return true;
             const size_t slash = path.find('/', start);
             start = slash == std::string::npos ? slash : slash + 1;
         }
@@ -93,20 +88,17 @@ bool IsInside(const std::string& path, const std::string& root) {
 // The status of an entry of the tree: a symbolic link is followed when its target lies
 // inside the tree (or with --follow-links); one that leads outside, or nowhere, is
 // refused by its name. "" or the error.
-std::string EntryStatus(const TreeWalk& walk, const std::string& path, struct stat& status) {
-    if (lstat(path.c_str(), &status) != 0) return Describe(path, errno);
+std::string EntryStatus(const TreeWalk& walk, const std::string& path, FileStatus& status) {
+    if (sys::LinkStatus(path.c_str(), &status) != 0) return Describe(path, errno);
     if (!S_ISLNK(status.st_mode)) return "";
-    char target[PATH_MAX];
-    const ssize_t length = readlink(path.c_str(), target, sizeof target - 1);
-    const std::string written = length < 0 ? std::string("?") : std::string(target, length);
-    char* resolved = realpath(path.c_str(), nullptr);
-    if (resolved == nullptr || stat(path.c_str(), &status) != 0) {
-        free(resolved);
+    std::string written;
+    if (!sys::ReadLink(path.c_str(), written)) written = "?";
+    std::string resolved;
+    if (!sys::RealPath(path.c_str(), resolved) || sys::Status(path.c_str(), &status) != 0) {
         return path + ": a symbolic link to " + written + ", which does not exist; not "
                "packed (remove the link, or leave it out with --exclude)";
     }
     const bool inside = IsInside(resolved, walk.root);
-    free(resolved);
     if (!inside && !walk.options->followLinks) {
         return path + ": a symbolic link to " + written + ", outside " + walk.given +
                "; not packed (--follow-links packs what links point to, --exclude leaves "
@@ -122,26 +114,17 @@ std::string EntryStatus(const TreeWalk& walk, const std::string& path, struct st
 std::string AddFolder(const TreeWalk& walk, const std::string& diskPath,
                       const std::vector<std::string>& folders, bool flat, FolderChain& chain,
                       std::vector<PackInput>& inputs) {
-    DIR* directory = opendir(diskPath.c_str());
-    if (directory == nullptr) return Describe(diskPath, errno);
     std::vector<std::string> names;
-    errno = 0;
+    if (!sys::ListFolder(diskPath.c_str(), names)) return Describe(diskPath, errno);
     const std::string inside = Join(folders, "", '/');
-    while (struct dirent* entry = readdir(directory)) {
-        if (strcmp(entry->d_name, ".") == 0 || strcmp(entry->d_name, "..") == 0) continue;
-        names.push_back(entry->d_name);
-    }
-    const int readError = errno;
-    closedir(directory);
-    if (readError != 0) return Describe(diskPath, readError);
     std::sort(names.begin(), names.end());
     const std::string prefix = diskPath.back() == '/' ? diskPath : diskPath + "/";
     // The entries that are packed, with what they are (links resolved).
-    std::vector<std::pair<std::string, struct stat>> entries;
+    std::vector<std::pair<std::string, FileStatus>> entries;
     for (const std::string& name : names) {
         const std::string path = inside + (inside.empty() ? "" : "/") + name;
         if (IsExcluded(*walk.options, path, false)) continue;
-        struct stat status;
+        FileStatus status;
         const std::string error = EntryStatus(walk, prefix + name, status);
         if (!error.empty()) return error;
         if (S_ISDIR(status.st_mode) && IsExcluded(*walk.options, path, true)) continue;
@@ -152,11 +135,11 @@ std::string AddFolder(const TreeWalk& walk, const std::string& diskPath,
         input.path = diskPath;
         input.folders = folders;
         input.isFolder = true;
-        if (stat(diskPath.c_str(), &input.status) != 0) return Describe(diskPath, errno);
+        if (sys::Status(diskPath.c_str(), &input.status) != 0) return Describe(diskPath, errno);
         inputs.push_back(std::move(input));
         return "";
     }
-    std::vector<std::pair<std::string, struct stat>> subfolders;
+    std::vector<std::pair<std::string, FileStatus>> subfolders;
     for (const auto& entry : entries) {
         PackInput input;
         input.path = prefix + entry.first;
@@ -175,7 +158,8 @@ std::string AddFolder(const TreeWalk& walk, const std::string& diskPath,
         inputs.push_back(std::move(input));
     }
     for (const auto& subfolder : subfolders) {
-        const std::pair<dev_t, ino_t> identity(subfolder.second.st_dev, subfolder.second.st_ino);
+        const std::pair<uint64_t, uint64_t> identity(subfolder.second.st_dev,
+                                                     subfolder.second.st_ino);
         const std::string path = prefix + subfolder.first;
         if (std::find(chain.begin(), chain.end(), identity) != chain.end()) {
             return path + ": a link back to a folder above it; the tree would never end";
@@ -194,8 +178,8 @@ std::string AddFolder(const TreeWalk& walk, const std::string& diskPath,
 // taken as what it leads to, a link included: the user named it.
 std::string AddInput(const std::string& path, const PackOptions& options,
                      std::vector<PackInput>& inputs) {
-    struct stat status;
-    if (stat(path.c_str(), &status) != 0) return Describe(path, errno);
+    FileStatus status;
+    if (sys::Status(path.c_str(), &status) != 0) return Describe(path, errno);
     if (S_ISREG(status.st_mode)) {
         PackInput input;
         input.path = path;
@@ -208,10 +192,7 @@ std::string AddInput(const std::string& path, const PackOptions& options,
     TreeWalk walk;
     walk.options = &options;
     walk.given = path;
-    char* resolved = realpath(path.c_str(), nullptr);
-    if (resolved == nullptr) return Describe(path, errno);
-    walk.root = resolved;
-    free(resolved);
+    if (!sys::RealPath(path.c_str(), walk.root)) return Describe(path, errno);
     FolderChain chain = {{status.st_dev, status.st_ino}};
     return AddFolder(walk, path, {}, options.flat, chain, inputs);
 }
@@ -349,8 +330,8 @@ std::string CollectAndCheck(const PackOptions& options, std::vector<PackInput>& 
                      "is excluded";
     }
     if (options.output != "-") {
-        struct stat outputStatus;
-        if (stat(options.output.c_str(), &outputStatus) == 0) {
+        FileStatus outputStatus;
+        if (sys::Status(options.output.c_str(), &outputStatus) == 0) {
             // Found inside a DIR (written there by an earlier run), OUT is left out;
             // given as a FILE, it is a mistake.
             for (size_t k = inputs.size(); k-- > 0;) {

@@ -1,10 +1,7 @@
 // pack: reading and compressing the members, several at once, with a progress bar.
 #include <errno.h>
-#include <fcntl.h>
 #include <stdio.h>
 #include <string.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
@@ -15,6 +12,7 @@
 #include <thread>
 
 #include "encode/large_arrays.h"
+#include "platform/system.h"
 #include "tools/options.h"
 #include "tools/pack.h"
 #include "tools/terminal.h"
@@ -41,7 +39,7 @@ void OnEncodeProgress(void* context, uint64_t done) {
 }  // namespace
 
 bool ReadWholeFile(const std::string& path, std::vector<uint8_t>& data, std::string& error) {
-    const int file = open(path.c_str(), O_RDONLY);
+    const int file = sys::OpenForReading(path.c_str());
     if (file < 0) {
         error = path + ": " + strerror(errno);
         return false;
@@ -49,29 +47,29 @@ bool ReadWholeFile(const std::string& path, std::vector<uint8_t>& data, std::str
     data.clear();
     // Room for the whole file at once: growing the array as the reads come in copied
     // each member about twice more.
-    struct stat status;
-    if (fstat(file, &status) == 0 && S_ISREG(status.st_mode) && status.st_size > 0 &&
-        static_cast<uint64_t>(status.st_size) <= MAX_MEMBER_SIZE) {
+    FileStatus status;
+    if (sys::StatusOfDescriptor(file, &status) == 0 && S_ISREG(status.st_mode) &&
+        status.st_size > 0 && static_cast<uint64_t>(status.st_size) <= MAX_MEMBER_SIZE) {
         ReserveLarge(data, static_cast<size_t>(status.st_size));
     }
     uint8_t buffer[1 << 16];
     for (;;) {
-        const ssize_t got = read(file, buffer, sizeof buffer);
+        const long long got = sys::Read(file, buffer, sizeof buffer);
         if (got < 0) {
             if (errno == EINTR) continue;
             error = path + ": " + strerror(errno);
-            close(file);
+            sys::Close(file);
             return false;
         }
         if (got == 0) break;
         data.insert(data.end(), buffer, buffer + got);
         if (data.size() > MAX_MEMBER_SIZE) {
             error = path + ": larger than 4 GiB, which an archive member cannot hold";
-            close(file);
+            sys::Close(file);
             return false;
         }
     }
-    close(file);
+    sys::Close(file);
     return true;
 }
 
@@ -93,7 +91,7 @@ std::string TooLarge(const PackInput& input) {
 // stored: WriteSetup then copies it from the file.
 std::string CompressFile(const PackOptions& options, PackInput& input,
                          WorkerProgress& progress) {
-    const int file = open(input.path.c_str(), O_RDONLY | O_CLOEXEC);
+    const int file = sys::OpenForReading(input.path.c_str());
     if (file < 0) return input.path + ": " + strerror(errno);
     EncodeOptions encode;
     encode.method = options.method;
@@ -112,7 +110,7 @@ std::string CompressFile(const PackOptions& options, PackInput& input,
         size_t room = READ_PIECE;
         uint8_t* space = compress ? compressor->InputSpace(&room) : plain.data();
         if (room > READ_PIECE) room = READ_PIECE;
-        const ssize_t got = read(file, space, room);
+        const long long got = sys::Read(file, space, room);
         if (got < 0 && errno == EINTR) continue;
         if (got < 0) {
             error = input.path + ": " + strerror(errno);
@@ -134,7 +132,7 @@ std::string CompressFile(const PackOptions& options, PackInput& input,
         if (!input.spill->Append(stream.data(), stream.size(), error)) break;
         stream.clear();
     }
-    close(file);
+    sys::Close(file);
     if (!error.empty()) return error;
     if (compress) {
         compressor->Finish();
@@ -162,14 +160,14 @@ std::string ReadPackedData(const PackInput& input, const ByteSink& sink) {
         if (input.spill) input.spill->ForEach(sink, error);
         return error;
     }
-    const int file = open(input.path.c_str(), O_RDONLY | O_CLOEXEC);
+    const int file = sys::OpenForReading(input.path.c_str());
     if (file < 0) return input.path + ": " + strerror(errno);
     std::vector<uint8_t> piece(READ_PIECE);
     uint64_t total = 0;
     uint16_t crc = 0;
     std::string error;
     for (;;) {
-        const ssize_t got = read(file, piece.data(), piece.size());
+        const long long got = sys::Read(file, piece.data(), piece.size());
         if (got < 0 && errno == EINTR) continue;
         if (got < 0) {
             error = input.path + ": " + strerror(errno);
@@ -180,11 +178,11 @@ std::string ReadPackedData(const PackInput& input, const ByteSink& sink) {
         if (total > input.packed.originalSize) break;
         crc = Crc16(piece.data(), static_cast<size_t>(got), crc);
         if (!sink(piece.data(), static_cast<size_t>(got))) {
-            close(file);
+            sys::Close(file);
             return "";  // the sink's own failure
         }
     }
-    close(file);
+    sys::Close(file);
     if (error.empty() && (total != input.packed.originalSize || crc != input.packed.crc)) {
         error = input.path + ": changed while being packed; nothing written";
     }

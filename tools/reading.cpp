@@ -4,16 +4,16 @@
 #include <errno.h>
 #include <stdio.h>
 #include <string.h>
-#include <sys/stat.h>
 
 #include "archive/archive.h"
+#include "platform/system.h"
 #include "tools/names.h"
 #include "tools/terminal.h"
 
 namespace {
 
 // What a FILE that is not a regular file is, for the message; "" for a regular file.
-const char* NotARegularFile(const struct stat& status) {
+const char* NotARegularFile(const FileStatus& status) {
     if (S_ISREG(status.st_mode)) return "";
     if (S_ISDIR(status.st_mode)) return "a directory, not an archive";
     if (S_ISFIFO(status.st_mode)) {
@@ -29,27 +29,26 @@ const char* NotARegularFile(const struct stat& status) {
 long ArchiveOffsetOf(const char* verb, const char* path, std::string* reason) {
     std::string why;
     long offset = -1;
-    struct stat status;
+    FileStatus status;
     FILE* file = nullptr;
-    if (stat(path, &status) != 0) {
+    if (sys::Status(path, &status) != 0) {
         why = strerror(errno);
     } else if (*NotARegularFile(status) != 0) {
         why = NotARegularFile(status);
-    } else if ((file = fopen(path, "rb")) == nullptr) {
+    } else if ((file = sys::OpenStream(path, "rb")) == nullptr) {
         why = strerror(errno);
     } else {
         unsigned char magic[2] = {0, 0};
         const size_t got = fread(magic, 1, 2, file);
         const int readError = ferror(file) ? errno : 0;
-        fseek(file, 0, SEEK_END);
-        const long length = ftell(file);
+        const long long length = status.st_size;
         fclose(file);
         if (readError != 0 || length < 0) {
             why = strerror(readError != 0 ? readError : errno);
         } else if (got == 2 && magic[0] == 'M' && magic[1] == 'Z') {
-            if (length < static_cast<long>(ARCHIVE_OFFSET)) {
+            if (length < static_cast<long long>(ARCHIVE_OFFSET)) {
                 char text[128];
-                snprintf(text, sizeof text, "a program of %ld bytes, too short to carry a "
+                snprintf(text, sizeof text, "a program of %lld bytes, too short to carry a "
                          "setup archive at offset %u", length, ARCHIVE_OFFSET);
                 why = text;
             } else {
@@ -69,7 +68,7 @@ long ArchiveOffsetOf(const char* verb, const char* path, std::string* reason) {
 }
 
 bool IsSetupFile(const char* path) {
-    FILE* file = fopen(path, "rb");
+    FILE* file = sys::OpenStream(path, "rb");
     if (file == nullptr) return false;
     unsigned char magic[2] = {0, 0};
     const size_t got = fread(magic, 1, 2, file);

@@ -6,6 +6,7 @@
 
 #include "archive/archive.h"
 #include "pe/resources.h"
+#include "platform/system.h"
 
 namespace {
 
@@ -55,7 +56,7 @@ bool WriteSeal(std::vector<uint8_t>& stub, uint32_t archiveLength, uint32_t code
 
 SetupSeal ReadSetupSeal(const char* path) {
     SetupSeal seal;
-    FILE* file = fopen(path, "rb");
+    FILE* file = sys::OpenStream(path, "rb");
     if (file == nullptr) return seal;
     std::vector<uint8_t> stub(ARCHIVE_OFFSET);
     stub.resize(fread(stub.data(), 1, stub.size(), file));

@@ -2,14 +2,12 @@
 #include "tools/spill_buffer.h"
 
 #include <errno.h>
-#include <fcntl.h>
-#include <stdlib.h>
 #include <string.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
 
+#include "platform/system.h"
 
 namespace {
 
@@ -17,15 +15,7 @@ std::atomic<size_t> memoryHeld{0};
 std::string temporaryFolder = ".";
 
 int MakeTemporaryFile(std::string& error) {
-    int file = -1;
-#ifdef O_TMPFILE
-    file = open(temporaryFolder.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
-#endif
-    if (file < 0) {
-        std::string pattern = temporaryFolder + "/.vorpanex-spill.XXXXXX";
-        file = mkstemp(&pattern[0]);
-        if (file >= 0) unlink(pattern.c_str());
-    }
+    const int file = sys::MakeUnnamedFile(temporaryFolder);
     if (file < 0) {
         error = temporaryFolder + ": " + strerror(errno) +
                 " (cannot make a temporary file for the packed data)";
@@ -34,16 +24,7 @@ int MakeTemporaryFile(std::string& error) {
 }
 
 bool WriteAll(int file, const uint8_t* data, size_t size) {
-    while (size > 0) {
-        const ssize_t written = write(file, data, size);
-        if (written < 0) {
-            if (errno == EINTR) continue;
-            return false;
-        }
-        data += written;
-        size -= static_cast<size_t>(written);
-    }
-    return true;
+    return sys::Write(file, data, size) >= 0;
 }
 
 }  // namespace
@@ -104,8 +85,7 @@ bool SpillBuffer::ForEach(const std::function<bool(const uint8_t*, size_t)>& sin
     while (offset < size) {
         const size_t want =
             size - offset < chunk.size() ? static_cast<size_t>(size - offset) : chunk.size();
-        const ssize_t got = pread(file, chunk.data(), want, static_cast<off_t>(offset));
-        if (got < 0 && errno == EINTR) continue;
+        const long long got = sys::ReadAt(file, chunk.data(), want, offset);
         if (got <= 0) {
             error = temporaryFolder + ": " + (got < 0 ? strerror(errno) : "cut short") +
                     " (reading the packed data back)";
@@ -119,7 +99,7 @@ bool SpillBuffer::ForEach(const std::function<bool(const uint8_t*, size_t)>& sin
 
 void SpillBuffer::Clear() {
     if (file >= 0) {
-        close(file);
+        sys::Close(file);
         file = -1;
     }
     memoryHeld -= accounted;

@@ -4,11 +4,12 @@
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
-#include <sys/ioctl.h>
 #include <time.h>
 #include <unistd.h>
 
 #include <algorithm>
+
+#include "platform/system.h"
 
 namespace {
 
@@ -17,10 +18,11 @@ bool barShown;
 double lastDraw;
 int lastPercent = -1;
 
-// The terminal's width now (it may have been resized): the TTY's, else COLUMNS, else 80.
+// The terminal's width now (it may have been resized): the TTY's (the console window's
+// on Windows), else COLUMNS, else 80.
 int TerminalColumns() {
-    struct winsize size;
-    if (ioctl(STDERR_FILENO, TIOCGWINSZ, &size) == 0 && size.ws_col > 0) return size.ws_col;
+    const int width = sys::TerminalColumns(STDERR_FILENO);
+    if (width > 0) return width;
     const char* columns = getenv("COLUMNS");
     const int given = columns != nullptr ? atoi(columns) : 0;
     return given > 0 ? given : 80;
@@ -83,7 +85,7 @@ double NowSeconds() {
 }
 
 void ProgressBar(const char* label, uint64_t done, uint64_t total) {
-    if (isTty < 0) isTty = isatty(STDERR_FILENO) ? 1 : 0;
+    if (isTty < 0) isTty = sys::IsTerminal(STDERR_FILENO) ? 1 : 0;
     if (!isTty) return;
     const int percent = total == 0 ? 100 : static_cast<int>(done * 100 / total);
     const double now = NowSeconds();
