@@ -66,7 +66,7 @@ const uint32_t READER_BUFFER_SIZE = 4096;
 const uint32_t READER_BUFFER_SIZE = 65536;
 #endif
 const uint32_t WINDOW_SIZE = 32768;        // the chunk size; the window of -lh4- to -lh6-
-const uint32_t LARGE_WINDOW_SIZE = 65536;  // the window of -lh7- (read by the tool)
+const uint32_t LARGE_WINDOW_SIZE = 65536;  // the window of -lh7-
 const unsigned HEADER_BUFFER_SIZE = 256;   // 255 header bytes and a terminator
 const unsigned OUTPUT_PATH_SIZE = 300;     // the status line text, terminator included
 const unsigned HEADER_FIXED_SIZE = 25;     // level-1 headerSize with an empty name
@@ -197,9 +197,6 @@ extern int otherArchivesAccepted;
 // When set (the tool, with member names or patterns), the extraction walks past every
 // member for which it returns 0. The stub leaves it null: every member.
 extern int (*memberSelected)();
-// Non-zero: "-lh7-" members are extracted too. The tool sets it; the stub leaves it 0
-// and refuses them.
-extern int largeWindowAccepted;
 
 // CRC-16/ARC: reflected polynomial 0xA001, initial value 0, no final XOR.
 // Crc16Table[0] is the classic one-byte table; slice k advances a byte followed by k

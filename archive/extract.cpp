@@ -6,7 +6,6 @@
 
 uint32_t membersExtracted;
 int (*memberSelected)();
-int largeWindowAccepted;
 
 #ifdef PLATFORM_KERNEL32
 UINT nameCodePage = CP_ACP;
@@ -193,8 +192,8 @@ int ExtractMember(HWND window, const char* workDirectory) {
     const uint8_t* header = state.headerBuffer;
     const char method = static_cast<char>(header[3]);
     if (header[0] != '-' || header[1] != 'l' || header[2] != 'h' || header[4] != '-' ||
-        (method != '0' && method != '4' && method != '5' && method != '6' && method != 'd' &&
-         (method != '7' || !largeWindowAccepted))) {
+        (method != '0' && method != '4' && method != '5' && method != '6' && method != '7' &&
+         method != 'd')) {
         return Fail(FAILURE_METHOD);
     }
     if (state.pathProblem != FAILURE_NONE) return Fail(state.pathProblem);

@@ -135,12 +135,7 @@ std::string FailureDetail(int failure) {
         return text;
     }
     if (failure == FAILURE_METHOD) {
-        const std::string method = MethodOf(extractionState.headerBuffer);
-        if (method == "-lh7-" && !largeWindowAccepted) {
-            return "method -lh7- (64 KiB window): the setup's stub cannot extract it; "
-                   "repack with -m lh6";
-        }
-        return "unsupported method " + method;
+        return "unsupported method " + MethodOf(extractionState.headerBuffer);
     }
     return FailureText(failure);
 }

@@ -124,7 +124,7 @@ TEST_F(Extraction, CrcMismatchFailsAndLeavesNoFile) {
 }
 
 TEST_F(Extraction, UnacceptedMethodsFailBeforeAnyFile) {
-    for (const char* method : {"-lh1-", "-lh7-", "-lhe-", "-LH5-", "-lz5-", "xlh0-", "-lh0x"}) {
+    for (const char* method : {"-lh1-", "-lh8-", "-lhe-", "-LH5-", "-lz5-", "xlh0-", "-lh0x"}) {
         MemberSpec member;
         member.method = method;
         member.name = "M.BIN";
