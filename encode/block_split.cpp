@@ -14,7 +14,7 @@ namespace {
 const size_t SEGMENT_TOKENS = 256;
 const size_t BEST_SEGMENT_TOKENS = 128;  // finer start for --best (tuneLengths)
 const int REFINE_SWEEPS = 3;            // boundary refinement rounds of an exact split
-const int HISTOGRAM_SIZE = LITERAL_LENGTH_SYMBOLS + 16;
+const int HISTOGRAM_SIZE = LITERAL_LENGTH_SYMBOLS + MAX_DISTANCE_CODES;
 // Rough price of a block's header besides its code lengths, and of one code length.
 const double BLOCK_OVERHEAD_BITS = 150.0;
 const double BITS_PER_USED_SYMBOL = 4.0;
@@ -60,7 +60,7 @@ double PartCost(const uint32_t* histogram, int count, const std::vector<double>&
 double EstimatedCost(const uint32_t* histogram) {
     const std::vector<double>& xlog = XLogTable();
     return BLOCK_OVERHEAD_BITS + PartCost(histogram, LITERAL_LENGTH_SYMBOLS, xlog) +
-           PartCost(histogram + LITERAL_LENGTH_SYMBOLS, 16, xlog);
+           PartCost(histogram + LITERAL_LENGTH_SYMBOLS, MAX_DISTANCE_CODES, xlog);
 }
 
 struct Candidate {

@@ -5,6 +5,7 @@
 
 MethodParameters ParametersFor(char method) {
     if (method == '5') return {14, 4, 8192, false};
+    if (method == '7') return {17, 5, 65536, false};
     return {16, 5, 32768, false};
 }
 
@@ -43,9 +44,9 @@ int SingleSymbol(const uint32_t* frequencies, int count) {
 // Everything a block needs: frequencies, lengths and codes of its three codes.
 struct BlockCodes {
     uint32_t symbolFrequencies[LITERAL_LENGTH_SYMBOLS];
-    uint32_t distanceFrequencies[16];
+    uint32_t distanceFrequencies[MAX_DISTANCE_CODES];
     uint8_t symbolLengths[LITERAL_LENGTH_SYMBOLS];
-    uint8_t distanceLengths[16];
+    uint8_t distanceLengths[MAX_DISTANCE_CODES];
     int singleSymbol;      // -1 unless the literal/length code has one symbol
     int singleDistance;    // -1 unless the distance code has at most one symbol
     LengthItem lengthItems[LITERAL_LENGTH_SYMBOLS];
@@ -319,7 +320,7 @@ void WriteBlock(BitWriter& out, const Token* tokens, size_t count,
     }
 
     uint16_t symbolCodes[LITERAL_LENGTH_SYMBOLS];
-    uint16_t distanceCodes[16];
+    uint16_t distanceCodes[MAX_DISTANCE_CODES];
     BuildCanonicalCodes(codes.symbolLengths, LITERAL_LENGTH_SYMBOLS, symbolCodes);
     BuildCanonicalCodes(codes.distanceLengths, parameters.distanceCodes, distanceCodes);
     const bool symbolBits = codes.singleSymbol < 0;

@@ -1,4 +1,4 @@
-// The packer's compressor: "-lh5-" and "-lh6-" streams, and level-1 archive members.
+// The packer's compressor: "-lh5-" to "-lh7-" streams, and level-1 archive members.
 //
 // Format notes (the stream the block decoder reads, bits most significant first)
 //   A member's data is a sequence of blocks; no alignment between them, zero bits pad
@@ -9,7 +9,7 @@
 //     literal/length code (510 symbols): 9-bit count n, then n lengths coded with the
 //              length code: 0 one zero, 1 + 4 bits zero run 3..18, 2 + 9 bits zero run
 //              20..531, 3..18 length 1..16. n = 0: 9 more bits, the one symbol.
-//     distance code (14 symbols for lh5, 16 for lh6): 4- or 5-bit count n and n
+//     distance code (14 symbols for lh5, 16 for lh6, 17 for lh7): 4- or 5-bit count n and n
 //              lengths, no zero run. n = 0: the one symbol in as many bits.
 //     the symbols: 0..255 literal bytes, 256..509 a match of length symbol - 253
 //              (3..256), followed by a distance code c and, for c >= 2, c - 1 extra
@@ -37,7 +37,7 @@ const uint32_t MAX_BLOCK_SYMBOLS = 65535;
 typedef void (*EncodeProgress)(void* context, uint64_t done);
 
 struct EncodeOptions {
-    char method = '6';               // '5' or '6'
+    char method = '6';               // '5', '6' or '7'
     bool best = false;               // optimal parsing instead of lazy matching
     uint32_t maxBlockSymbols = 0;    // test hook: 0 lets the encoder choose
     EncodeProgress progress = nullptr;
@@ -55,7 +55,7 @@ std::vector<uint8_t> CompressStream(const uint8_t* data, size_t size,
 // those of --best, smaller.
 const size_t STREAM_SEGMENT_BYTES = size_t(16) << 20;
 const size_t STREAM_BEST_SEGMENT_BYTES = size_t(4) << 20;
-const size_t STREAM_HISTORY_BYTES = 32768;  // the largest window
+const size_t STREAM_HISTORY_BYTES = 65536;  // the largest window
 
 // Compresses a member's bytes as they come: the caller fills InputSpace, says how much
 // with Added, and takes the stream's bytes from Output (clearing it) as they appear;
@@ -92,13 +92,13 @@ uint16_t Crc16(const uint8_t* data, size_t size, uint16_t crc = 0);
 
 // One member ready to be written: header and data.
 struct PackedMember {
-    char method;                     // '0', '5' or '6'; 'd' for a folder entry
+    char method;                     // '0', '5', '6' or '7'; 'd' for a folder entry
     uint32_t originalSize;
     uint16_t crc;
     std::vector<uint8_t> data;       // the packed bytes
 };
 
-// Compresses a member with the chosen method ('0', '5' or '6'), falling back to
+// Compresses a member with the chosen method ('0', '5', '6' or '7'), falling back to
 // "-lh0-" when compression does not make it smaller (unless allowFallback is false).
 PackedMember PackMember(const uint8_t* data, size_t size, const EncodeOptions& options,
                         char method, bool allowFallback = true);

@@ -34,8 +34,10 @@ private:
     int pending = 0;
 };
 
+const int MAX_DISTANCE_CODES = 17;  // -lh7-; -lh6- has 16, -lh5- 14
+
 // One parsed item: a literal (length 0) or a match of length 3..256 whose distance
-// value (bytes back minus one) is 0..32767.
+// value (bytes back minus one) is 0..65535.
 struct Token {
     uint16_t symbol;     // literal/length symbol 0..509
     uint16_t distance;   // distance value for matches
@@ -48,9 +50,9 @@ inline int DistanceCode(uint32_t value) {
 
 // Method parameters.
 struct MethodParameters {
-    int distanceCodes;       // 14 or 16
+    int distanceCodes;       // 14, 16 or 17
     int distanceCountBits;   // 4 or 5
-    uint32_t windowSize;     // largest distance in bytes: 8192 or 32768
+    uint32_t windowSize;     // largest distance in bytes: 8192, 32768 or 65536
     bool tuneLengths = false; // also try flatter codes whose length lists cost less
     bool quickLengths = false; // any optimal code lengths (for pricing, not for writing)
 };

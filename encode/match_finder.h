@@ -38,7 +38,7 @@ class MatchFinder {
 public:
     static const int HASH_BITS = 16;
     static constexpr uint32_t NIL = 0xFFFFFFFFu;
-    static constexpr uint32_t CHAIN_MASK = 0xFFFF;  // covers twice the largest window
+    static constexpr uint32_t CHAIN_MASK = 0x1FFFF;  // covers twice the largest window
 
     MatchFinder(const uint8_t* data, size_t size, uint32_t windowSize)
         : data(data), size(size), windowSize(windowSize), head(1u << HASH_BITS, NIL),
@@ -135,7 +135,7 @@ class TreeMatchFinder {
 public:
     static const int HASH_BITS = 16;
     static constexpr uint32_t NIL = 0xFFFFFFFFu;
-    static constexpr uint32_t SLOT_MASK = 0xFFFF;  // covers twice the largest window
+    static constexpr uint32_t SLOT_MASK = 0x1FFFF;  // covers twice the largest window
 
     // maxDepth bounds the nodes visited per position. A small input gets a ring of
     // slots no larger than itself (no slot is then used twice).

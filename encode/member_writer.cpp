@@ -128,7 +128,7 @@ PackedMember PackMember(const uint8_t* data, size_t size, const EncodeOptions& o
     PackedMember member;
     member.originalSize = static_cast<uint32_t>(size);
     member.crc = Crc16(data, size);
-    if (method == '5' || method == '6') {
+    if (method == '5' || method == '6' || method == '7') {
         EncodeOptions methodOptions = options;
         methodOptions.method = method;
         member.data = CompressStream(data, size, methodOptions);

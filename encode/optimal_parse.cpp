@@ -29,7 +29,7 @@ struct StoredMatch {
 // Bit prices of one block's codes.
 struct Prices {
     uint32_t symbol[LITERAL_LENGTH_SYMBOLS];
-    uint32_t distance[16];  // code length plus extra bits
+    uint32_t distance[MAX_DISTANCE_CODES];  // code length plus extra bits
 };
 
 uint32_t PriceOfUnused(const uint8_t* lengths, int count) {
@@ -41,13 +41,13 @@ uint32_t PriceOfUnused(const uint8_t* lengths, int count) {
 void BlockPrices(const Token* tokens, size_t count, const MethodParameters& parameters,
                  Prices& prices) {
     uint32_t symbolFrequencies[LITERAL_LENGTH_SYMBOLS] = {};
-    uint32_t distanceFrequencies[16] = {};
+    uint32_t distanceFrequencies[MAX_DISTANCE_CODES] = {};
     for (size_t i = 0; i < count; ++i) {
         ++symbolFrequencies[tokens[i].symbol];
         if (tokens[i].symbol > 255) ++distanceFrequencies[DistanceCode(tokens[i].distance)];
     }
     uint8_t symbolLengths[LITERAL_LENGTH_SYMBOLS];
-    uint8_t distanceLengths[16];
+    uint8_t distanceLengths[MAX_DISTANCE_CODES];
     BuildCodeLengths(symbolFrequencies, LITERAL_LENGTH_SYMBOLS, MAX_CODE_LENGTH, symbolLengths);
     BuildCodeLengths(distanceFrequencies, parameters.distanceCodes, MAX_CODE_LENGTH,
                      distanceLengths);
@@ -55,7 +55,7 @@ void BlockPrices(const Token* tokens, size_t count, const MethodParameters& para
     const uint32_t unusedDistance = PriceOfUnused(distanceLengths, parameters.distanceCodes);
     uint32_t symbolTotal = 0, distanceTotal = 0;
     for (int s = 0; s < LITERAL_LENGTH_SYMBOLS; ++s) symbolTotal += symbolFrequencies[s];
-    for (int c = 0; c < 16; ++c) distanceTotal += distanceFrequencies[c];
+    for (int c = 0; c < MAX_DISTANCE_CODES; ++c) distanceTotal += distanceFrequencies[c];
     // Mostly the symbol's information content, partly its code length: the mix settles
     // on smaller parses than either alone. Unused symbols cost one bit over the longest code.
     auto price = [&](uint32_t f, uint32_t total, uint8_t length, uint32_t unused) -> uint32_t {
@@ -77,7 +77,7 @@ void BlockPrices(const Token* tokens, size_t count, const MethodParameters& para
 void ExactBlockPrices(const Token* tokens, size_t count, const MethodParameters& parameters,
                       Prices& prices) {
     uint8_t symbolLengths[LITERAL_LENGTH_SYMBOLS];
-    uint8_t distanceLengths[16];
+    uint8_t distanceLengths[MAX_DISTANCE_CODES];
     BlockCodeLengths(tokens, count, parameters, symbolLengths, distanceLengths);
     const uint32_t unusedSymbol = PriceOfUnused(symbolLengths, LITERAL_LENGTH_SYMBOLS);
     const uint32_t unusedDistance = PriceOfUnused(distanceLengths, parameters.distanceCodes);

@@ -52,8 +52,9 @@ const char PACK_HELP[] =
     "                     existing OUT unchanged and no temporary file behind. A\n"
     "                     symbolic link at OUT stays and the file it names is replaced;\n"
     "                     a device, folder or other non-regular file is refused.\n"
-    "  -m, --method=M     lh6 (default, 32 KiB window), lh5 (8 KiB window) or lh0\n"
-    "                     (stored); a member that would not shrink is stored\n"
+    "  -m, --method=M     lh7 (default, 64 KiB window), lh6 (32 KiB window), lh5\n"
+    "                     (8 KiB window) or lh0 (stored); a member that would not\n"
+    "                     shrink is stored. A --stub that reads no lh7 needs lh6\n"
     "      --best         slower, smaller: optimal parsing instead of lazy matching\n"
     "      --stub=FILE    the stub to put in front instead of the built-in one: a\n"
     "                     Windows executable (MZ and PE headers) of at most 49152 bytes\n"
@@ -225,14 +226,16 @@ int ParsePackOptions(int argc, char** argv, PackOptions& options, bool& done) {
         switch (id) {
             case 'o': options.output = sys::PortablePath(value); break;
             case 'm':
-                if (strcmp(value, "lh6") == 0 || strcmp(value, "-lh6-") == 0) {
+                if (strcmp(value, "lh7") == 0 || strcmp(value, "-lh7-") == 0) {
+                    options.method = '7';
+                } else if (strcmp(value, "lh6") == 0 || strcmp(value, "-lh6-") == 0) {
                     options.method = '6';
                 } else if (strcmp(value, "lh5") == 0 || strcmp(value, "-lh5-") == 0) {
                     options.method = '5';
                 } else if (strcmp(value, "lh0") == 0 || strcmp(value, "-lh0-") == 0) {
                     options.method = '0';
                 } else {
-                    return std::string("--method ") + value + ": unknown; use lh6, lh5 or lh0";
+                    return std::string("--method ") + value + ": unknown; use lh7, lh6, lh5 or lh0";
                 }
                 break;
             case 'j':

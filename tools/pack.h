@@ -19,7 +19,7 @@
 struct PackOptions {
     std::string output;          // "-" for standard output
     std::string stubPath;        // "" for the built-in stub
-    char method = '6';
+    char method = '7';
     bool best = false;
     bool archiveOnly = false;
     bool noSetup = false;

@@ -86,7 +86,7 @@ std::string TooLarge(const PackInput& input) {
     return input.path + ": larger than 4 GiB, which an archive member cannot hold";
 }
 
-// Reads the member's file once, folding its CRC-16 and (for lh5 and lh6) compressing
+// Reads the member's file once, folding its CRC-16 and (for lh5 to lh7) compressing
 // it as it comes into the member's spill buffer. A member that does not shrink is
 // stored: WriteSetup then copies it from the file.
 std::string CompressFile(const PackOptions& options, PackInput& input,
@@ -98,7 +98,7 @@ std::string CompressFile(const PackOptions& options, PackInput& input,
     encode.best = options.best;
     encode.progress = OnEncodeProgress;
     encode.progressContext = &progress;
-    const bool compress = options.method == '5' || options.method == '6';
+    const bool compress = options.method == '5' || options.method == '6' || options.method == '7';
     std::unique_ptr<StreamCompressor> compressor;
     if (compress) compressor.reset(new StreamCompressor(encode));
     input.spill = std::make_shared<SpillBuffer>();

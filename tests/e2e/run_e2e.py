@@ -14,6 +14,7 @@ import glob
 import ntpath
 import os
 import pwd
+import random
 import re
 import shutil
 import subprocess
@@ -248,6 +249,23 @@ def case_compressed(case, wine):
     check('notes.txt %d' % os.path.getsize(notes) in files, 'files seen: %s' % files)
     check(record['commandline'] == '"%s"' % module, 'command line %s' % record['commandline'])
     check(not os.path.exists(os.path.dirname(case.unix_path(module))), 'work directory left')
+    check(not run.leaked, 'left behind: %s' % run.leaked)
+
+
+def case_compressed_lh7(case, wine):
+    """The default method, -lh7-, with matches from 40,000 bytes back: the stub's 64 KiB
+    window. A wrong byte fails the member's CRC-16 and the setup never runs."""
+    setup = case.setup_copy('SETUP.EXE')
+    far = os.path.join(case.work, 'payload', 'far.bin')
+    with open(far, 'wb') as handle:
+        handle.write(random.Random(25).randbytes(40000) * 3)
+    path = case.packed_setup([setup, far], method='lh7')
+    run = case.run(wine, path, [], exit_code=7).finish()
+    check(run.exit_code() == '7', 'exit code %s, expected 7' % run.exit_code())
+    records = case.records_read()
+    check(len(records) == 1, 'setup ran %d times' % len(records))
+    files = records[0]['file'] if isinstance(records[0]['file'], list) else [records[0]['file']]
+    check('far.bin 120000' in files, 'files seen: %s' % files)
     check(not run.leaked, 'left behind: %s' % run.leaked)
 
 
@@ -1057,6 +1075,7 @@ def case_high_dpi(case, wine):
 
 CASES = {
     'compressed': case_compressed,
+    'compressed_lh7': case_compressed_lh7,
     'signed': case_signed,
     'folders': case_folders,
     'setup32_wins': case_setup32_wins,

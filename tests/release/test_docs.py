@@ -122,7 +122,7 @@ def compare(problems, what, in_help, in_page):
 
 # --- the bash completion --------------------------------------------------------------
 
-VALUES = [('pack', '--method', {'lh6', 'lh5', 'lh0'}), ('pack', '--codepage', {'932', '1252'}),
+VALUES = [('pack', '--method', {'lh7', 'lh6', 'lh5', 'lh0'}), ('pack', '--codepage', {'932', '1252'}),
           ('list', '--codepage', {'932', '1252'}), ('list', '--format', {'plain', 'json'}),
           ('pack', '--execution-level', {'asInvoker', 'highestAvailable', 'requireAdministrator'}),
           ('pack', '--version-language', {'0409', '0411'})]

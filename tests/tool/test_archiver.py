@@ -243,6 +243,35 @@ class Interop(Verbs):
                         self.assertIn(name, listed.stdout)
                     self.assertTrue(os.path.isdir(os.path.join(ours, "empty")))
 
+    def test_peers_extract_the_lh7_archives_pack_writes(self):
+        peers = {"lhasa": ["lhasa", "xq"], "7z": ["7z", "x", "-y"], "jlha": ["jlha", "xq"]}
+        missing = [peer for peer in peers if shutil.which(peer) is None]
+        if missing:
+            self.skipTest("not installed: " + " ".join(missing))
+        source = self.path("src")
+        os.makedirs(os.path.join(source, "sub"))
+        text = "".join("line %d of a text that repeats itself\n" % (i % 700)
+                       for i in range(9000)).encode()
+        # Matches from 40,000 bytes back: beyond the 32 KiB window of -lh6-.
+        for name, data in (("a.txt", text), ("sub/far.bin", os.urandom(40000) * 3),
+                           ("sub/r.bin", os.urandom(3000)), ("z.txt", b"")):
+            with open(os.path.join(source, name), "wb") as f:
+                f.write(data)
+        for options in ([], ["--best"]):
+            with self.subTest(options=options):
+                archive = self.path("p%d.lzh" % len(options))
+                made = run("pack", "--archive-only", "--no-setup", "-o", archive, source,
+                           *options)
+                self.assertEqual(0, made.returncode, made.stderr)
+                self.assertIn("-lh7-", run("list", archive).stdout)
+                for peer, command in peers.items():
+                    theirs = self.path("%s%d" % (peer, len(options)))
+                    os.makedirs(theirs)
+                    done = subprocess.run(command + [archive], cwd=theirs,
+                                          stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+                    self.assertEqual(0, done.returncode, (peer, done.stderr))
+                    self.assertEqual(tree(source), tree(theirs), peer)
+
 
 def main():
     global TOOL, FIXTURES

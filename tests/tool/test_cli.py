@@ -170,7 +170,7 @@ class ToolVerbs(unittest.TestCase):
             with open(path, "wb") as f:
                 f.write(data)
             os.utime(path, (mtime, mtime))
-        for method in ("lh0", "lh5", "lh6"):
+        for method in ("lh0", "lh5", "lh6", "lh7"):
             with self.subTest(method):
                 setup = os.path.join(self.dir, method + ".exe")
                 result = run("pack", "-m", method, "--stub", self.write("stub.bin", fake_stub()),

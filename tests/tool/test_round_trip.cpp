@@ -13,15 +13,15 @@ const size_t SIZES[] = {0,     1,     2,     3,     255,       256,      257,
                         32767, 32768, 32769, 65537, 3u << 20};
 
 // A long run, then stretches that repeat earlier bytes from just inside and just
-// outside the 8 KiB and 32 KiB windows.
+// outside the 8 KiB, 32 KiB and 64 KiB windows.
 std::vector<uint8_t> FarMatches(size_t size, uint32_t seed) {
     std::vector<uint8_t> data(size < 40000 ? size : 40000, 0);
     const std::vector<uint8_t> noise = RandomBytes(size + 70000, seed);
     size_t used = 0;
     while (data.size() < size) {
         const size_t position = data.size();
-        const size_t distance = (position / 300) % 4 == 0 ? 8192 : (position / 300) % 4 == 1
-                                    ? 8193 : (position / 300) % 4 == 2 ? 32768 : 32769;
+        static const size_t DISTANCES[] = {8192, 8193, 32768, 32769, 65536, 65537};
+        const size_t distance = DISTANCES[(position / 300) % 6];
         for (int k = 0; k < 300 && data.size() < size; ++k) {
             const size_t here = data.size();
             data.push_back(here >= distance && k % 50 != 0 ? data[here - distance]
@@ -70,7 +70,7 @@ TEST_P(RoundTripTest, EverySizeComesBackExactly) {
 INSTANTIATE_TEST_SUITE_P(
     Kinds, RoundTripTest,
     ::testing::Combine(::testing::Values("zero", "onebyte", "random", "text", "far", "bytes"),
-                       ::testing::Values('5', '6'), ::testing::Bool()),
+                       ::testing::Values('5', '6', '7'), ::testing::Bool()),
     [](const ::testing::TestParamInfo<RoundTripTest::ParamType>& info) {
         return std::get<0>(info.param) + "_lh" + std::string(1, std::get<1>(info.param)) +
                (std::get<2>(info.param) ? "_best" : "_lazy");
