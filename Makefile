@@ -1,16 +1,18 @@
 # The two commands of the README, and the steps behind them.
 #   make demo     build everything and run a real setup under Wine
 #   make test     build both targets and run every test (this is what CI runs)
-#   make tool     only the stub and the tool, with only the compilers installed
-#   make package  the Debian package of the tool (build/package/vorpanex_*.deb)
+#   make tool     only the stub and the tool (Linux, and vorpanex.exe for 64-bit
+#                 Windows), with only the compilers installed
+#   make package  the Debian package of the tool (build/package/vorpanex_*.deb) and
+#                 the Windows release (build/package/vorpanex-*-windows-x64.zip)
 JOBS ?= $(shell nproc)
 FUZZ_SECONDS ?= 60
 CI_FUZZ_SECONDS ?= 60
 
 STUB = $(CURDIR)/build/win32/VORPANEX.exe
 
-.PHONY: all deps build build-win32 build-host test test-host test-slow test-win32 test-sanitize \
-        test-fuzz test-reproducible demo bench fuzz clean tool package
+.PHONY: all deps build build-win32 build-host build-win64 test test-host test-slow test-win32 \
+        test-win64 test-sanitize test-fuzz test-reproducible demo bench fuzz clean tool package
 
 all: build
 
@@ -26,6 +28,11 @@ build-host: deps build-win32
 	cmake --preset host -DBUILD_TESTING=ON -DVORPANEX_STUB_FILE=$(STUB) >/dev/null
 	cmake --build build/host -j $(JOBS)
 
+# vorpanex.exe for 64-bit Windows, with the same stub built in, and its tests.
+build-win64: deps build-win32
+	cmake --preset win64 -DBUILD_TESTING=ON -DVORPANEX_STUB_FILE=$(STUB) >/dev/null
+	cmake --build build/win64 -j $(JOBS)
+
 # A machine that only makes setups: no tests, so no GoogleTest, Python or Wine.
 tool:
 	@scripts/install-deps.sh --tool
@@ -33,11 +40,16 @@ tool:
 	cmake --build build/win32 --target vorpanex_stub -j $(JOBS)
 	cmake --preset host -DBUILD_TESTING=OFF -DVORPANEX_STUB_FILE=$(STUB) >/dev/null
 	cmake --build build/host --target vorpanex -j $(JOBS)
+	cmake --preset win64 -DBUILD_TESTING=OFF -DVORPANEX_STUB_FILE=$(STUB) >/dev/null
+	cmake --build build/win64 --target vorpanex -j $(JOBS)
+	@ls -l build/host/vorpanex build/win64/vorpanex.exe
 
 package: tool
 	@scripts/install-deps.sh --package
 	cpack --config build/host/CPackConfig.cmake -B build/package
-	@ls -l build/package/*.deb
+	cmake --build build/win64 --target windows_zip
+	cp build/win64/vorpanex-*-windows-x64.zip build/package/
+	@ls -l build/package/*.deb build/package/*.zip
 	@if command -v lintian >/dev/null; then lintian --fail-on error,warning build/package/*.deb; \
 	else echo "package: lintian is not installed; the package was not checked"; fi
 

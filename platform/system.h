@@ -126,8 +126,9 @@ void Utf8Arguments(int& argc, char**& argv);
 // Windows both \ and / are accepted and become /.
 std::string PortablePath(const std::string& path);
 
-// Whether a shell pattern (*, ?, [...]) matches text, as fnmatch without flags.
-bool MatchPattern(const char* pattern, const char* text);
+// Whether a shell pattern (*, ?, [...]) matches text, as fnmatch without flags, or
+// with FNM_PATHNAME (no wildcard matches a '/') when wholeNames.
+bool MatchPattern(const char* pattern, const char* text, bool wholeNames = false);
 
 }  // namespace sys
 

@@ -236,8 +236,8 @@ void Utf8Arguments(int&, char**&) {}
 
 std::string PortablePath(const std::string& path) { return path; }
 
-bool MatchPattern(const char* pattern, const char* text) {
-    return fnmatch(pattern, text, 0) == 0;
+bool MatchPattern(const char* pattern, const char* text, bool wholeNames) {
+    return fnmatch(pattern, text, wholeNames ? FNM_PATHNAME : 0) == 0;
 }
 
 }  // namespace sys

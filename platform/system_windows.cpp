@@ -535,19 +535,21 @@ std::string PortablePath(const std::string& path) {
     return portable;
 }
 
-bool MatchPattern(const char* pattern, const char* text) {
+bool MatchPattern(const char* pattern, const char* text, bool wholeNames) {
     // *, ? and [...] ([!...] negated, ranges); \ escapes the next character on Linux,
     // but is a separator on Windows and was made / before.
     while (*pattern != 0) {
         if (*pattern == '*') {
             while (*pattern == '*') ++pattern;
-            if (*pattern == 0) return true;
+            if (*pattern == 0) return !wholeNames || strchr(text, '/') == nullptr;
             for (const char* at = text; *at != 0; ++at) {
-                if (MatchPattern(pattern, at)) return true;
+                if (MatchPattern(pattern, at, wholeNames)) return true;
+                if (wholeNames && *at == '/') return false;
             }
             return false;
         }
         if (*text == 0) return false;
+        if (wholeNames && *text == '/' && *pattern != '/') return false;
         if (*pattern == '?') {
             ++pattern;
             ++text;

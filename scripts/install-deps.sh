@@ -6,16 +6,17 @@
 #   install-deps.sh --package that, and dpkg-dev for the package's dependencies
 set -euo pipefail
 
-tool_packages=(cmake g++ make g++-mingw-w64-i686 binutils-mingw-w64-i686)
+tool_packages=(cmake g++ make g++-mingw-w64-i686 binutils-mingw-w64-i686
+               g++-mingw-w64-x86-64 binutils-mingw-w64-x86-64)
 case "${1:-}" in
   --tool) packages=("${tool_packages[@]}") ;;
-  --package) packages=("${tool_packages[@]}" dpkg-dev file lintian) ;;
+  --package) packages=("${tool_packages[@]}" dpkg-dev file lintian zip) ;;
   "")
     packages=(
       "${tool_packages[@]}" python3 libgtest-dev googletest libbenchmark-dev
       clang libclang-rt-14-dev llvm
       wine wine64 wine32:i386 xvfb x11-utils imagemagick locales
-      dpkg-dev file groff-base man-db openssl osslsigncode lintian
+      dpkg-dev file groff-base man-db openssl osslsigncode lintian zip
     ) ;;
   *) echo "usage: $0 [--tool | --package]" >&2; exit 2 ;;
 esac

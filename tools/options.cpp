@@ -1,14 +1,13 @@
 // The shared command-line parser over getopt_long, and value checks.
 #include "tools/options.h"
 
-#include <fnmatch.h>
 #include <getopt.h>
 #include <stdio.h>
 #include <string.h>
-#include <sys/stat.h>
 
 #include <algorithm>
 
+#include "platform/system.h"
 #include "tools/commands.h"
 
 bool quietOutput;
@@ -127,9 +126,9 @@ namespace {
 // Whether the file starts as a setup ("MZ") or an archive ("-lh?-" after two bytes).
 // Only a regular file is looked into: opening a pipe would wait for a writer.
 bool HoldsArchive(const std::string& path) {
-    struct stat info;
-    if (stat(path.c_str(), &info) != 0 || !S_ISREG(info.st_mode)) return false;
-    FILE* file = fopen(path.c_str(), "rb");
+    FileStatus info;
+    if (sys::Status(path.c_str(), &info) != 0 || !S_ISREG(info.st_mode)) return false;
+    FILE* file = sys::OpenStream(path.c_str(), "rb");
     if (file == nullptr) return false;
     unsigned char head[7] = {0};
     const size_t got = fread(head, 1, sizeof head, file);
@@ -163,7 +162,7 @@ bool MemberSelection::Chooses(const std::string& path) {
         // The path itself, then each folder on it.
         for (size_t end = path.size(); end != std::string::npos && end > 0;
              end = path.rfind('/', end - 1)) {
-            if (fnmatch(patterns[k].c_str(), path.substr(0, end).c_str(), FNM_PATHNAME) == 0) {
+            if (sys::MatchPattern(patterns[k].c_str(), path.substr(0, end).c_str(), true)) {
                 matched[k] = true;
                 chosen = true;
                 break;

@@ -101,7 +101,12 @@ const char TIME_FORMS[] =
 
 DosStamp DosStampFromFileTime(time_t when, bool& clamped) {
     struct tm local;
-    if (localtime_r(&when, &local) == nullptr) {
+#ifdef _WIN32
+    const bool converted = localtime_s(&local, &when) == 0;
+#else
+    const bool converted = localtime_r(&when, &local) != nullptr;
+#endif
+    if (!converted) {
         return StampOf({when < 0 ? 0 : 9999, 1, 1, 0, 0, 0}, clamped);
     }
     return StampOf({local.tm_year + 1900LL, local.tm_mon + 1, local.tm_mday, local.tm_hour,
