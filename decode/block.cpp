@@ -325,6 +325,114 @@ inline __attribute__((always_inline)) void CopyMatchInChunk(uint8_t* buffer, uin
     CopyMatch<WINDOW>(buffer, p, source, n);
 }
 
+#if defined(__i386__)
+// The symbol loop of the i686 build (the stub's), with the bit input in 32-bit
+// registers: a 64-bit look-ahead takes two registers of the seven and a branch on every
+// shift there. buf holds the next n stream bits from bit 31 down (0 <= n <= 31 at a
+// refill; bits below n are zero or the stream bits that follow), which end where `in`
+// stands, as FastInput's do; a refill takes the whole bytes that fit and leaves 24 to
+// 31 bits. One way through the loop takes at most three refills of three bytes, two
+// symbols and a match of at most MAX_MATCH bytes. Built for speed: it is most of the
+// stub's time, and small.
+struct Loop32 {
+    uint32_t p;
+    uint32_t blockRemaining;
+};
+
+__attribute__((optimize("O2"), noinline)) Loop32 DecodeFast32(FastInput& bits, uint8_t* buffer,
+                                                             uint32_t p, uint32_t end,
+                                                             uint32_t blockRemaining) {
+    // Whole bytes past 24 bits go back to the reader's range (at most 39 bits are held
+    // past a refill, and the bytes lie in the range once one has been taken from it).
+    const uint8_t* in = bits.in;
+    uint32_t n = bits.have;
+    const uint8_t* const rangeStart = archiveReader.buffer + archiveReader.position;
+    const uint32_t back = n >= 24 ? (n - 24) >> 3 : 0;
+    if (n > 31 && static_cast<uint32_t>(in - rangeStart) < back) return {p, blockRemaining};
+    in -= back;
+    n -= back << 3;
+    uint32_t buf = static_cast<uint32_t>(bits.acc >> 32);
+    const uint32_t windowMask = blockDecoder.windowSize - 1;
+    const uint32_t distanceCodeCount = static_cast<uint32_t>(blockDecoder.distanceCodeCount);
+    const uint32_t* const symbols = blockDecoder.symbolPacked;
+    const uint32_t* const distances = blockDecoder.distancePacked;
+    const uint8_t* const stop = bits.end - 16;
+    auto refill = [&]() __attribute__((always_inline)) {
+        uint32_t word;
+        memcpy(&word, in, 4);
+        buf |= __builtin_bswap32(word) >> n;
+        in += (31 - n) >> 3;
+        n |= 24;
+    };
+    auto take = [&](uint32_t count) __attribute__((always_inline)) {
+        buf <<= count;
+        n -= count;
+    };
+    // The rest of a code longer than its look-up, from the entry's node.
+    auto walk = [&](uint32_t code, uint32_t codeCount, const uint8_t* lengths,
+                    int tableBits) __attribute__((always_inline)) {
+        uint32_t mask = 1u << (31 - tableBits);
+        do {
+            code = (buf & mask) != 0 ? oneChild[code] : zeroChild[code];
+            mask >>= 1;
+        } while (code >= codeCount);
+        take(lengths[code]);
+        return code;
+    };
+    uint8_t* out = buffer + p;
+    uint8_t* const outLimit = buffer + end - MAX_MATCH;
+    while (out <= outLimit && blockRemaining >= 2 && in <= stop) {
+        refill();
+        uint32_t entry = symbols[buf >> (32 - SYMBOL_TABLE_BITS)];
+        --blockRemaining;
+        if ((entry & PACKED_NOT_LITERAL) == 0) {
+            take(PackedLength(entry));
+            *out++ = static_cast<uint8_t>(entry >> PACKED_VALUE_SHIFT);
+            // A second literal when its code is in the look-up and in the bits held.
+            entry = symbols[buf >> (32 - SYMBOL_TABLE_BITS)];
+            if ((entry & PACKED_NOT_LITERAL) == 0 && PackedLength(entry) <= n) {
+                --blockRemaining;
+                take(PackedLength(entry));
+                *out++ = static_cast<uint8_t>(entry >> PACKED_VALUE_SHIFT);
+            }
+            continue;
+        }
+        uint32_t c = PackedValue(entry);
+        if ((entry & PACKED_NODE) == 0) {
+            take(PackedLength(entry));
+        } else {
+            c = walk(c, SYMBOL_COUNT, blockDecoder.symbolLengths, SYMBOL_TABLE_BITS);
+        }
+        if (c <= 255) {
+            *out++ = static_cast<uint8_t>(c);
+            continue;
+        }
+        const uint32_t length = c - MATCH_BASE;
+        refill();
+        entry = distances[buf >> (32 - AUX_TABLE_BITS)];
+        uint32_t distance = PackedValue(entry);
+        if ((entry & PACKED_NODE) == 0) {
+            take(PackedLength(entry));
+        } else {
+            distance = walk(distance, distanceCodeCount, blockDecoder.auxLengths, AUX_TABLE_BITS);
+        }
+        if (distance >= 2) {
+            const uint32_t extra = distance - 1;
+            refill();
+            distance = (1u << extra) + (buf >> (32 - extra));
+            take(extra);
+        }
+        const uint32_t at = static_cast<uint32_t>(out - buffer);
+        CopyMatchInChunk<0>(buffer, at, (at - distance - 1) & windowMask, length);
+        out += length;
+    }
+    bits.acc = static_cast<uint64_t>(buf) << 32;
+    bits.have = n;
+    bits.in = in;
+    return {static_cast<uint32_t>(out - buffer), blockRemaining};
+}
+#endif
+
 }  // namespace
 
 HuffmanTable DistanceCode() {
@@ -538,6 +646,13 @@ void DecodeRange(uint8_t* buffer, uint32_t p, uint32_t end) {
         // need 46; up to three literals from the look-up (12 each) need 36.
         // Left out where the code is built for size (the stub): the checked path below
         // decodes the same.
+#if defined(__i386__)
+        if (SIZE_BUILD && p + MAX_MATCH <= end && blockRemaining >= 2 && bits.end - bits.in >= 16) {
+            const Loop32 done = DecodeFast32(bits, buffer, p, end, blockRemaining);
+            p = done.p;
+            blockRemaining = done.blockRemaining;
+        }
+#endif
         if (!SIZE_BUILD && p + MAX_MATCH <= end && blockRemaining >= 3 &&
             bits.end - bits.in >= 8) {
             bits.RefillFromBuffer();
