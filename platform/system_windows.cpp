@@ -27,12 +27,41 @@ namespace {
 const int64_t EPOCH_DIFFERENCE = 11644473600LL;
 const int64_t TICKS_PER_SECOND = 10000000LL;
 
+// UTF-8 as UTF-16. Bytes that are not UTF-8 (a member's stored name, which the core
+// uses for the folders it makes in its private folder) each become a character of
+// their own, U+F700 + the byte, so that two different names never become one.
 std::wstring Wide(const char* text) {
-    const int length = MultiByteToWideChar(CP_UTF8, 0, text, -1, nullptr, 0);
-    if (length <= 0) return std::wstring();
-    std::wstring wide(static_cast<size_t>(length), L'\0');
-    MultiByteToWideChar(CP_UTF8, 0, text, -1, &wide[0], length);
-    wide.resize(static_cast<size_t>(length - 1));
+    const int length = MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, text, -1, nullptr, 0);
+    if (length > 0) {
+        std::wstring wide(static_cast<size_t>(length), L'\0');
+        MultiByteToWideChar(CP_UTF8, 0, text, -1, &wide[0], length);
+        wide.resize(static_cast<size_t>(length - 1));
+        return wide;
+    }
+    std::wstring wide;
+    const unsigned char* at = reinterpret_cast<const unsigned char*>(text);
+    while (*at != 0) {
+        int extra = *at < 0x80 ? 0 : *at >= 0xC2 && *at <= 0xDF ? 1 : *at >= 0xE0 && *at <= 0xEF ? 2
+                  : *at >= 0xF0 && *at <= 0xF4 ? 3 : -1;
+        wchar_t converted[2];
+        int count = 0;
+        if (extra >= 0) {
+            bool whole = true;
+            for (int k = 1; k <= extra; ++k) whole = whole && (at[k] & 0xC0) == 0x80;
+            if (whole) {
+                count = MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS,
+                                            reinterpret_cast<const char*>(at), extra + 1,
+                                            converted, 2);
+            }
+        }
+        if (count > 0) {
+            wide.append(converted, static_cast<size_t>(count));
+            at += extra + 1;
+        } else {
+            wide += static_cast<wchar_t>(0xF700 + *at);
+            ++at;
+        }
+    }
     return wide;
 }
 

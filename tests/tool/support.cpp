@@ -12,6 +12,7 @@
 
 #include "archive/archive.h"
 #include "archive/ui.h"
+#include "platform/system.h"
 #include "tools/commands.h"
 
 volatile int CancelRequested;
@@ -23,6 +24,16 @@ void ShowProgress(HWND, unsigned) {}
 const unsigned char embeddedStub[1] = {0};
 const unsigned embeddedStubSize = 0;
 
+#ifdef _WIN32
+TemporaryDirectory::TemporaryDirectory() {
+    path = sys::TemporaryFolder() + "/vorpanex-pack-XXXXXX";
+    if (!sys::MakeTemporaryFolder(path)) abort();
+}
+
+TemporaryDirectory::~TemporaryDirectory() {
+    if (!sys::RemoveTree(path.c_str())) fprintf(stderr, "could not remove %s\n", path.c_str());
+}
+#else
 TemporaryDirectory::TemporaryDirectory() {
     const char* base = getenv("TMPDIR");
     std::string pattern = std::string(base != nullptr ? base : "/tmp") + "/vorpanex-pack-XXXXXX";
@@ -36,6 +47,7 @@ TemporaryDirectory::~TemporaryDirectory() {
     const std::string command = "rm -rf '" + path + "'";
     if (system(command.c_str()) != 0) fprintf(stderr, "could not remove %s\n", path.c_str());
 }
+#endif
 
 void WriteFile(const std::string& path, const std::vector<uint8_t>& data) {
     std::ofstream out(path, std::ios::binary);
@@ -97,7 +109,7 @@ int RoundTrip(const TemporaryDirectory& directory, const std::vector<NamedData>&
     const std::string path = directory.Join("archive.lzh");
     WriteFile(path, archive);
     const std::string out = directory.Join("out");
-    mkdir(out.c_str(), 0755);
+    sys::MakeFolder(out.c_str(), 0755);
     return ExtractArchiveAt(nullptr, path.c_str(), out.c_str(), 0);
 }
 
