@@ -194,9 +194,18 @@ extern uint32_t membersExtracted;   // members completed by the last extraction
 // separator is taken as relative (storedAbsolute tells), "." components are dropped,
 // and level-1 names may hold folders. The tool sets it; the stub's rules refuse them.
 extern int otherArchivesAccepted;
-// When set (the tool, with member names or patterns), the extraction walks past every
-// member for which it returns 0. The stub leaves it null: every member.
+#ifndef PLATFORM_KERNEL32
+// The tool's choices in the walk; the stub takes every member and stops at the first
+// that fails. memberSelected: when set, the extraction walks past every member for
+// which it returns 0. memberFailed: when set, it is called after a member failed (its
+// file, if any, deleted; extractionFailure says why), and a non-zero result walks on
+// past the member: the extraction then ends with 1 when the walk reached the end.
 extern int (*memberSelected)();
+extern int (*memberFailed)();
+// When not HFILE_ERROR, an extraction without a work directory writes each member's
+// bytes to this file as it checks them (extract --to-stdout).
+extern HFILE memberStream;
+#endif
 
 // CRC-16/ARC: reflected polynomial 0xA001, initial value 0, no final XOR.
 // Crc16Table[0] is the classic one-byte table; slice k advances a byte followed by k

@@ -5,7 +5,11 @@
 #include "decode/decoder.h"
 
 uint32_t membersExtracted;
+#ifndef PLATFORM_KERNEL32
 int (*memberSelected)();
+int (*memberFailed)();
+HFILE memberStream = HFILE_ERROR;
+#endif
 
 #ifdef PLATFORM_KERNEL32
 UINT nameCodePage = CP_ACP;
@@ -179,7 +183,12 @@ int PathFits(const char* directory, const char* relativePath) {
 }
 
 int WriteChunk(const uint8_t* data, uint32_t count, HFILE file) {
+#ifndef PLATFORM_KERNEL32
+    if (verifyOnly && memberStream != HFILE_ERROR) file = memberStream;
+    if (!verifyOnly || memberStream != HFILE_ERROR) {
+#else
     if (!verifyOnly) {
+#endif
         UINT written = _lwrite(file, reinterpret_cast<const char*>(data), count);
         if (written == static_cast<UINT>(HFILE_ERROR) || written < count) return 0;
     }
@@ -324,12 +333,28 @@ int ExtractOpenArchive(HWND window, const char* workDirectory, bool checkDigest)
     for (;;) {
         const int next = NextMember();
         if (next == 0) break;
-        // The tool's member selection: a member not chosen is only walked past.
+#ifndef PLATFORM_KERNEL32
+        // The tool's member selection: a member not chosen is only walked past; and
+        // past one that failed, when the tool goes on.
         if (next == 1 && memberSelected != nullptr && !memberSelected()) {
             if (SkipMemberData()) continue;
             CloseArchive();
             return 0;
         }
+        if (next == 1 && memberFailed != nullptr) {
+            if (!ExtractMember(window, workDirectory)) {
+                if (memberFailed() && SkipMemberData()) continue;
+                CloseArchive();
+                return 0;
+            }
+            if (!SkipMemberData()) {
+                CloseArchive();
+                return 0;
+            }
+            ++membersExtracted;
+            continue;
+        }
+#endif
         if (next != 1 || !ExtractMember(window, workDirectory) || !SkipMemberData()) {
             CloseArchive();
             return 0;

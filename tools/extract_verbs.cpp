@@ -40,7 +40,8 @@ const char TEST_HELP[] =
     "members are decoded; a pattern that matches nothing in a FILE is an error.\n"
     "\n"
     "Decodes every member of each FILE and checks its size and CRC-16 without writing\n"
-    "anything; names the member that fails and why. FILE is a setup (it starts with\n"
+    "anything; names each member that fails and why, and goes on with the next one (a\n"
+    "damaged header stops the walk there). FILE is a setup (it starts with\n"
     "\"MZ\"; its archive begins at offset 49152) or a bare .lzh archive. test answers\n"
     "\"will this setup run?\": it also fails for a FILE with no members, for a file\n"
     "that is not an archive, for a setup without SETUP32.EXE or SETUP.EXE at the\n"
@@ -88,12 +89,19 @@ const char EXTRACT_HELP[] =
     "refused. Existing files of the same name are replaced; a symbolic link at a\n"
     "member's name is replaced by the file, never written through, and a link where\n"
     "the archive has a folder is refused. A later member of the same name replaces an\n"
-    "earlier one, as on Windows. A member that fails leaves no partial file; the\n"
-    "members before it are kept. Member paths may have up to 244 bytes, whatever\n"
-    "DIR's own path.\n"
+    "earlier one, as on Windows. A member that fails (an unsupported method, a name\n"
+    "Windows refuses, a CRC error...) leaves no partial file and is named; the\n"
+    "others are still extracted, and the exit status is 1. A damaged header stops\n"
+    "the walk there. Member paths may have up to 244 bytes, whatever DIR's own path.\n"
     "\n"
     "options:\n"
     "  -C, --directory=DIR  the directory to extract into\n"
+    "  -p, --to-stdout      write the chosen members' bytes to standard output, one\n"
+    "                       after the other, and no file; messages go to standard\n"
+    "                       error\n"
+    "  -k, --keep-old-files an existing file is not replaced: an error for that\n"
+    "                       member, which is left out\n"
+    "      --skip-old-files an existing file is not replaced, silently\n"
     "      --codepage=N     names are code page 932 (Japanese) or 1252 (Western):\n"
     "                       judged as that Windows will, written as UTF-8; without it,\n"
     "                       the code page the setup records, else names are judged\n"
@@ -110,7 +118,9 @@ const char EXTRACT_HELP[] =
     "\n"
     "examples:\n"
     "  vorpanex extract setup.exe -C unpacked\n"
-    "  vorpanex extract --codepage=932 setup.exe -C unpacked\n";
+    "  vorpanex extract --codepage=932 setup.exe -C unpacked\n"
+    "  vorpanex extract setup.exe 'docs/*' README.TXT -C unpacked\n"
+    "  vorpanex extract -p setup.exe README.TXT | less\n";
 
 // What the extraction loop showed about each member, for the per-member report.
 struct MemberReport {
@@ -126,12 +136,18 @@ struct MemberReport {
     bool timeKnown = false;
     time_t time = 0;
     bool placed = false;
+    bool failed = false;  // named on standard error; nothing put in place
 };
+
+// What extract does with a file that already exists at a member's name.
+enum ExistingFiles { REPLACE_EXISTING, KEEP_EXISTING, SKIP_EXISTING };
 
 struct ExtractOptions {
     bool extracting = false;
     bool verbose = false;
     bool noSetup = false;
+    bool toStdout = false;  // extract -p
+    ExistingFiles existing = REPLACE_EXISTING;
     unsigned codePage = 0;
     std::string directory = ".";
     std::vector<std::string> files;
@@ -149,6 +165,14 @@ struct RunReport {
     mode_t umask = 022;
     std::unordered_set<std::string> placed;  // extract: targets written by this run
     std::string privateFolder;  // extract: the core's work directory, relative to DIR
+    const char* verb = "";
+    const char* shownFile = "";  // the FILE, for messages
+    uint32_t walked = 0;     // members the walk has put in hand
+    size_t current = 0;      // the index the member in hand's report gets
+    uint32_t failed = 0;     // members that failed and were walked past
+    uint32_t skipped = 0;    // members left out by --skip-old-files
+    bool inHand = false;     // the member in hand was chosen and has not failed yet
+    uint32_t extractedBefore = 0;  // membersExtracted when it was put in hand
 };
 
 RunReport run;
@@ -156,7 +180,11 @@ RunReport run;
 // The members chosen by name or pattern in the FILE in hand.
 MemberSelection selection;
 
-int ChooseMember() { return selection.Chooses(extractionState.memberPath) ? 1 : 0; }
+const HFILE STANDARD_OUTPUT = 1;  // the descriptor of standard output, for -p
+
+// Where informational lines go: standard error while members' bytes go to standard
+// output.
+FILE* InfoStream() { return run.options != nullptr && run.options->toStdout ? stderr : stdout; }
 
 // The permission bits a member gets: the header's, without set-user-ID, set-group-ID
 // and sticky, within the umask; without them 0666 (files) or 0777 (folders) within
@@ -214,20 +242,21 @@ void PrintFinishedMembers(uint32_t finished, double now) {
         const double endedAt =
             run.reported + 1 < run.members.size() ? run.members[run.reported + 1].started : now;
         ++run.reported;
+        if (member.failed) continue;
         ProgressDone();
         const std::string error = run.extracting ? PlaceMember(member) : "";
         if (!error.empty()) {
             fprintf(stderr, "vorpanex extract: %s\n", error.c_str());
             run.placingFailed = true;
-        } else if (quietOutput) {
+        } else if (quietOutput || (run.options->toStdout && !run.options->verbose)) {
         } else if (run.options->verbose) {
             char speed[32];
             FormatSpeed(speed, sizeof speed, member.size, endedAt - member.started);
-            printf("  ok  %-40s %12llu bytes  %8.3f s  %s\n", member.name.c_str(),
+            fprintf(InfoStream(), "  ok  %-40s %12llu bytes  %8.3f s  %s\n", member.name.c_str(),
                    static_cast<unsigned long long>(member.size), endedAt - member.started,
                    speed);
         } else {
-            printf("  ok  %-40s %12llu bytes\n", member.name.c_str(),
+            fprintf(InfoStream(), "  ok  %-40s %12llu bytes\n", member.name.c_str(),
                    static_cast<unsigned long long>(member.size));
         }
     }
@@ -349,19 +378,22 @@ void ReportFailure(const char* verb, const char* path, const std::string& direct
     if (failure == FAILURE_HEADER_SUM || failure == FAILURE_BAD_HEADER ||
         failure == FAILURE_LEVEL || failure == FAILURE_HEADER_CRC) {
         char text[48];
-        snprintf(text, sizeof text, "header of member %u", membersExtracted + 1);
+        snprintf(text, sizeof text, "header of member %u", run.walked + 1);
         where += std::string(": ") + text;
     } else if (failure != FAILURE_OPEN && failure != FAILURE_SEEK && failure != FAILURE_READ &&
                failure != FAILURE_DIGEST) {
         where += ": " + Shown(CurrentPath());
     }
     std::string cause = FailureDetail(failure);
-    if (NoArchiveAtAll(failure, membersExtracted == 0)) {
+    if (NoArchiveAtAll(failure, run.walked == 0)) {
         where = path;
         cause = NOT_LHA;
     }
     if (failure == FAILURE_CREATE && !run.createError.empty()) {
         cause += ": " + run.createError;
+    } else if (failure == FAILURE_WRITE && run.options->toStdout) {
+        cause = "cannot write to standard output: " +
+                std::string(strerror(static_cast<int>(extractionSystemError)));
     } else if ((failure == FAILURE_CREATE || failure == FAILURE_WRITE) &&
                extractionSystemError != 0) {
         cause += " " + EscapeForTerminal(directory) + "/" + Shown(CurrentPath()) + ": " +
@@ -377,7 +409,7 @@ void ReportFailure(const char* verb, const char* path, const std::string& direct
         std::string stored = std::string(folder, folderLength) + std::string(name, nameLength);
         const bool cut = stored.size() > 60;
         if (cut) stored.resize(60);
-        where = std::string(path) + ": member " + std::to_string(membersExtracted + 1) + " (" +
+        where = std::string(path) + ": member " + std::to_string(run.walked) + " (" +
                 Shown(stored) + (cut ? "...)" : ")");
         cause = "its path (folders and name) is longer than " +
                 std::to_string(PATH_BUFFER_SIZE - 1) + " bytes, more than a Windows path holds";
@@ -499,6 +531,70 @@ bool CheckWindowsNames(const char* path, uint32_t completed, bool setup, bool no
     return passed;
 }
 
+// The member in hand failed: its report, if it has one, is not put in place and its
+// file goes.
+void DropFailedMember() {
+    run.inHand = false;
+    if (run.members.size() <= run.current) return;
+    MemberReport& member = run.members.back();
+    member.failed = true;
+    if (!member.temporary.empty()) {
+        sys::RemoveFile(member.temporary.c_str());
+        member.temporary.clear();
+    }
+}
+
+// The walk's choice of the member in hand: chosen by name or pattern, and with -k or
+// --skip-old-files not when something is already at its name (a link too).
+int SelectMember() {
+    ++run.walked;
+    run.current = run.members.size();
+    run.inHand = false;
+    if (!selection.Chooses(extractionState.memberPath)) return 0;
+    run.extractedBefore = membersExtracted;
+    run.inHand = true;
+    if (!run.extracting || run.options->existing == REPLACE_EXISTING ||
+        extractionState.headerBuffer[3] == 'd' || extractionState.pathProblem != FAILURE_NONE) {
+        return 1;
+    }
+    // The members before are put in place first: a name stored twice finds its copy.
+    PrintFinishedMembers(static_cast<uint32_t>(run.members.size()), NowSeconds());
+    std::vector<std::string> components;
+    std::string error;
+    if (!DiskComponents(CurrentPath(), run.codePage, components, error) || components.empty()) {
+        return 1;  // the extraction names the problem
+    }
+    std::string target;
+    for (const std::string& component : components) target += (target.empty() ? "" : "/") + component;
+    FileStatus status;
+    if (sys::LinkStatus(target.c_str(), &status) != 0) return 1;
+    run.inHand = false;
+    if (run.options->existing == SKIP_EXISTING) {
+        ++run.skipped;
+        return 0;
+    }
+    ProgressDone();
+    fprintf(stderr, "vorpanex extract: %s: %s: %s exists; left as it is (--keep-old-files)\n",
+            run.shownFile, Shown(CurrentPath()).c_str(), Quoted(target).c_str());
+    ++run.failed;
+    return 0;
+}
+
+// After a member failed: it is named at once and the walk goes on, unless the work
+// was stopped, the archive can no longer be read (cut short, a failed read), or
+// standard output, which receives the members' bytes, is gone.
+int MemberFailed() {
+    const int failure = extractionFailure;
+    if (CancelRequested || failure == FAILURE_CANCELLED || failure == FAILURE_TRUNCATED ||
+        failure == FAILURE_READ || (failure == FAILURE_WRITE && run.options->toStdout)) {
+        return 0;
+    }
+    DropFailedMember();
+    ReportFailure(run.verb, run.shownFile, run.options->directory);
+    ++run.failed;
+    return 1;
+}
+
 // Gives the folder entries that were placed their permission bits and times, last
 // first: writing their members changed their times, and a folder without write
 // permission would have refused them. The folder is held while it is changed; a link
@@ -570,6 +666,8 @@ int RunOne(const char* verb, const ExtractOptions& options, const char* file) {
     const char* path = shownFile.c_str();  // for messages
     run = RunReport();
     run.options = &options;
+    run.verb = verb;
+    run.shownFile = path;
     const long offset = ArchiveOffsetOf(verb, file);
     if (offset < 0) return EXIT_BAD_ARCHIVE;
     const SetupSeal seal = offset != 0 ? ReadSetupSeal(file) : SetupSeal();
@@ -577,7 +675,8 @@ int RunOne(const char* verb, const ExtractOptions& options, const char* file) {
     run.codePage = codePage;
 
     ExtractionPlace place;
-    if (options.extracting) {
+    const bool toFiles = options.extracting && !options.toStdout;
+    if (toFiles) {
         const std::string error = place.Enter(options.directory, file);
         if (!error.empty()) {
             place.Leave();
@@ -594,16 +693,18 @@ int RunOne(const char* verb, const ExtractOptions& options, const char* file) {
     // archivers wrote it.
     otherArchivesAccepted = offset == 0;
     selection.Reset(options.patterns);
-    memberSelected = options.patterns.empty() ? nullptr : ChooseMember;
+    memberSelected = SelectMember;
+    memberFailed = MemberFailed;
+    memberStream = options.toStdout ? STANDARD_OUTPUT : HFILE_ERROR;
     const double started = NowSeconds();
     const int result = ExtractArchiveAt(
-        nullptr, options.extracting ? place.archivePath.c_str() : file,
-        options.extracting ? place.privateFolder.c_str() : nullptr,
-        static_cast<uint32_t>(offset));
+        nullptr, toFiles ? place.archivePath.c_str() : file,
+        toFiles ? place.privateFolder.c_str() : nullptr, static_cast<uint32_t>(offset));
     const double now = NowSeconds();
     const uint32_t completed = membersExtracted;
     int status = EXIT_OK;
-    PrintFinishedMembers(completed, now);
+    if (result != 1 && run.inHand && membersExtracted == run.extractedBefore) DropFailedMember();
+    PrintFinishedMembers(static_cast<uint32_t>(run.members.size()), now);
     if (result != 1) {
         // A stop asked for ends the walk however the core noticed it.
         if (CancelRequested) extractionFailure = FAILURE_CANCELLED;
@@ -612,14 +713,19 @@ int RunOne(const char* verb, const ExtractOptions& options, const char* file) {
     }
     const uint64_t archiveSize = extractionState.archiveSize;
     const uint64_t consumed = archiveReader.consumedBytes;
-    if (options.extracting) place.Leave();
-    if (run.placingFailed && status == EXIT_OK) status = EXIT_BAD_ARCHIVE;
+    if (toFiles) place.Leave();
+    if ((run.placingFailed || run.failed != 0) && status == EXIT_OK) status = EXIT_BAD_ARCHIVE;
     if (result != 1) return status;
     ProgressDone();
     if (!selection.ReportUnmatched(verb, path)) return EXIT_BAD_ARCHIVE;
-    if (!options.patterns.empty() && completed == 0) return status;
+    if (run.failed != 0) {
+        fprintf(stderr, "vorpanex %s: %s: %u member%s failed; %u %s\n", verb, path, run.failed,
+                run.failed == 1 ? "" : "s", completed,
+                options.extracting ? "extracted" : "passed");
+        return status;
+    }
 
-    if (completed == 0) {
+    if (run.walked == 0) {
         // Nothing but an end marker followed by other bytes: no archive at all.
         if (archiveSize > consumed) {
             fprintf(stderr, "vorpanex %s: %s: %s%s\n", verb, path, NOT_AN_ARCHIVE,
@@ -632,7 +738,9 @@ int RunOne(const char* verb, const ExtractOptions& options, const char* file) {
                                   "to run" : "");
             return EXIT_BAD_ARCHIVE;
         }
-        if (!quietOutput) printf("%s: holds no members; nothing extracted\n", path);
+        if (!quietOutput) {
+            fprintf(InfoStream(), "%s: holds no members; nothing extracted\n", path);
+        }
         return status;
     }
     if (!options.extracting && options.patterns.empty() &&
@@ -648,6 +756,8 @@ int RunOne(const char* verb, const ExtractOptions& options, const char* file) {
         return EXIT_BAD_ARCHIVE;
     }
     if (quietOutput || status != EXIT_OK) return status;
+    // -p: standard error gets the summary only when asked for (-v).
+    if (options.toStdout && !options.verbose) return status;
     if (codePage == 0) {
         for (uint32_t i = 0; i < completed && i < run.members.size(); ++i) {
             if (!NameDependsOnCodePage(run.members[i].path.c_str())) continue;
@@ -662,15 +772,21 @@ int RunOne(const char* verb, const ExtractOptions& options, const char* file) {
     }
     char speed[32];
     FormatSpeed(speed, sizeof speed, total, now - started);
-    printf("%s: %u member%s, %llu bytes %s", path, completed, completed == 1 ? "" : "s",
-           static_cast<unsigned long long>(total),
-           options.extracting ? "extracted" : "tested, all OK");
-    if (options.verbose) printf(" in %.3f s (%s)", now - started, speed);
-    printf("\n");
+    FILE* info = InfoStream();
+    fprintf(info, "%s: %u member%s, %llu bytes %s", path, completed, completed == 1 ? "" : "s",
+            static_cast<unsigned long long>(total),
+            options.toStdout     ? "written to standard output"
+            : options.extracting ? "extracted"
+                                 : "tested, all OK");
+    if (run.skipped != 0) {
+        fprintf(info, "; %u left as they were (--skip-old-files)", run.skipped);
+    }
+    if (options.verbose) fprintf(info, " in %.3f s (%s)", now - started, speed);
+    fprintf(info, "\n");
     return status;
 }
 
-enum ExtractOptionId { OPTION_CODEPAGE = 256, OPTION_NO_SETUP };
+enum ExtractOptionId { OPTION_CODEPAGE = 256, OPTION_NO_SETUP, OPTION_SKIP_OLD_FILES };
 
 int RunExtraction(const char* verb, int argc, char** argv) {
     ExtractOptions options;
@@ -680,6 +796,9 @@ int RunExtraction(const char* verb, int argc, char** argv) {
                                      {"codepage", OPTION_CODEPAGE, true}};
     if (options.extracting) {
         specs.push_back({"directory", 'C', true});
+        specs.push_back({"to-stdout", 'p', false});
+        specs.push_back({"keep-old-files", 'k', false});
+        specs.push_back({"skip-old-files", OPTION_SKIP_OLD_FILES, false});
     } else {
         specs.push_back({"no-setup", OPTION_NO_SETUP, false});
     }
@@ -688,6 +807,9 @@ int RunExtraction(const char* verb, int argc, char** argv) {
             case 'v': options.verbose = true; break;
             case 'q': quietOutput = true; break;
             case 'C': options.directory = value; break;
+            case 'p': options.toStdout = true; break;
+            case 'k': options.existing = KEEP_EXISTING; break;
+            case OPTION_SKIP_OLD_FILES: options.existing = SKIP_EXISTING; break;
             case OPTION_NO_SETUP: options.noSetup = true; break;
             case OPTION_CODEPAGE: return ParseCodePage(value, options.codePage);
         }
@@ -708,7 +830,9 @@ int RunExtraction(const char* verb, int argc, char** argv) {
         fprintf(stderr, "vorpanex %s: %s\n", verb, unavailable.c_str());
         return EXIT_BAD_ARCHIVE;
     }
-    if (options.extracting && !PrepareDirectory(options.directory)) return EXIT_BAD_ARCHIVE;
+    if (options.extracting && !options.toStdout && !PrepareDirectory(options.directory)) {
+        return EXIT_BAD_ARCHIVE;
+    }
 
     sys::CatchStopSignals(HandleStopSignal);
 
@@ -760,7 +884,7 @@ void DeleteMemberFile(const char* path, const char*) { DeleteFileA(path); }
 
 HFILE CreateMemberFile(const char* path, const char* name) {
     if (!run.extracting) return _lcreat(path, 0);
-    PrintFinishedMembers(membersExtracted, NowSeconds());
+    PrintFinishedMembers(static_cast<uint32_t>(run.members.size()), NowSeconds());
     run.createError.clear();
     if (CancelRequested) {
         errno = EINTR;
@@ -801,7 +925,7 @@ HFILE CloseMemberFile(HFILE file) { return _lclose(file); }
 // the verb may be test rather than extract.
 void ShowStatusLine(HWND, const char*) {
     const double now = NowSeconds();
-    PrintFinishedMembers(membersExtracted, now);
+    PrintFinishedMembers(static_cast<uint32_t>(run.members.size()), now);
     MemberReport member;
     member.path = CurrentPath();
     member.name = Shown(member.path);

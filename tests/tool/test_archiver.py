@@ -116,6 +116,66 @@ class Selection(Verbs):
         self.assertIn("nothing*: not found", listed.stderr)
 
 
+class ExtractOptions(Verbs):
+    def test_to_stdout_and_what_becomes_of_existing_files(self):
+        archive = self.write("a.lzh", b"".join([
+            unix_member(b"docs", b"", method=b"-lhd-"),
+            unix_member(b"docs\\a.txt", b"alpha", level=0),
+            unix_member(b"b.txt", b"beta"),
+        ]) + b"\0")
+        piped = subprocess.run([TOOL, "extract", "-p", archive, "docs", "b.txt"],
+                               stdout=subprocess.PIPE, stderr=subprocess.PIPE, cwd=self.dir)
+        self.assertEqual((0, b"alphabeta", b""), (piped.returncode, piped.stdout, piped.stderr))
+        self.assertEqual(["a.lzh"], os.listdir(self.dir))  # no file, no folder
+        out = self.path("out")
+        os.makedirs(os.path.join(out, "docs"))
+        for name, data in (("docs/a.txt", b"old"), ("b.txt", b"old")):
+            with open(os.path.join(out, name), "wb") as f:
+                f.write(data)
+        os.chmod(os.path.join(out, "b.txt"), 0o444)
+        kept = run("extract", "-k", archive, "-C", out)
+        self.assertEqual(1, kept.returncode)
+        self.assertIn("b.txt: %s/b.txt exists; left as it is (--keep-old-files)" % out,
+                      kept.stderr)
+        self.assertIn("2 members failed", kept.stderr)
+        skipped = run("extract", "--skip-old-files", archive, "docs/a.txt", "-C", out)
+        self.assertEqual(0, skipped.returncode, skipped.stderr)
+        self.assertEqual("", skipped.stderr)
+        self.assertEqual({"docs/a.txt": b"old", "b.txt": b"old"}, tree(out))
+        replaced = run("extract", archive, "-C", out)  # the default, read-only files too
+        self.assertEqual(0, replaced.returncode, replaced.stderr)
+        self.assertEqual({"docs/a.txt": b"alpha", "b.txt": b"beta"}, tree(out))
+
+
+class KeepGoing(Verbs):
+    def test_failed_members_are_named_and_the_rest_extracted_until_a_bad_header(self):
+        good = [unix_member(b"%d.txt" % i, b"good %d" % i) for i in range(4)]
+        bad_crc = bytearray(unix_member(b"crc.txt", b"x" * 100))
+        bad_crc[-1] ^= 1
+        bad_header = bytearray(unix_member(b"never.txt", b"n"))
+        bad_header[1] ^= 1  # header sum
+        members = [good[0], bytes(bad_crc), unix_member(b"m.txt", b"m", method=b"-lh1-"),
+                   unix_member(b"CON", b"c", level=0), good[1],
+                   unix_member(b"a\\..\\..\\up.txt", b"u", level=0), good[2],
+                   bytes(bad_header), good[3]]
+        archive = self.write("a.lzh", b"".join(members) + b"\0")
+        out = self.path("out")
+        for verb in ("extract", "test"):
+            with self.subTest(verb=verb):
+                result = run(verb, archive, *(["-C", out] if verb == "extract" else []))
+                self.assertEqual(1, result.returncode)
+                lines = result.stderr.splitlines()
+                self.assertEqual(5, len(lines), result.stderr)
+                for line, name in zip(lines, ("crc.txt", "m.txt", "CON", "up.txt",
+                                              "header of member 8")):
+                    self.assertIn(name, line)
+                self.assertIn("CRC", lines[0])
+                self.assertIn("-lh1-", lines[1])
+        # No partial file for a failed member, nothing after the bad header.
+        self.assertEqual({"0.txt": b"good 0", "1.txt": b"good 1", "2.txt": b"good 2"},
+                         tree(out))
+
+
 class ExtractUnix(Verbs):
     def test_permission_bits_within_the_umask_never_setuid_and_times(self):
         when = 1600000000  # 2020-09-13 12:26:40 UTC
