@@ -16,8 +16,10 @@ namespace {
 const size_t SEGMENT_BYTES = 16u << 20;  // input parsed as one graph (more gives smaller output)
 const int MAX_DEPTH = 256;                  // tree nodes visited per position
 const uint32_t SKIP_LENGTH = 256;       // a match this long is taken whole
-const int PASSES = 7;                   // the first priced by a lazy parse
-const int EXACT_PASSES = 3;             // the last ones, split with exact block prices
+// Seven passes, the last three split exactly, packed the corpus of `make bench` 0.13%
+// smaller with -lh7- in twice the processor time.
+const int PASSES = 3;                   // the first priced by a lazy parse
+const int EXACT_PASSES = 1;             // the last ones, split with exact block prices
 const uint32_t SCALE = 16;              // prices in sixteenths of a bit
 const uint32_t INFINITE = 0xFFFFFFFFu;
 
@@ -97,7 +99,7 @@ struct Graph {
     std::vector<StoredMatch> matches;
 };
 
-// report(position) is called every 64 KiB of input.
+// report(position) is called every 32 KiB of input.
 template <typename Report>
 void FindMatches(TreeMatchFinder& finder, Graph& graph, const Report& report) {
     const size_t count = graph.end - graph.begin;
@@ -108,7 +110,7 @@ void FindMatches(TreeMatchFinder& finder, Graph& graph, const Report& report) {
     size_t skipUntil = graph.begin;
     for (size_t position = graph.begin; position < graph.end; ++position) {
         graph.first[position - graph.begin] = static_cast<uint32_t>(graph.matches.size());
-        if ((position & 0xFFFF) == 0) report(position);
+        if ((position & 0x7FFF) == 0) report(position);
         if (position < skipUntil) {
             finder.Insert(position);
             continue;
