@@ -189,7 +189,11 @@ BOOL WINAPI OnConsoleControl(DWORD event) {
         if (!handlers.empty()) handler = handlers.back();
     }
     if (handler == nullptr) return FALSE;
-    handler(event == CTRL_C_EVENT || event == CTRL_BREAK_EVENT ? SIGINT : SIGTERM);
+    const bool interrupt = event == CTRL_C_EVENT || event == CTRL_BREAK_EVENT;
+    handler(interrupt ? SIGINT : SIGTERM);
+    // A closed console, a logoff or a shutdown ends the process as soon as this returns
+    // (or after some seconds): wait here, so that the work's own clean-up runs and ends it.
+    if (!interrupt) Sleep(INFINITE);
     return TRUE;
 }
 

@@ -313,6 +313,11 @@ std::string MemberNameToUtf8(const std::string& bytes, unsigned codePage, bool& 
 
 bool MemberNameForDisk(const std::string& bytes, unsigned codePage, std::string& name,
                        std::string& error) {
+#ifdef _WIN32
+    // Windows names files in UTF-16, not bytes: a name whose code page is not known is
+    // read as 1252, the code page it is judged in, as a Western Windows reads it.
+    if (codePage == 0) codePage = 1252;
+#endif
     if (codePage == 0) {
         name = bytes;
         return true;
