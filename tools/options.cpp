@@ -145,7 +145,8 @@ void SplitFilesAndPatterns(const std::vector<std::string>& operands,
         if (i == 0 || HoldsArchive(operands[i])) {
             files.push_back(operands[i]);
         } else {
-            patterns.push_back(operands[i]);
+            // A member's path has '/' between its folders; on Windows '\' is taken too.
+            patterns.push_back(sys::PortablePath(operands[i]));
         }
     }
 }
