@@ -233,6 +233,10 @@ int ReadMemberHeader();
 // with extractionFailure set.
 int ReadExtendedHeaders();
 #ifndef PLATFORM_KERNEL32
+// The OS ID of the member in hand's header (level 1 and 2: the byte after the CRC-16;
+// level 0: the first byte of the extension after the CRC-16, if any), or -1 when its
+// header has none.
+int MemberOsId();
 // The path of the member in hand as its header stores it: the folder extended header
 // (empty when there is none) and the name, separators and all.
 void StoredPathBytes(const char** folder, unsigned* folderLength, const char** name,

@@ -581,6 +581,14 @@ int ReadExtendedHeaders() {
 }
 
 #ifndef PLATFORM_KERNEL32
+int MemberOsId() {
+    const ExtractionState& state = extractionState;
+    if (state.headerLevel == 2) return state.headerBuffer[21];
+    if (state.headerLevel == 1) return state.headerBuffer[state.headerSize - 3];
+    const unsigned extension = 20u + state.headerBuffer[19] + 2;  // after name and CRC-16
+    return extension < state.headerSize ? state.headerBuffer[extension] : -1;
+}
+
 void StoredPathBytes(const char** folder, unsigned* folderLength, const char** name,
                      unsigned* nameLength) {
     *folder = extras.folder;

@@ -38,6 +38,11 @@ const char LIST_HELP[] =
     "      --codepage=N   show names stored in code page 932 or 1252 converted to\n"
     "                     UTF-8; without it, the code page the setup records, else\n"
     "                     bytes above 0x7F are shown as \\xNN\n"
+    "  -v, --verbose      also the header level, OS ID (M MS-DOS, U Unix, w Win95,\n"
+    "                     W WinNT, J Java...; - for a level-0 header without one),\n"
+    "                     MS-DOS attributes (hex: 01 read-only, 02 hidden, 04 system,\n"
+    "                     10 folder, 20 archive) and Unix permissions (- when not\n"
+    "                     stored) of each member\n"
     "  -q, --quiet        print errors only (the exit status tells)\n"
     "  -h, --help         this text\n"
     "\n"
@@ -50,7 +55,10 @@ const char LIST_HELP[] =
     "\"directory\", \"method\", \"original_size\", \"packed_size\", \"crc16\" (4 hex\n"
     "digits), \"time\" (ISO 8601 without a zone: local time as stored; null when\n"
     "the stored date names no day), \"header_offset\" (of the member's header in\n"
-    "FILE) and \"stored_absolute\" (the stored path began with a separator).\n"
+    "FILE), \"stored_absolute\" (the stored path began with a separator),\n"
+    "\"header_level\", \"os_id\" (the OS ID character; null when the header has\n"
+    "none), \"attributes\" (the MS-DOS attribute byte) and \"permissions\" (octal,\n"
+    "\"0755\"; null when not stored).\n"
     "\"stub\" has\n"
     "\"archive_sha256\", \"archive_length\" and \"codepage\" (null when not recorded).\n"
     "\n"
@@ -65,6 +73,7 @@ enum ListOptionId { OPTION_FORMAT = 256, OPTION_CODEPAGE };
 
 struct ListOptions {
     bool json = false;
+    bool verbose = false;
     unsigned codePage = 0;
     std::vector<std::string> files;
 };
@@ -140,6 +149,11 @@ void WalkArchive(const char* path, long offset, unsigned codePage, ListedArchive
             member.dosTime = local.time;
         }
         member.headerOffset = state.headerOffset;
+        member.headerLevel = state.headerLevel;
+        member.osId = MemberOsId();
+        member.attributes = state.headerBuffer[17];
+        member.modeKnown = state.unixModeKnown != 0;
+        member.mode = state.unixMode;
         listed.members.push_back(member);
         if (!SkipMemberData()) {
             listed.error = member.name + ": " + FailureText(FAILURE_TRUNCATED);
@@ -178,6 +192,7 @@ int ListCommand(int argc, char** argv) {
         {"format", OPTION_FORMAT, true},
         {"codepage", OPTION_CODEPAGE, true},
         {"quiet", 'q', false},
+        {"verbose", 'v', false},
     };
     auto handle = [&](int id, const char* value) -> std::string {
         switch (id) {
@@ -192,6 +207,7 @@ int ListCommand(int argc, char** argv) {
                 break;
             case OPTION_CODEPAGE: return ParseCodePage(value, options.codePage);
             case 'q': quietOutput = true; break;
+            case 'v': options.verbose = true; break;
         }
         return "";
     };
@@ -251,7 +267,7 @@ int ListCommand(int argc, char** argv) {
                     printf("%s: holds no members (an empty archive)\n", shown.c_str());
                 }
             } else {
-                PrintPlainListing(stdout, listed, "");
+                PrintPlainListing(stdout, listed, "", options.verbose);
             }
         }
         if (codePage == 0 && !quietOutput) NoteCodePage("list", path, listed);

@@ -25,7 +25,66 @@ std::string Shown(const std::string& stamp) {
     return stamp.empty() ? std::string("-") + std::string(18, ' ') : stamp;
 }
 
+// Permission bits as a JSON string of octal digits: "0755".
+std::string OctalMode(unsigned mode) {
+    char text[16];
+    snprintf(text, sizeof text, "\"%04o\"", mode & 07777);
+    return text;
+}
+
+const size_t VERBOSE_WIDTH = 33;  // the columns below, spaces included
+
+// The columns that --verbose adds before the name.
+std::string VerboseColumns(const ListedMember& member) {
+    char attributes[8];
+    snprintf(attributes, sizeof attributes, "%02x", member.attributes);
+    char text[96];
+    snprintf(text, sizeof text, "%u  %-12s %-4s %-10s  ", member.headerLevel,
+             OsIdText(member.osId).c_str(), attributes,
+             PermissionsText(member.modeKnown, member.mode).c_str());
+    return text;
+}
+
 }  // namespace
+
+std::string OsIdText(int osId) {
+    if (osId < 0) return "-";
+    static const struct {
+        char id;
+        const char* name;
+    } systems[] = {{'M', "MS-DOS"},  {'2', "OS/2"},    {'9', "OS-9"},     {'K', "OS/68K"},
+                   {'3', "OS/386"},  {'H', "Human68K"}, {'U', "Unix"},     {'C', "CP/M"},
+                   {'F', "FLEX"},    {'m', "Mac"},     {'R', "Runser"},   {'T', "TownsOS"},
+                   {'X', "XOSK"},    {'w', "Win95"},   {'W', "WinNT"},    {'J', "Java"}};
+    char text[24];
+    for (const auto& system : systems) {
+        if (system.id == osId) {
+            snprintf(text, sizeof text, "%c %s", system.id, system.name);
+            return text;
+        }
+    }
+    if (osId >= 0x21 && osId < 0x7F) {
+        snprintf(text, sizeof text, "%c", osId);
+    } else {
+        snprintf(text, sizeof text, "\\x%02X", osId);
+    }
+    return text;
+}
+
+std::string PermissionsText(bool known, unsigned mode) {
+    if (!known) return "-";
+    std::string text(10, '-');
+    const unsigned type = mode & 0170000;
+    text[0] = type == 0040000 ? 'd' : type == 0120000 ? 'l' : '-';
+    static const char letters[] = "rwxrwxrwx";
+    for (unsigned bit = 0; bit < 9; ++bit) {
+        if (mode & (0400u >> bit)) text[1 + bit] = letters[bit];
+    }
+    if (mode & 04000) text[3] = (mode & 0100) ? 's' : 'S';
+    if (mode & 02000) text[6] = (mode & 010) ? 's' : 'S';
+    if (mode & 01000) text[9] = (mode & 01) ? 't' : 'T';
+    return text;
+}
 
 std::string GroupedNumber(uint64_t number) {
     std::string digits = std::to_string(number);
@@ -58,18 +117,20 @@ std::string JsonString(const std::string& text) {
     return quoted + "\"";
 }
 
-void PrintPlainListing(FILE* out, const ListedArchive& archive, const std::string& trailer) {
-    fprintf(out, "%-6s %10s %10s %6s %-4s  %-19s  %s\n", "Method", "Packed", "Original",
-            "Ratio", "CRC", "Date       Time", "Name");
+void PrintPlainListing(FILE* out, const ListedArchive& archive, const std::string& trailer,
+                       bool verbose) {
+    fprintf(out, "%-6s %10s %10s %6s %-4s  %-19s  %s%s\n", "Method", "Packed", "Original",
+            "Ratio", "CRC", "Date       Time",
+            verbose ? "Lv OS           Attr Mode        " : "", "Name");
     uint64_t totalPacked = 0, totalOriginal = 0;
     for (const ListedMember& member : archive.members) {
         char ratio[16];
         FormatRatio(ratio, sizeof ratio, member.packedSize, member.originalSize);
-        fprintf(out, "%-6s %10llu %10llu %6s %04x  %s  %s%s%s\n", member.method.c_str(),
+        fprintf(out, "%-6s %10llu %10llu %6s %04x  %s  %s%s%s%s\n", member.method.c_str(),
                 static_cast<unsigned long long>(member.packedSize),
                 static_cast<unsigned long long>(member.originalSize), ratio, member.crc,
                 Shown(FormatDosStamp(member.dosDate, member.dosTime, ' ')).c_str(),
-                member.name.c_str(), member.directory ? "/" : "",
+                verbose ? VerboseColumns(member).c_str() : "", member.name.c_str(), member.directory ? "/" : "",
                 member.storedAbsolute ? "  (stored absolute: with a leading separator)" : "");
         totalPacked += member.packedSize;
         totalOriginal += member.originalSize;
@@ -91,9 +152,10 @@ void PrintPlainListing(FILE* out, const ListedArchive& archive, const std::strin
     if (!folders.empty()) {
         counted += ", " + std::to_string(folders.size()) + (folders.size() == 1 ? " folder" : " folders");
     }
-    fprintf(out, "%-6s %10llu %10llu %6s %-4s  %-19s  %s%s\n", "total",
+    fprintf(out, "%-6s %10llu %10llu %6s %-4s  %-19s  %s%s%s\n", "total",
             static_cast<unsigned long long>(totalPacked),
-            static_cast<unsigned long long>(totalOriginal), ratio, "", "", counted.c_str(),
+            static_cast<unsigned long long>(totalOriginal), ratio, "", "",
+            verbose ? std::string(VERBOSE_WIDTH, ' ').c_str() : "", counted.c_str(),
             trailer.c_str());
     if (archive.endReached && archive.appendedBytes != 0) {
         fprintf(out, "%llu byte%s appended after the end marker (ignored; a signature, "
@@ -206,7 +268,8 @@ void PrintJsonListing(FILE* out, const std::vector<ListedArchive>& archives) {
                     "%s\n    {\"name\": %s, \"name_bytes\": \"%s\", \"directory\": %s, "
                     "\"method\": %s, \"original_size\": %llu, \"packed_size\": %llu, "
                     "\"crc16\": \"%s\", \"time\": %s, \"header_offset\": %llu, "
-                    "\"stored_absolute\": %s}",
+                    "\"stored_absolute\": %s, \"header_level\": %u, \"os_id\": %s, "
+                    "\"attributes\": %u, \"permissions\": %s}",
                     m == 0 ? "" : ",", JsonString(member.name).c_str(),
                     Hex(member.storedName).c_str(), member.directory ? "true" : "false",
                     JsonString(member.method).c_str(),
@@ -214,7 +277,9 @@ void PrintJsonListing(FILE* out, const std::vector<ListedArchive>& archives) {
                     static_cast<unsigned long long>(member.packedSize), crc,
                     stamp.empty() ? "null" : JsonString(stamp).c_str(),
                     static_cast<unsigned long long>(member.headerOffset),
-                    member.storedAbsolute ? "true" : "false");
+                    member.storedAbsolute ? "true" : "false", member.headerLevel,
+                    member.osId < 0 ? "null" : JsonString(std::string(1, static_cast<char>(member.osId))).c_str(),
+                    member.attributes, member.modeKnown ? OctalMode(member.mode).c_str() : "null");
         }
         fputs(archive.members.empty() ? "]}" : "\n   ]}", out);
     }

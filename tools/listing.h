@@ -24,6 +24,11 @@ struct ListedMember {
     uint64_t headerOffset = 0;  // in the file
     bool directory = false;   // a -lhd- entry
     bool storedAbsolute = false;  // stored with a leading separator
+    unsigned headerLevel = 0;
+    int osId = -1;            // the header's OS ID byte, -1 when it has none
+    unsigned attributes = 0;  // the MS-DOS attribute byte
+    bool modeKnown = false;   // Unix permission bits stored (0x50, level-0 extension)
+    unsigned mode = 0;
 };
 
 struct ListedArchive {
@@ -42,7 +47,15 @@ struct ListedArchive {
 // the end marker, and the stub's version information, execution level, icon and seal
 // (the archive's digest and the names' code page). trailer goes after the member count
 // on the total line.
-void PrintPlainListing(FILE* out, const ListedArchive& archive, const std::string& trailer);
+// verbose adds the header level, OS ID, attributes and Unix permissions of each member.
+void PrintPlainListing(FILE* out, const ListedArchive& archive, const std::string& trailer,
+                       bool verbose = false);
+
+// The OS ID byte as "U Unix"; "-" when there is none.
+std::string OsIdText(int osId);
+
+// Unix permission bits as ls shows them ("-rwxr-xr-x"; "-" when not stored).
+std::string PermissionsText(bool known, unsigned mode);
 
 // Several archives as one JSON array of objects (README: "JSON listing").
 void PrintJsonListing(FILE* out, const std::vector<ListedArchive>& archives);

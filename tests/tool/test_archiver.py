@@ -4,6 +4,7 @@ permissions and times, and the same archives read by lhasa and 7-Zip.
 
 usage: test_archiver.py VORPANEX FIXTURES_DIR
 """
+import json
 import os
 import shutil
 import stat
@@ -174,6 +175,24 @@ class KeepGoing(Verbs):
         # No partial file for a failed member, nothing after the bad header.
         self.assertEqual({"0.txt": b"good 0", "1.txt": b"good 1", "2.txt": b"good 2"},
                          tree(out))
+
+
+class ListVerbose(Verbs):
+    def test_level_os_id_attributes_and_permissions_in_plain_and_json(self):
+        archive = self.write("v.lzh", b"".join([
+            unix_member(b"run.sh", b"x", mode=0o104755),
+            unix_member(b"old.txt", b"o", mode=0o100640, unix_time=0, level=0),
+            unix_member(b"plain.dos", b"p", level=0),
+        ]) + b"\0")
+        listed = run("list", "-v", archive)
+        self.assertEqual(0, listed.returncode, listed.stderr)
+        rows = [" ".join(line.split()[7:]) for line in listed.stdout.splitlines()[1:4]]
+        self.assertEqual(["1 U Unix 20 -rwsr-xr-x run.sh", "0 U Unix 20 -rw-r----- old.txt",
+                          "0 - 20 - plain.dos"], rows)
+        members = json.loads(run("list", "--format=json", archive).stdout)[0]["members"]
+        self.assertEqual([(1, "U", 32, "4755"), (0, "U", 32, "0640"), (0, None, 32, None)],
+                         [(m["header_level"], m["os_id"], m["attributes"], m["permissions"])
+                          for m in members])
 
 
 class ExtractUnix(Verbs):
