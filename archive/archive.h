@@ -42,6 +42,7 @@
 #include <stdint.h>
 #include <string.h>
 
+#include "archive/crc16.h"
 #include "archive/sha256.h"
 #include "platform/platform.h"
 
@@ -207,19 +208,12 @@ extern int (*memberFailed)();
 extern HFILE memberStream;
 #endif
 
-// CRC-16/ARC: reflected polynomial 0xA001, initial value 0, no final XOR.
-// Crc16Table[0] is the classic one-byte table; slice k advances a byte followed by k
-// zero bytes, so that a block is folded eight bytes per step.
-const unsigned CRC_SLICES = 8;
-extern uint16_t Crc16Table[CRC_SLICES][256];
-void BuildCrcTable();
+// The CRC-16 of the member in hand, continued by a byte or a block.
 inline void UpdateCrc(uint8_t byte) {
     extractionState.runningCrc = static_cast<uint16_t>(
         Crc16Table[0][(extractionState.runningCrc ^ byte) & 0xFF] ^
         (extractionState.runningCrc >> 8));
 }
-// The CRC-16 of a block, continued from start.
-uint16_t Crc16OfBlock(uint16_t start, const uint8_t* data, uint32_t count);
 void UpdateCrcBlock(const uint8_t* data, uint32_t count);
 
 uint32_t GetHeaderField(int offset, int width);

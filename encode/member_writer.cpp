@@ -1,6 +1,6 @@
 // A member from its bytes: the compressed stream, the stored fallback, and its
 // level-1 header.
-#include "archive/archive.h"
+#include "archive/crc16.h"
 #include "encode/encoder.h"
 #include "encode/encoder_internal.h"
 #include "encode/large_arrays.h"
