@@ -1,41 +1,6 @@
 // The appended archive: the buffered byte source, member headers with CRC-16, and
 // the extraction of members into files. Shared by the stub and the vorpanex tool.
-//
-// Format notes
-//   The archive is a sequence of members, then one 0 byte (the end marker); the end
-//   of the file in its place ends the sequence too. Multi-byte fields are
-//   little-endian. Every member header starts with the same fields (offsets from the
-//   header's first byte; headerBuffer holds the header from its third byte on):
-//
-//   byte  headerBuffer  width  field
-//   0     -             1      level 0/1: headerSize, bytes after the first two
-//   1     -             1      level 0/1: headerSum, low 8 bits of their sum
-//   0     -             2      level 2: size of the whole header, extended headers too
-//   2     0             5      method id "-lh0-", "-lh4-" to "-lh7-", "-lhd-"
-//   7     5             4      packed size
-//   11    9             4      original size
-//   15    13            4      level 0/1: MS-DOS time, then date (local); level 2:
-//                              Unix time (UTC seconds)
-//   19    17            1      attribute
-//   20    18            1      header level: 0, 1 or 2
-//
-//   Level 0: name length L, name (folders separated by '\' or '/'), CRC-16; the bytes
-//     after that up to headerSize are skipped by the stub (the tool reads a Unix
-//     extension there, below). No extended headers. The packed size
-//     is the data.
-//   Level 1: name length L, name, CRC-16 (at headerSize - 5), OS id, size of the first
-//     extended header (at headerSize - 2). The extended headers come after the
-//     header and count in the packed size.
-//   Level 2: CRC-16, OS id, size of the first extended header (the base header is 26
-//     bytes); the extended headers are part of the header, not of the packed size.
-//   Extended header of size S (S >= 2): type byte, S - 3 bytes, size of the next (0 =
-//     last). Types read: 0x00 CRC-16 of the whole header (taken with this field as
-//     zero; checked at level 2), 0x01 file name, 0x02 folder (components separated by 0xFF, '\' or '/'),
-//     0x42 64-bit sizes (packed, then original: 8 bytes each, in place of the base
-//     header's; level 2 only, a level-1 header must repeat its 32-bit sizes there),
-//     0x50 Unix permission bits and 0x54 Unix time (the tool); every other type is
-//     skipped.
-//   Member paths are kept with '/' between folder components and the name.
+// The format itself: archive/format.h.
 #ifndef VORPANEX_ARCHIVE_ARCHIVE_H
 #define VORPANEX_ARCHIVE_ARCHIVE_H
 
@@ -43,10 +8,9 @@
 #include <string.h>
 
 #include "archive/crc16.h"
+#include "archive/format.h"
 #include "archive/sha256.h"
 #include "platform/platform.h"
-
-const uint32_t ARCHIVE_OFFSET = 49152;
 
 // An offset into the archive file or a count of its bytes. The stub addresses its
 // module file through the 32-bit signed offsets of _llseek, so a setup of more than
@@ -66,22 +30,7 @@ const uint32_t READER_BUFFER_SIZE = 4096;
 #else
 const uint32_t READER_BUFFER_SIZE = 65536;
 #endif
-const uint32_t WINDOW_SIZE = 32768;        // the chunk size; the window of -lh4- to -lh6-
-const uint32_t LARGE_WINDOW_SIZE = 65536;  // the window of -lh7-
-const unsigned HEADER_BUFFER_SIZE = 256;   // 255 header bytes and a terminator
 const unsigned OUTPUT_PATH_SIZE = 300;     // the status line text, terminator included
-const unsigned HEADER_FIXED_SIZE = 25;     // level-1 headerSize with an empty name
-const unsigned LEVEL0_FIXED_SIZE = 22;     // level-0 headerSize with an empty name
-const unsigned LEVEL2_BASE_SIZE = 26;      // level-2 header without extended headers
-// The Unix extension after a level-0 header's CRC-16: 'U', a version byte, the time
-// (4 bytes), the permission bits (2), user and group ids (2 each). Where the time and
-// the permission bits end, from the extension's start.
-const unsigned LEVEL0_UNIX_TIME_END = 6;
-const unsigned LEVEL0_UNIX_MODE_END = 8;
-// Every path formed for a member, and every search pattern ("\*.*") that the work
-// directory's removal forms in a folder, fits a MAX_PATH buffer: PathFits.
-const unsigned PATH_BUFFER_SIZE = 260;
-const unsigned SEARCH_PATTERN_ROOM = 4;    // "\*.*" after a folder's path
 
 // The one read-only byte source over the archive file: READER_BUFFER_SIZE refills, one byte
 // handed out at a time; a 0 byte with atEnd set once the file has no more.

@@ -19,9 +19,6 @@ const bool SIZE_BUILD = true;
 #else
 const bool SIZE_BUILD = false;
 #endif
-const int MAX_MATCH = 256;
-const int MATCH_BASE = 253;       // a match symbol minus this is its length
-const int MAX_DISTANCE_CODES = 17;  // -lh7-: values up to 65535
 const int MAX_LENGTH_ESCAPE = MAX_CODE_LENGTH - 7;
 
 static_assert((WINDOW_SIZE & (WINDOW_SIZE - 1)) == 0 &&
@@ -445,9 +442,12 @@ void BeginDecode(int method) {
     BlockDecoder& d = blockDecoder;
     InitBits();
     d.blockRemaining = 0;
-    d.distanceCodeCount = method == '7' ? 17 : method == '6' ? 16 : 14;
-    d.distanceCountBits = method == '7' || method == '6' ? 5 : 4;
-    d.windowSize = method == '7' ? LARGE_WINDOW_SIZE : WINDOW_SIZE;
+    d.distanceCodeCount = method == METHOD_LH7   ? LH7_DISTANCE_CODES
+                          : method == METHOD_LH6 ? LH6_DISTANCE_CODES
+                                                 : LH5_DISTANCE_CODES;
+    d.distanceCountBits = method == METHOD_LH7 || method == METHOD_LH6 ? WIDE_DISTANCE_COUNT_BITS
+                                                                       : LH5_DISTANCE_COUNT_BITS;
+    d.windowSize = method == METHOD_LH7 ? LARGE_WINDOW_SIZE : WINDOW_SIZE;
     d.chunkStart = 0;
     d.copyRemaining = 0;
     d.copySource = 0;

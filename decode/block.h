@@ -1,32 +1,14 @@
 // Block decoder for "-lh4-" to "-lh7-": LZSS over a 32 KiB window (64 KiB for -lh7-)
-// with static Huffman codes sent anew in every block.
-//
-// Format notes
-//   A member is a sequence of blocks, no end marker, no byte alignment inside it.
-//   Block: size (16 bits, the number of literal/length symbols; 0 means 2^32 - 1
-//   symbols, i.e. the block's codes last to the member's end); the length code's
-//   lengths (5-bit count, zero-run field of 2 bits after the third length); the
-//   literal/length code's lengths (9-bit count, coded with the length code); the
-//   distance code's lengths (4-bit count for -lh4-/-lh5-, 5-bit for -lh6-/-lh7-); the
-//   distance code has 14 symbols (-lh4-/-lh5-), 16 (-lh6-) or 17 (-lh7-); then the
-//   symbols. A count of 0 is followed by one symbol of count width: a one-symbol code
-//   whose symbol takes no bits.
-//   Length in a length list: 3 bits v; v = 7 continues with k one-bits and a zero-bit,
-//   length 7 + k (at most 16).
-//   Length-code symbols: 0 one zero length; 1 a run of 3..18 zeros (4 bits + 3);
-//   2 a run of 20..531 zeros (9 bits + 20); 3..18 the length symbol - 2.
-//   Literal/length symbols: 0..255 literal bytes, 256..509 matches of symbol - 253
-//   bytes. Distance symbol c: value c for c < 2, else 2^(c-1) + (c - 1) more bits; the
-//   match copies from value + 1 bytes back.
+// with static Huffman codes sent anew in every block. The stream: archive/format.h.
 #ifndef VORPANEX_DECODE_BLOCK_H
 #define VORPANEX_DECODE_BLOCK_H
 
 #include <stdint.h>
 
+#include "archive/format.h"
 #include "decode/decoder.h"
 #include "decode/tables.h"
 
-const int LENGTH_CODE_SYMBOLS = 19;
 const int MAX_AUX_COUNT = 31;  // the largest 5-bit count
 const int SYMBOL_TABLE_BITS = 12;
 const int AUX_TABLE_BITS = 8;

@@ -1,11 +1,9 @@
 // Huffman decoding tables: canonical codes from code lengths, one look-up array per
 // code and shared tree arrays for the codes longer than the look-up width.
 //
-// Format notes
-//   A code is sent as one length per symbol (0: unused, 1..16: bits). Codes are
-//   canonical: by increasing length, then increasing symbol, each code starting where
-//   the previous one ends, the first at 0. A valid set is complete: the sum of 2^-L
-//   over the used symbols is exactly 1.
+// How codes are sent (one length per symbol, canonical, complete): archive/format.h.
+//
+// Notes
 //   A look-up entry below symbolCount is a symbol whose code is a prefix of the entry's
 //   index; an entry of symbolCount or more is a tree node. Nodes are numbered from
 //   symbolCount up, so the length and distance codes (19, 14, 16 or 17 symbols) use nodes
@@ -16,8 +14,9 @@
 
 #include <stdint.h>
 
-const int MAX_CODE_LENGTH = 16;
-const int SYMBOL_COUNT = 510;  // the largest code: literal/length
+#include "archive/format.h"
+
+const int SYMBOL_COUNT = LITERAL_LENGTH_SYMBOLS;  // the largest code
 const int TREE_SIZE = 2 * SYMBOL_COUNT - 1;
 
 struct HuffmanTable {

@@ -4,9 +4,13 @@
 #include "encode/encoder_internal.h"
 
 MethodParameters ParametersFor(char method) {
-    if (method == '5') return {14, 4, 8192, false};
-    if (method == '7') return {17, 5, 65536, false};
-    return {16, 5, 32768, false};
+    if (method == METHOD_LH5) {
+        return {LH5_DISTANCE_CODES, LH5_DISTANCE_COUNT_BITS, LH5_WINDOW_SIZE, false};
+    }
+    if (method == METHOD_LH7) {
+        return {LH7_DISTANCE_CODES, WIDE_DISTANCE_COUNT_BITS, LARGE_WINDOW_SIZE, false};
+    }
+    return {LH6_DISTANCE_CODES, WIDE_DISTANCE_COUNT_BITS, WINDOW_SIZE, false};
 }
 
 namespace {

@@ -1,21 +1,5 @@
 // The packer's compressor: "-lh5-" to "-lh7-" streams, and level-1 archive members.
-//
-// Format notes (the stream the block decoder reads, bits most significant first)
-//   A member's data is a sequence of blocks; no alignment between them, zero bits pad
-//   the last byte. One block:
-//     16 bits  number of literal/length symbols in the block (1..65535)
-//     length code (19 symbols): 5-bit count n, then n lengths; after the third one a
-//              2-bit count of further zero lengths. n = 0: 5 more bits, the one symbol.
-//     literal/length code (510 symbols): 9-bit count n, then n lengths coded with the
-//              length code: 0 one zero, 1 + 4 bits zero run 3..18, 2 + 9 bits zero run
-//              20..531, 3..18 length 1..16. n = 0: 9 more bits, the one symbol.
-//     distance code (14 symbols for lh5, 16 for lh6, 17 for lh7): 4- or 5-bit count n and n
-//              lengths, no zero run. n = 0: the one symbol in as many bits.
-//     the symbols: 0..255 literal bytes, 256..509 a match of length symbol - 253
-//              (3..256), followed by a distance code c and, for c >= 2, c - 1 extra
-//              bits: the value 2^(c-1) + extra; the match starts value + 1 bytes back.
-//   A length in a length list is 3 bits v (0..6), or 7 followed by k one-bits and a
-//   zero-bit for 7 + k. Codes are canonical: by increasing length, then by symbol.
+// The stream it writes: archive/format.h.
 #ifndef VORPANEX_ENCODE_ENCODER_H
 #define VORPANEX_ENCODE_ENCODER_H
 
@@ -26,12 +10,7 @@
 #include <string>
 #include <vector>
 
-const int MIN_MATCH = 3;
-const int MAX_MATCH = 256;
-const int LITERAL_LENGTH_SYMBOLS = 510;
-const int LENGTH_CODE_SYMBOLS = 19;
-const int MAX_CODE_LENGTH = 16;
-const uint32_t MAX_BLOCK_SYMBOLS = 65535;
+#include "archive/format.h"
 
 // Called now and then with the number of input bytes handled so far.
 typedef void (*EncodeProgress)(void* context, uint64_t done);
@@ -55,7 +34,7 @@ std::vector<uint8_t> CompressStream(const uint8_t* data, size_t size,
 // those of --best, smaller.
 const size_t STREAM_SEGMENT_BYTES = size_t(16) << 20;
 const size_t STREAM_BEST_SEGMENT_BYTES = size_t(4) << 20;
-const size_t STREAM_HISTORY_BYTES = 65536;  // the largest window
+const size_t STREAM_HISTORY_BYTES = LARGE_WINDOW_SIZE;  // the largest window
 
 // Compresses a member's bytes as they come: the caller fills InputSpace, says how much
 // with Added, and takes the stream's bytes from Output (clearing it) as they appear;

@@ -34,7 +34,6 @@ private:
     int pending = 0;
 };
 
-const int MAX_DISTANCE_CODES = 17;  // -lh7-; -lh6- has 16, -lh5- 14
 
 // One parsed item: a literal (length 0) or a match of length 3..256 whose distance
 // value (bytes back minus one) is 0..65535.
@@ -52,7 +51,8 @@ inline int DistanceCode(uint32_t value) {
 struct MethodParameters {
     int distanceCodes;       // 14, 16 or 17
     int distanceCountBits;   // 4 or 5
-    uint32_t windowSize;     // largest distance in bytes: 8192, 32768 or 65536
+    uint32_t windowSize;     // largest distance in bytes: LH5_WINDOW_SIZE, WINDOW_SIZE or
+                             // LARGE_WINDOW_SIZE
     bool tuneLengths = false; // also try flatter codes whose length lists cost less
     bool quickLengths = false; // any optimal code lengths (for pricing, not for writing)
 };

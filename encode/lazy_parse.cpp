@@ -50,7 +50,7 @@ void LiteralPrices(const uint8_t* data, size_t size, uint32_t* prices) {
 void EmitLiteral(std::vector<Token>& tokens, uint8_t byte) { PushLarge(tokens, {byte, 0}); }
 
 void EmitMatch(std::vector<Token>& tokens, const Match& match) {
-    PushLarge(tokens, {static_cast<uint16_t>(match.length + 253),
+    PushLarge(tokens, {static_cast<uint16_t>(match.length + MATCH_BASE),
                        static_cast<uint16_t>(match.distance)});
 }
 

@@ -164,10 +164,10 @@ void ShortestPath(const uint8_t* data, const Graph& graph, const std::vector<Pri
             const uint32_t distancePrice = price.distance[DistanceCode(match.distance)];
             const uint32_t last = match.length < left ? match.length : static_cast<uint32_t>(left);
             for (; length <= last; ++length) {
-                const uint32_t total = here + distancePrice + price.symbol[length + 253];
+                const uint32_t total = here + distancePrice + price.symbol[length + MATCH_BASE];
                 if (total < cost[i + length]) {
                     cost[i + length] = total;
-                    arrival[i + length] = {static_cast<uint16_t>(length + 253), match.distance};
+                    arrival[i + length] = {static_cast<uint16_t>(length + MATCH_BASE), match.distance};
                 }
             }
         }
@@ -177,7 +177,7 @@ void ShortestPath(const uint8_t* data, const Graph& graph, const std::vector<Pri
     for (size_t i = count; i > 0;) {
         const Token token = arrival[i];
         PushLarge(out, token);
-        i -= token.symbol > 255 ? token.symbol - 253 : 1;
+        i -= token.symbol > 255 ? token.symbol - MATCH_BASE : 1;
     }
     std::reverse(out.begin(), out.end());
 }
@@ -213,7 +213,7 @@ void PricesFrom(const std::vector<Token>& tokens, const std::vector<size_t>& end
         }
         blockStarts.push_back(position);
         for (size_t k = first; k < end; ++k) {
-            position += tokens[k].symbol > 255 ? tokens[k].symbol - 253 : 1;
+            position += tokens[k].symbol > 255 ? tokens[k].symbol - MATCH_BASE : 1;
         }
         first = end;
     }

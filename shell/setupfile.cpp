@@ -14,8 +14,6 @@
 
 namespace {
 
-const char* const SETUP_NAMES[SETUP_FILE_COUNT] = {"SETUP32.EXE", "SETUP.EXE"};
-
 struct SetupFile {
     HANDLE writer;   // while the extraction writes the file (the extraction closes it)
     HANDLE reader;   // no delete sharing: no rename, no deletion

@@ -3,6 +3,7 @@
 #ifndef VORPANEX_SHELL_SHELL_H
 #define VORPANEX_SHELL_SHELL_H
 
+#include "archive/format.h"
 #include "platform/platform.h"
 
 // For large zero-filled variables: the size options give each variable a section of its
@@ -57,8 +58,6 @@ HMODULE LoadSystemLibrary(const char* name);
 // The work directory's name is the temporary path and up to this many more characters
 // ("ZEB", four hexadecimal digits, ".tmp").
 const DWORD WORK_NAME_LENGTH = 11;
-// The longest name the work directory must hold: the setup program's.
-const char LONGEST_SETUP_NAME[] = "SETUP32.EXE";
 // 1 when every path the run forms from a work directory in a temporary path of this
 // many UTF-16 units fits its buffer: the setup program's path, and the member paths and
 // removal patterns that the core's path rule allows for a name that long.
@@ -124,7 +123,6 @@ int MemberPathInWorkDirectory(wchar_t* path, const char* relative);
 // error ERROR_FILE_NOT_FOUND, when the archive held neither; a path with a non-zero
 // error when the file is no program this system can start: ERROR_BAD_EXE_FORMAT for a
 // program made for another system, ERROR_BAD_FORMAT for a file that is no program.
-const int SETUP_FILE_COUNT = 2;
 const wchar_t* HeldSetupPath(DWORD* error);
 void ReleaseSetupFiles();
 

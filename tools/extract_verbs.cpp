@@ -458,7 +458,7 @@ bool CheckWindowsNames(const char* path, uint32_t completed, bool setup, bool no
         passed = false;
     };
     if (setup) {
-        for (const char* program : {"SETUP32.EXE", "SETUP.EXE"}) {
+        for (const char* program : SETUP_NAMES) {
             const auto folder = folders.find(program);
             if (folder == folders.end()) continue;
             const std::string& stored = run.members[folder->second].path;

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "archive/format.h"
 #include "encode/encoder.h"
 #include "pe/brand.h"
 #include "platform/system.h"
@@ -62,9 +63,8 @@ struct PackInput {
 };
 
 // The longest member path (folders and name, in the archive's code page) that pack
-// writes: the stub's path limit with room for a work directory of
-// WORK_DIRECTORY_BUDGET characters, such as C:\Users\NAME\AppData\Local\Temp\ZEB1A2.tmp.
-const unsigned WORK_DIRECTORY_BUDGET = 100;
+// writes: MAX_MEMBER_PATH, the stub's path limit with room for a work directory of
+// WORK_DIRECTORY_BUDGET characters.
 size_t MaxMemberPath();
 
 // Finds the members (a FILE as itself; a DIR as its files sorted by name, then its

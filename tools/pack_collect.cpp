@@ -299,11 +299,7 @@ std::string CheckUnique(const std::vector<PackInput>& inputs, const PackOptions&
 
 std::string PackInput::DisplayPath() const { return Join(folders, display, '/'); }
 
-size_t MaxMemberPath() {
-    // The one path rule of the stub: work directory, separator, member path, room for
-    // "\*.*" and the terminator within MAX_PATH.
-    return MAX_PATH - WORK_DIRECTORY_BUDGET - 1 - 4 - 1;
-}
+size_t MaxMemberPath() { return MAX_MEMBER_PATH; }
 
 namespace {
 
