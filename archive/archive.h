@@ -9,6 +9,7 @@
 
 #include "archive/crc16.h"
 #include "archive/format.h"
+#include "archive/names.h"
 #include "archive/sha256.h"
 #include "platform/platform.h"
 
@@ -228,10 +229,5 @@ const char PATH_SEPARATOR = '\\';
 const char PATH_SEPARATOR = '/';
 #endif
 char* JoinPath(char* path, const char* name);
-
-// 1 when name can be a file name inside the work directory, read in the ANSI code
-// page: not empty, not "." or "..", no separator, drive colon, control character or
-// wildcard, and not a device name.
-int IsSafeMemberName(const char* name);
 
 #endif
