@@ -292,6 +292,15 @@ int ReadExtendedHeaders() {
     while (size != 0) {
         // Each size is taken from what the header (level 2) or the packed size (level
         // 1) still holds, so the chain ends.
+#ifndef PLATFORM_KERNEL32
+        // OS-9/68K archivers (OS ID 'K') write a level-2 header's size 2 bytes short:
+        // its chain ends 2 bytes past it. The tool reads a bare archive's as other
+        // archivers do, the header as long as its chain; a setup's stays refused.
+        if (levelTwo && otherArchivesAccepted && size == extras.headerRemaining + 2 &&
+            MemberOsId() == 'K') {
+            extras.headerRemaining += 2;
+        }
+#endif
         const FileOffset budget = levelTwo ? extras.headerRemaining : state.packedRemaining;
         if (size < 2 || size > budget) {
             extractionFailure = FAILURE_BAD_HEADER;

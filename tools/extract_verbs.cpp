@@ -170,6 +170,8 @@ struct RunReport {
     std::string privateFolder;  // extract: the core's work directory, relative to DIR
     const char* verb = "";
     const char* shownFile = "";  // the FILE, for messages
+    const char* file = "";       // the FILE as given
+    bool setup = false;          // FILE is a setup (its archive at 49152)
     uint32_t walked = 0;     // members the walk has put in hand
     size_t current = 0;      // the index the member in hand's report gets
     uint32_t failed = 0;     // members that failed and were walked past
@@ -391,6 +393,37 @@ void ReportFailure(const char* verb, const char* path, const std::string& direct
     if (NoArchiveAtAll(failure, run.walked == 0)) {
         where = path;
         cause = NOT_LHA;
+    }
+    const bool headerFailure = failure == FAILURE_HEADER_SUM || failure == FAILURE_BAD_HEADER ||
+                               failure == FAILURE_LEVEL || failure == FAILURE_HEADER_CRC ||
+                               failure == FAILURE_METHOD;
+    if (run.setup && run.walked <= (failure == FAILURE_METHOD ? 1u : 0u) && headerFailure) {
+        const std::string other = OtherSelfExtractor(run.file);
+        if (!other.empty()) {
+            where = path;
+            cause = other;
+        }
+    }
+    if (failure == FAILURE_NAME) {
+        const char* folder;
+        const char* name;
+        unsigned folderLength, nameLength;
+        StoredPathBytes(&folder, &folderLength, &name, &nameLength);
+        const std::string stored = CurrentPath();
+        const size_t bar = stored.find('|');
+        const bool link = (extractionState.unixModeKnown &&
+                           (extractionState.unixMode & 0170000) == 0120000) ||
+                          (extractionState.headerBuffer[3] == 'd' && bar != std::string::npos);
+        if (folderLength == 0 && nameLength == 0) {
+            where = std::string(path) + ": member " + std::to_string(run.walked);
+            cause = "empty name";
+        } else if (link) {
+            cause = bar == std::string::npos
+                        ? "symlink not supported: symbolic links are not extracted"
+                        : "symlink " + Shown(stored.substr(0, bar)) + " -> " +
+                              Shown(stored.substr(bar + 1)) +
+                              " not supported: symbolic links are not extracted";
+        }
     }
     if (failure == FAILURE_CREATE && !run.createError.empty()) {
         cause += ": " + run.createError;
@@ -671,8 +704,10 @@ int RunOne(const char* verb, const ExtractOptions& options, const char* file) {
     run.options = &options;
     run.verb = verb;
     run.shownFile = path;
+    run.file = file;
     const long offset = ArchiveOffsetOf(verb, file);
     if (offset < 0) return EXIT_BAD_ARCHIVE;
+    run.setup = offset != 0;
     const SetupSeal seal = offset != 0 ? ReadSetupSeal(file) : SetupSeal();
     const unsigned codePage = NamesCodePage(options.codePage, seal);
     run.codePage = codePage;
@@ -730,6 +765,11 @@ int RunOne(const char* verb, const ExtractOptions& options, const char* file) {
 
     if (run.walked == 0) {
         // Nothing but an end marker followed by other bytes: no archive at all.
+        const std::string other = offset != 0 ? OtherSelfExtractor(file) : "";
+        if (archiveSize > consumed && !other.empty()) {
+            fprintf(stderr, "vorpanex %s: %s: %s\n", verb, path, other.c_str());
+            return EXIT_BAD_ARCHIVE;
+        }
         if (archiveSize > consumed) {
             fprintf(stderr, "vorpanex %s: %s: %s%s\n", verb, path, NOT_AN_ARCHIVE,
                     offset == 0 ? "" : " (offset 49152 of the setup)");

@@ -105,6 +105,9 @@ void WalkArchive(const char* path, long offset, unsigned codePage, ListedArchive
             snprintf(text, sizeof text, "header of member %zu: ", listed.members.size() + 1);
             listed.error = NoArchiveAtAll(extractionFailure, listed.members.empty())
                                ? NOT_LHA : text + FailureDetail(extractionFailure);
+            const std::string other =
+                offset != 0 && listed.members.empty() ? OtherSelfExtractor(path) : "";
+            if (!other.empty()) listed.error = other;
             break;
         }
         if (state.pathProblem == FAILURE_PATH_TOO_LONG) {
@@ -162,7 +165,8 @@ void WalkArchive(const char* path, long offset, unsigned codePage, ListedArchive
     }
     CloseArchive();
     if (listed.error.empty() && listed.members.empty() && listed.appendedBytes != 0) {
-        listed.error = NOT_AN_ARCHIVE;
+        const std::string other = offset != 0 ? OtherSelfExtractor(path) : "";
+        listed.error = other.empty() ? NOT_AN_ARCHIVE : other;
     }
 }
 

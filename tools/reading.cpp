@@ -5,6 +5,8 @@
 #include <stdio.h>
 #include <string.h>
 
+#include <vector>
+
 #include "archive/archive.h"
 #include "platform/system.h"
 #include "tools/names.h"
@@ -105,6 +107,35 @@ const char* FailureText(int failure) {
 }
 
 const char NOT_LHA[] = "not an LHA archive or setup";
+
+std::string OtherSelfExtractor(const char* path) {
+    FILE* file = sys::OpenStream(path, "rb");
+    if (file == nullptr) return "";
+    std::vector<unsigned char> head(ARCHIVE_OFFSET + 64);
+    head.resize(fread(head.data(), 1, head.size(), file));
+    fclose(file);
+    for (size_t i = 0; i < ARCHIVE_OFFSET && i + 26 <= head.size(); ++i) {
+        const unsigned char* h = head.data() + i;
+        if (h[2] != '-' || h[3] != 'l' || (h[4] != 'h' && h[4] != 'z') ||
+            h[6] != '-' || h[20] > 2) {
+            continue;
+        }
+        if (h[20] < 2) {
+            if (h[0] < LEVEL0_FIXED_SIZE || i + 2 + h[0] > head.size()) continue;
+            unsigned sum = 0;
+            for (unsigned k = 0; k < h[0]; ++k) sum += h[2 + k];
+            if ((sum & 0xFF) != h[1]) continue;
+        } else if ((h[0] | h[1] << 8) < LEVEL2_BASE_SIZE) {
+            continue;
+        }
+        char text[200];
+        snprintf(text, sizeof text, "other self-extractor format: its LHA archive starts at "
+                 "offset %zu, not at %u where a vorpanex setup's does; not read", i,
+                 ARCHIVE_OFFSET);
+        return text;
+    }
+    return "";
+}
 const char NOT_AN_ARCHIVE[] =
     "not an LHA archive or setup: no member header where the archive starts";
 

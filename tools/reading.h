@@ -37,4 +37,10 @@ extern const char NOT_AN_ARCHIVE[];
 bool NoArchiveAtAll(int failure, bool firstMember);
 extern const char NOT_LHA[];
 
+// For a program whose archive area holds no archive: when an LHA header (a method id
+// "-lh?-" or "-lz?-", level 0 to 2, and for levels 0 and 1 a matching header sum) lies
+// before 49152, right after another self-extractor's program, the text says so and
+// where; "" otherwise.
+std::string OtherSelfExtractor(const char* path);
+
 #endif

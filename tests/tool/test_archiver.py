@@ -259,6 +259,57 @@ class OtherArchivers(Verbs):
         self.assertIn("absolute path", result.stderr)
 
 
+def level2_member(name, data, os_id, size_short_by=0):
+    """A stored level-2 member (header CRC and name extended headers) whose size field
+    may be short, as OS-9/68K archivers write it; the header CRC covers the whole."""
+    chain = b"\x00\0\0" + struct.pack("<H", 3 + len(name)) + b"\x01" + name + b"\0\0"
+    header = bytearray(struct.pack("<H", 26 + len(chain) - size_short_by) + b"-lh0-" +
+                       struct.pack("<IIIBBHcH", len(data), len(data), 1600000000, 0x20, 2,
+                                   make_archive.crc16(data), os_id, 5) + chain)
+    header[27:29] = struct.pack("<H", make_archive.crc16(bytes(header)))
+    return bytes(header) + data
+
+
+class Refusals(Verbs):
+    def test_short_level2_sizes_and_the_causes_of_what_stays_refused(self):
+        members = level2_member(b"a.txt", b"first\n", b"K", 2) + \
+            level2_member(b"b.txt", b"second\n", b"K", 2) + b"\0"
+        archive = self.write("k.lzh", members)
+        out = self.path("out")
+        result = run("extract", archive, "-C", out)
+        self.assertEqual(0, result.returncode, result.stderr)
+        self.assertEqual({"a.txt": b"first\n", "b.txt": b"second\n"}, tree(out))
+        for peer, command in (("lhasa", ["lhasa", "xq", archive]),
+                              ("7z", ["7z", "x", "-y", "-o.", archive])):
+            if shutil.which(peer) is None:
+                continue
+            theirs = self.path(peer)
+            os.makedirs(theirs)
+            subprocess.run(command, cwd=theirs, stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+            self.assertEqual(tree(out), tree(theirs), peer)
+        # Other systems' short sizes (lhasa reads none of them), and behind a stub.
+        other = self.write("9.lzh", level2_member(b"a.txt", b"x", b"9", 2) + b"\0")
+        self.assertIn("malformed", run("test", other).stderr)
+        setup = self.write("setup.exe", b"MZ" + bytes(49150) + members)
+        self.assertIn("malformed", run("test", "--no-setup", setup).stderr)
+        odd = self.write("odd.lzh", b"".join([
+            unix_member(b"link|target.txt", b"", mode=0o120777, method=b"-lhd-"),
+            unix_member(b"", b"e", level=0), unix_member(b"ok.txt", b"k")]) + b"\0")
+        result = run("extract", odd, "-C", self.path("odd"))
+        self.assertEqual(1, result.returncode)
+        self.assertIn("symlink link -> target.txt not supported", result.stderr)
+        self.assertIn("odd.lzh: member 2: empty name", result.stderr)
+        # Another self-extractor: its archive right after its program, not at 49152.
+        front = b"MZ" + bytes(4094) + unix_member(b"a.txt", b"a") + b"\0"
+        for verb, after in (("list", bytes(50000)), ("test", b"U" * 50000),
+                            ("extract", bytes(49152 - len(front)) + b"\x1f-lh5-" + bytes(40))):
+            sfx = self.write("other.exe", front + after)
+            result = run(verb, sfx, *(["-C", self.path("sfx")] if verb == "extract" else []))
+            self.assertEqual(1, result.returncode)
+            self.assertIn("other self-extractor format: its LHA archive starts at offset 4096",
+                          result.stderr, verb)
+
+
 def tree(top):
     """Every file below top with its bytes, by its path relative to top."""
     files = {}
