@@ -1,7 +1,7 @@
 // Fuzz target: arbitrary bytes as one member's packed data, decoded chunk by chunk.
 //
 // Input layout
-//   byte 0      method: '4', '5' or '6' chosen by the byte modulo 3
+//   byte 0      method: '4', '5', '6' or '7' chosen by the byte modulo 4
 //   bytes 1-3   original size, little-endian, low 21 bits (at most 2 MiB - 1)
 //   bytes 4-    the packed data; its length is the packed size
 // Once every packed bit has been taken the stream is zero bits without end (the decoder
@@ -35,8 +35,8 @@ bool OnlyZeroBitsLeft() {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (size < 4) return 0;
-    static const char METHODS[] = {'4', '5', '6'};
-    const int method = METHODS[data[0] % 3];
+    static const char METHODS[] = {'4', '5', '6', '7'};
+    const int method = METHODS[data[0] % 4];
     uint32_t originalSize =
         (data[1] | (static_cast<uint32_t>(data[2]) << 8) | (static_cast<uint32_t>(data[3]) << 16)) &
         0x1FFFFFu;

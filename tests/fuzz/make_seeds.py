@@ -61,7 +61,7 @@ def walk(archive):
 
 
 def decoder_seed(method, original_size, packed):
-    selector = {b'4': 0, b'5': 1, b'6': 2}[method]
+    selector = {b'4': 0, b'5': 1, b'6': 2, b'7': 3}[method]
     size = min(original_size, 0x1FFFFF)
     return bytes([selector]) + struct.pack('<I', size)[:3] + packed
 
@@ -139,7 +139,7 @@ def main():
         except (struct.error, IndexError):
             members = []  # a broken archive of the table: its archive seed is enough
         for index, (method_id, original_size, packed) in enumerate(members):
-            if method_id[3:4] in (b'4', b'5', b'6') and packed:
+            if method_id[3:4] in (b'4', b'5', b'6', b'7') and packed:
                 seed = decoder_seed(method_id[3:4], original_size, packed)
                 write(decoder_dir, '%s-%d' % (name.replace('.lzh', ''), index), seed)
 
