@@ -403,6 +403,56 @@ class Interop(Verbs):
                     self.assertEqual(tree(source), tree(theirs), peer)
 
 
+class InteropShiftJis(Verbs):
+    """Japanese names as jlha writes them in Shift_JIS ("y", under a UTF-8 locale), read by
+    vorpanex, lhasa and 7-Zip (black boxes)."""
+
+    def test_shift_jis_names_at_every_level(self):
+        if shutil.which("jlha") is None:
+            self.skipTest("jlha is not installed")
+        source = self.path("src")
+        os.makedirs(source)
+        files = {"\u65e5\u672c\u8a9e.txt": b"nihongo\n",  # 93 FA 96 7B 8C EA: no 0x5C
+                 "\u8868\u793a.txt": b"hyouji\n"}          # 95 5C 8E A6: trail byte 0x5C
+        for name, data in files.items():
+            with open(os.path.join(source, name), "wb") as f:
+                f.write(data)
+        plain = "\u65e5\u672c\u8a9e.txt".encode("cp932")
+        environment = dict(os.environ, LC_ALL="C.UTF-8")
+        for level in "012":
+            with self.subTest(level=level):
+                archive = self.path("sjis%s.lzh" % level)
+                subprocess.run(["jlha", "c%sqy" % level, archive, *files], cwd=source, check=True,
+                               env=environment, stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+                with open(archive, "rb") as f:
+                    if plain not in f.read():
+                        self.skipTest("jlha did not write Shift_JIS names here")
+                listed = run("list", "--codepage=932", archive)
+                for name in files:
+                    self.assertIn(name, listed.stdout)
+                # As Japanese Windows makes them: UTF-8 names here, 0x5C inside its character.
+                ours = self.path("ours%s" % level)
+                result = run("extract", "--codepage=932", archive, "-C", ours)
+                self.assertEqual(0, result.returncode, result.stderr)
+                self.assertEqual(files, tree(ours))
+                # Without a code page the name's bytes are kept, as the peers keep them.
+                raw = self.path("raw%s" % level)
+                run("extract", archive, plain, "-C", raw)
+                with open(os.path.join(os.fsencode(raw), plain), "rb") as f:
+                    self.assertEqual(files["\u65e5\u672c\u8a9e.txt"], f.read())
+                for peer in ("lhasa", "7z"):
+                    if shutil.which(peer) is None:
+                        continue
+                    theirs = self.path("%s%s" % (peer, level))
+                    os.makedirs(theirs)
+                    command = (["lhasa", "xq", archive] if peer == "lhasa"
+                               else ["7z", "x", "-y", "-o" + theirs, archive])
+                    subprocess.run(command, cwd=theirs, stdout=subprocess.PIPE,
+                                   stderr=subprocess.PIPE, env=environment)
+                    with open(os.path.join(os.fsencode(theirs), plain), "rb") as f:
+                        self.assertEqual(files["\u65e5\u672c\u8a9e.txt"], f.read(), peer)
+
+
 def main():
     global TOOL, FIXTURES
     TOOL, FIXTURES = sys.argv[1], sys.argv[2]
