@@ -163,9 +163,10 @@ struct RunReport {
     std::vector<MemberReport> members;
     uint32_t reported = 0;  // members already printed (and, extracting, put in place)
     bool extracting = false;  // the working directory is DIR while the core runs
-    bool placingFailed = false;
+    uint32_t notPlaced = 0;  // members that came out whole but could not be put in place
     std::string createError;  // why the last member's file could not be made, if known
     mode_t umask = 022;
+    std::vector<MemberReport> everyMember;  // test of a setup: each member walked, chosen or not
     std::unordered_set<std::string> placed;  // extract: targets written by this run
     std::string privateFolder;  // extract: the core's work directory, relative to DIR
     const char* verb = "";
@@ -251,8 +252,11 @@ void PrintFinishedMembers(uint32_t finished, double now) {
         ProgressDone();
         const std::string error = run.extracting ? PlaceMember(member) : "";
         if (!error.empty()) {
-            fprintf(stderr, "vorpanex extract: %s\n", error.c_str());
-            run.placingFailed = true;
+            // Like any member that fails: named with its archive, counted, walked past.
+            fprintf(stderr, "vorpanex extract: %s: %s: %s\n", run.shownFile,
+                    member.name.c_str(), error.c_str());
+            ++run.failed;
+            ++run.notPlaced;
         } else if (quietOutput || (run.options->toStdout && !run.options->verbose)) {
         } else if (run.options->verbose) {
             char speed[32];
@@ -471,19 +475,20 @@ bool IsSetupProgramKey(const std::string& key) {
 // are one file, paths beyond the stub's budget. Each problem found is printed; false
 // when the FILE fails (a setup; for a bare archive, names that are one file are noted
 // only, as archivers add a newer copy of a member at the end).
-bool CheckWindowsNames(const char* path, uint32_t completed, bool setup, bool noSetup) {
+bool CheckWindowsNames(const char* path, const std::vector<MemberReport>& members,
+                       uint32_t completed, bool setup, bool noSetup) {
     const unsigned codePage = run.codePage;
-    const uint32_t count = completed < run.members.size() ? completed : run.members.size();
+    const uint32_t count = completed < members.size() ? completed : members.size();
     std::vector<std::string> keys(count);
     std::unordered_map<std::string, uint32_t> folders;  // key -> a member that makes it
     for (uint32_t i = 0; i < count; ++i) {
-        keys[i] = FoldMemberName(run.members[i].path, codePage);
+        keys[i] = FoldMemberName(members[i].path, codePage);
         const std::string& key = keys[i];
         for (size_t slash = key.find('/'); slash != std::string::npos;
              slash = key.find('/', slash + 1)) {
             folders.emplace(key.substr(0, slash), i);
         }
-        if (run.members[i].folder) folders.emplace(key, i);
+        if (members[i].folder) folders.emplace(key, i);
     }
     bool passed = true;
     auto fail = [&](const std::string& text) {
@@ -494,13 +499,13 @@ bool CheckWindowsNames(const char* path, uint32_t completed, bool setup, bool no
         for (const char* program : SETUP_NAMES) {
             const auto folder = folders.find(program);
             if (folder == folders.end()) continue;
-            const std::string& stored = run.members[folder->second].path;
+            const std::string& stored = members[folder->second].path;
             fail(Shown(stored.substr(0, stored.find('/'))) + ": a folder with the name of "
                  "the setup program; the setup can only start a file of that name");
         }
         bool haveSetup = false;
         for (uint32_t i = 0; i < count; ++i) {
-            haveSetup = haveSetup || (!run.members[i].folder && IsSetupProgramKey(keys[i]));
+            haveSetup = haveSetup || (!members[i].folder && IsSetupProgramKey(keys[i]));
         }
         if (!haveSetup && !noSetup) {
             fail("a setup without SETUP32.EXE or SETUP.EXE at the top of its archive: it "
@@ -508,8 +513,8 @@ bool CheckWindowsNames(const char* path, uint32_t completed, bool setup, bool no
         }
     }
     for (uint32_t i = 0; i < count; ++i) {
-        if (!run.members[i].folder && folders.count(keys[i]) != 0) {
-            fail(run.members[i].name + ": both a file and a folder in this archive; it "
+        if (!members[i].folder && folders.count(keys[i]) != 0) {
+            fail(members[i].name + ": both a file and a folder in this archive; it "
                  "cannot be extracted");
             break;
         }
@@ -520,21 +525,21 @@ bool CheckWindowsNames(const char* path, uint32_t completed, bool setup, bool no
     std::string first;
     bool firstStoredTwice = false;
     for (uint32_t i = 0; i < count; ++i) {
-        if (run.members[i].folder) continue;
+        if (members[i].folder) continue;
         const auto found = seen.emplace(keys[i], i);
         if (found.second) continue;
         if (clashes++ != 0) continue;
-        const MemberReport& earlier = run.members[found.first->second];
+        const MemberReport& earlier = members[found.first->second];
         char numbers[64];
         snprintf(numbers, sizeof numbers, " (members %u and %u)", found.first->second + 1, i + 1);
-        firstStoredTwice = earlier.path == run.members[i].path;
+        firstStoredTwice = earlier.path == members[i].path;
         // Two byte sequences may stand for one character (code page 932 has such
         // pairs): the same name on Windows without any difference of case.
         first = firstStoredTwice ? earlier.name + ": stored twice" + numbers
-                : earlier.name == run.members[i].name
-                    ? earlier.name + " and " + run.members[i].name + ": one file on Windows, "
+                : earlier.name == members[i].name
+                    ? earlier.name + " and " + members[i].name + ": one file on Windows, "
                       "where both byte sequences make the same name" + numbers
-                    : earlier.name + " and " + run.members[i].name + ": one file on Windows, "
+                    : earlier.name + " and " + members[i].name + ": one file on Windows, "
                       "which does not tell case apart" + numbers;
     }
     if (clashes != 0) {
@@ -553,14 +558,14 @@ bool CheckWindowsNames(const char* path, uint32_t completed, bool setup, bool no
     }
     if (setup) {
         for (uint32_t i = 0; i < count; ++i) {
-            if (run.members[i].path.size() <= MaxMemberPath()) continue;
+            if (members[i].path.size() <= MaxMemberPath()) continue;
             char limit[200];
             snprintf(limit, sizeof limit,
                      ": the path is %zu bytes; at most %zu fit below a setup's work directory "
                      "(Windows paths end at %u characters), so the setup would fail",
-                     run.members[i].path.size(), MaxMemberPath(),
+                     members[i].path.size(), MaxMemberPath(),
                      static_cast<unsigned>(MAX_PATH));
-            fail(run.members[i].name + limit);
+            fail(members[i].name + limit);
             break;
         }
     }
@@ -586,9 +591,27 @@ int SelectMember() {
     ++run.walked;
     run.current = run.members.size();
     run.inHand = false;
-    if (!selection.Chooses(extractionState.memberPath)) return 0;
+    if (!run.options->extracting && run.setup) {
+        MemberReport member;
+        member.path = CurrentPath();
+        member.name = Shown(member.path);
+        member.folder = extractionState.headerBuffer[3] == 'd';
+        run.everyMember.push_back(member);
+    }
+    if (!selection.Chooses(extractionState.memberPath, Shown(extractionState.memberPath),
+                           extractionState.headerBuffer[3] == 'd')) {
+        return 0;
+    }
     run.extractedBefore = membersExtracted;
     run.inHand = true;
+    // -p writes no file: a name Windows refuses is no danger there, and is printed as
+    // unzip -p and tar -O print it (a folder entry or a link has no bytes to print).
+    ExtractionState& state = extractionState;
+    if (run.options->toStdout && state.pathProblem == FAILURE_NAME && state.memberPath[0] != 0 &&
+        state.headerBuffer[3] != 'd' &&
+        !(state.unixModeKnown && (state.unixMode & 0170000) == 0120000)) {
+        state.pathProblem = FAILURE_NONE;
+    }
     if (!run.extracting || run.options->existing == REPLACE_EXISTING ||
         extractionState.headerBuffer[3] == 'd' || extractionState.pathProblem != FAILURE_NONE) {
         return 1;
@@ -600,10 +623,15 @@ int SelectMember() {
     if (!DiskComponents(CurrentPath(), run.codePage, components, error) || components.empty()) {
         return 1;  // the extraction names the problem
     }
+    // The folders on the way are looked at, not through: a link or a file among them
+    // is left for the extraction to refuse, as it refuses it without -k.
     std::string target;
-    for (const std::string& component : components) target += (target.empty() ? "" : "/") + component;
     FileStatus status;
-    if (sys::LinkStatus(target.c_str(), &status) != 0) return 1;
+    for (size_t i = 0; i < components.size(); ++i) {
+        target += (target.empty() ? "" : "/") + components[i];
+        if (sys::LinkStatus(target.c_str(), &status) != 0) return 1;
+        if (i + 1 < components.size() && !S_ISDIR(status.st_mode)) return 1;
+    }
     run.inHand = false;
     if (run.options->existing == SKIP_EXISTING) {
         ++run.skipped;
@@ -739,10 +767,10 @@ int RunOne(const char* verb, const ExtractOptions& options, const char* file) {
         nullptr, toFiles ? place.archivePath.c_str() : file,
         toFiles ? place.privateFolder.c_str() : nullptr, static_cast<uint32_t>(offset));
     const double now = NowSeconds();
-    const uint32_t completed = membersExtracted;
     int status = EXIT_OK;
     if (result != 1 && run.inHand && membersExtracted == run.extractedBefore) DropFailedMember();
     PrintFinishedMembers(static_cast<uint32_t>(run.members.size()), now);
+    const uint32_t completed = membersExtracted - run.notPlaced;
     if (result != 1) {
         // A stop asked for ends the walk however the core noticed it.
         if (CancelRequested) extractionFailure = FAILURE_CANCELLED;
@@ -752,7 +780,7 @@ int RunOne(const char* verb, const ExtractOptions& options, const char* file) {
     const uint64_t archiveSize = extractionState.archiveSize;
     const uint64_t consumed = archiveReader.consumedBytes;
     if (toFiles) place.Leave();
-    if ((run.placingFailed || run.failed != 0) && status == EXIT_OK) status = EXIT_BAD_ARCHIVE;
+    if (run.failed != 0 && status == EXIT_OK) status = EXIT_BAD_ARCHIVE;
     if (result != 1) return status;
     ProgressDone();
     if (!selection.ReportUnmatched(verb, path)) return EXIT_BAD_ARCHIVE;
@@ -786,8 +814,16 @@ int RunOne(const char* verb, const ExtractOptions& options, const char* file) {
         }
         return status;
     }
-    if (!options.extracting && options.patterns.empty() &&
-        !CheckWindowsNames(path, completed, offset != 0, options.noSetup)) {
+    // A setup's checks are about the setup as a whole (what the stub will meet), so
+    // they judge every member whichever were chosen; a bare archive's, the members of
+    // a walk that chose them all.
+    if (!options.extracting && offset != 0 &&
+        !CheckWindowsNames(path, run.everyMember, static_cast<uint32_t>(run.everyMember.size()),
+                           true, options.noSetup)) {
+        return EXIT_BAD_ARCHIVE;
+    }
+    if (!options.extracting && offset == 0 && options.patterns.empty() &&
+        !CheckWindowsNames(path, run.members, completed, false, options.noSetup)) {
         return EXIT_BAD_ARCHIVE;
     }
     // pack refuses to write a setup the stub cannot address; test fails one made otherwise.
@@ -867,7 +903,8 @@ int RunExtraction(const char* verb, int argc, char** argv) {
     if (options.files.empty()) return UsageError(verb, "missing FILE");
     const std::vector<std::string> operands = options.files;
     options.files.clear();
-    SplitFilesAndPatterns(operands, options.files, options.patterns);
+    const std::string wrong = SplitFilesAndPatterns(operands, options.files, options.patterns);
+    if (!wrong.empty()) return UsageError(verb, wrong);
     const std::string unavailable = CodePageUnavailable(options.codePage);
     if (!unavailable.empty()) {
         fprintf(stderr, "vorpanex %s: %s\n", verb, unavailable.c_str());

@@ -119,7 +119,9 @@ void WalkArchive(const char* path, long offset, unsigned codePage, ListedArchive
             listed.error = text;
             break;
         }
-        if (!listSelection.Chooses(state.memberPath)) {
+        bool shownConverted = false;
+        const std::string shown = MemberNameToUtf8(state.memberPath, codePage, shownConverted);
+        if (!listSelection.Chooses(state.memberPath, shown, state.headerBuffer[3] == 'd')) {
             if (!SkipMemberData()) {
                 listed.error = FailureText(FAILURE_TRUNCATED);
                 break;
@@ -225,7 +227,8 @@ int ListCommand(int argc, char** argv) {
     std::vector<std::string> patterns;
     const std::vector<std::string> operands = options.files;
     options.files.clear();
-    SplitFilesAndPatterns(operands, options.files, patterns);
+    const std::string wrong = SplitFilesAndPatterns(operands, options.files, patterns);
+    if (!wrong.empty()) return UsageError("list", wrong);
     const std::string unavailable = CodePageUnavailable(options.codePage);
     if (!unavailable.empty()) {
         fprintf(stderr, "vorpanex list: %s\n", unavailable.c_str());
@@ -267,7 +270,8 @@ int ListCommand(int argc, char** argv) {
             const std::string shown = EscapeForTerminal(path);
             if (options.files.size() > 1) printf("%s%s:\n", i == 0 ? "" : "\n", shown.c_str());
             if (listed.members.empty()) {
-                if (listed.error.empty()) {
+                // Members chosen away by names are not an empty archive.
+                if (listed.error.empty() && patterns.empty()) {
                     printf("%s: holds no members (an empty archive)\n", shown.c_str());
                 }
             } else {

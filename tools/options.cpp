@@ -7,6 +7,7 @@
 
 #include <algorithm>
 
+#include "archive/archive.h"
 #include "platform/system.h"
 #include "tools/commands.h"
 
@@ -123,32 +124,54 @@ std::string ParseCodePage(const char* text, unsigned& codePage) {
 
 namespace {
 
-// Whether the file starts as a setup ("MZ") or an archive ("-lh?-" after two bytes).
-// Only a regular file is looked into: opening a pipe would wait for a writer.
+// Whether the bytes begin with a member header that parses: a method id "-l??-", a
+// level of 0 to 3, and for levels 0 and 1 a header sum that matches.
+bool StartsWithHeader(const unsigned char* h, size_t length) {
+    if (length < 21 || h[2] != '-' || h[3] != 'l' || h[6] != '-' || h[20] > 3) return false;
+    if (h[20] == 3) return h[0] == 4 && h[1] == 0;
+    if (h[20] == 2) return static_cast<unsigned>(h[0] | h[1] << 8) >= LEVEL2_BASE_SIZE;
+    if (h[0] < LEVEL0_FIXED_SIZE || 2u + h[0] > length) return false;
+    unsigned sum = 0;
+    for (unsigned k = 0; k < h[0]; ++k) sum += h[2 + k];
+    return (sum & 0xFF) == h[1];
+}
+
+// Whether the file holds a setup (starts with "MZ" and has a member header where a
+// setup's archive starts) or a bare archive (starts with a member header). A file of
+// the payload, a small program included, is a member name, not a FILE. Only a regular
+// file is looked into: opening a pipe would wait for a writer.
 bool HoldsArchive(const std::string& path) {
     FileStatus info;
     if (sys::Status(path.c_str(), &info) != 0 || !S_ISREG(info.st_mode)) return false;
     FILE* file = sys::OpenStream(path.c_str(), "rb");
     if (file == nullptr) return false;
-    unsigned char head[7] = {0};
-    const size_t got = fread(head, 1, sizeof head, file);
+    unsigned char head[2 + 255] = {0};
+    size_t got = fread(head, 1, sizeof head, file);
+    if (got >= 2 && head[0] == 'M' && head[1] == 'Z') {
+        got = fseek(file, static_cast<long>(ARCHIVE_OFFSET), SEEK_SET) == 0
+                  ? fread(head, 1, sizeof head, file) : 0;
+    }
     fclose(file);
-    if (got >= 2 && head[0] == 'M' && head[1] == 'Z') return true;
-    return got == 7 && head[2] == '-' && head[3] == 'l' && head[6] == '-';
+    return StartsWithHeader(head, got);
 }
 
 }  // namespace
 
-void SplitFilesAndPatterns(const std::vector<std::string>& operands,
-                           std::vector<std::string>& files, std::vector<std::string>& patterns) {
+std::string SplitFilesAndPatterns(const std::vector<std::string>& operands,
+                                  std::vector<std::string>& files,
+                                  std::vector<std::string>& patterns) {
     for (size_t i = 0; i < operands.size(); ++i) {
         if (i == 0 || HoldsArchive(operands[i])) {
             files.push_back(operands[i]);
+        } else if (operands[i].empty()) {
+            return "an empty member name or pattern chooses nothing; name a member, or "
+                   "leave the names out to choose every member";
         } else {
             // A member's path has '/' between its folders; on Windows '\' is taken too.
             patterns.push_back(sys::PortablePath(operands[i]));
         }
     }
+    return "";
 }
 
 void MemberSelection::Reset(const std::vector<std::string>& given) {
@@ -156,19 +179,31 @@ void MemberSelection::Reset(const std::vector<std::string>& given) {
     matched.assign(given.size(), false);
 }
 
-bool MemberSelection::Chooses(const std::string& path) {
+bool MemberSelection::Chooses(const std::string& path, const std::string& shown, bool folder) {
     if (patterns.empty()) return true;
     bool chosen = false;
     for (size_t k = 0; k < patterns.size(); ++k) {
-        // The path itself, then each folder on it.
-        for (size_t end = path.size(); end != std::string::npos && end > 0;
-             end = path.rfind('/', end - 1)) {
-            if (sys::MatchPattern(patterns[k].c_str(), path.substr(0, end).c_str(), true)) {
-                matched[k] = true;
-                chosen = true;
-                break;
+        // "docs/", as the listing shows a folder, chooses the folder "docs" only.
+        std::string pattern = patterns[k];
+        const bool folderOnly = pattern.size() > 1 && pattern.back() == '/';
+        while (pattern.size() > 1 && pattern.back() == '/') pattern.pop_back();
+        // The path itself, then each folder on it; the stored path and the one the
+        // listing shows (its bytes converted from the archive's code page). A name
+        // equal to the path chooses it even when it holds '[', '*' or '?'.
+        bool hit = false;
+        for (const std::string* text : {&path, &shown}) {
+            for (size_t end = text->size(); end != std::string::npos && end > 0;
+                 end = text->rfind('/', end - 1)) {
+                if (folderOnly && end == text->size() && !folder) continue;
+                const std::string part = text->substr(0, end);
+                if (part == pattern || sys::MatchPattern(pattern.c_str(), part.c_str(), true)) {
+                    hit = true;
+                    break;
+                }
             }
+            if (hit) break;
         }
+        if (hit) matched[k] = chosen = true;
     }
     return chosen;
 }

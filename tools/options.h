@@ -39,19 +39,24 @@ std::string ParseCodePage(const char* text, unsigned& codePage);
 
 // The operands of list, test and extract: the first is a FILE; a later one that names
 // an existing file holding an archive or a setup is another FILE; every other one is a
-// member name or shell pattern, matched in each FILE.
-void SplitFilesAndPatterns(const std::vector<std::string>& operands,
-                           std::vector<std::string>& files, std::vector<std::string>& patterns);
+// member name or shell pattern, matched in each FILE. A file holds an archive when a
+// member header that parses starts it, or, for a program ("MZ"), starts where a
+// setup's archive does. "" or the error (an empty name).
+std::string SplitFilesAndPatterns(const std::vector<std::string>& operands,
+                                  std::vector<std::string>& files,
+                                  std::vector<std::string>& patterns);
 
 // The member selection of one FILE: which patterns matched, and whether a member path
 // ('/' between folders and name) is chosen: a pattern matches the path, or a folder on
-// it (so "docs" chooses everything in docs), '*' not crossing a '/'. No patterns: every
+// it (so "docs" chooses everything in docs), '*' not crossing a '/'; a pattern equal
+// to the path chooses it as it is; "docs/" chooses a folder only. The path is tried as
+// stored and as shown (converted from the archive's code page). No patterns: every
 // member.
 struct MemberSelection {
     std::vector<std::string> patterns;
     std::vector<bool> matched;
     void Reset(const std::vector<std::string>& given);
-    bool Chooses(const std::string& path);
+    bool Chooses(const std::string& path, const std::string& shown, bool folder);
     // Prints "vorpanex VERB: FILE: PATTERN: not found" per pattern that matched nothing;
     // false when there was one.
     bool ReportUnmatched(const char* verb, const std::string& file) const;

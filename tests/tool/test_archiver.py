@@ -116,6 +116,44 @@ class Selection(Verbs):
         self.assertNotIn("SETUP.EXE", listed.stdout)
         self.assertIn("nothing*: not found", listed.stderr)
 
+    def test_what_a_later_argument_is_and_which_names_choose(self):
+        members = [(b"SETUP.EXE", b"s"), (b"sub\\[x].txt", b"x"), (b"sub\\y.txt", b"y"),
+                   (b"\x93\xfa\x96\x7b\\\x83\x65.txt", b"j")]  # 日本\テ.txt in Shift_JIS
+        archive = self.write("a.lzh", b"".join(unix_member(n, d, level=0) for n, d in members)
+                             + b"\0")
+        with open(archive, "rb") as f:
+            setup = self.write("s.exe", b"MZ" + bytes(49150) + f.read())
+        # Payload files that are no archive: a small program, a big one without an
+        # archive where a setup's starts, a file that only starts like a header.
+        self.write("SETUP.EXE", b"MZ" + bytes(100))
+        self.write("sub", b"MZ" + bytes(60000))  # 'sub' then names the folder
+        self.write("y.txt", b"xx-lh0-" + bytes(30))
+        cases = [  # arguments after the archive, status, in stdout, in stderr
+            (["SETUP.EXE"], 0, "SETUP.EXE", ""),
+            (["sub"], 0, "y.txt", ""),
+            (["sub/[x].txt"], 0, "[x].txt", ""),
+            (["sub/"], 0, "[x].txt", ""),
+            (["SETUP.EXE/"], 1, "", "SETUP.EXE/: not found"),
+            (["日本/*"], 0, "テ.txt", ""),
+            (["y.txt"], 1, "", "y.txt: not found"),
+            (["nomatch*"], 1, "", "nomatch*: not found"),
+            ([""], 2, "", "an empty member name or pattern"),
+            ([setup], 0, "s.exe", ""),  # a setup is another FILE
+        ]
+        for arguments, status, out, err in cases:
+            with self.subTest(arguments=arguments):
+                listed = run("list", "--codepage", "932", archive, *arguments, cwd=self.dir)
+                self.assertEqual(status, listed.returncode, listed.stderr)
+                self.assertIn(out, listed.stdout)
+                self.assertIn(err, listed.stderr)
+                self.assertNotIn("empty archive", listed.stdout)
+        # A setup is judged whole whatever is chosen: here it has no SETUP.EXE.
+        bare = self.write("bare.exe", b"MZ" + bytes(49150) + unix_member(b"a.txt", b"a")
+                          + b"\0")
+        tested = run("test", bare, "*")
+        self.assertEqual(1, tested.returncode, tested.stdout)
+        self.assertIn("without SETUP32.EXE or SETUP.EXE", tested.stderr)
+
 
 class ExtractOptions(Verbs):
     def test_to_stdout_and_what_becomes_of_existing_files(self):
@@ -146,6 +184,33 @@ class ExtractOptions(Verbs):
         replaced = run("extract", archive, "-C", out)  # the default, read-only files too
         self.assertEqual(0, replaced.returncode, replaced.stderr)
         self.assertEqual({"docs/a.txt": b"alpha", "b.txt": b"beta"}, tree(out))
+
+    def test_names_windows_refuses_links_and_folders_in_the_way(self):
+        archive = self.write("a.lzh", b"".join([
+            unix_member(b"q?.txt", b"q", level=0), unix_member(b"docs\\a.txt", b"a", level=0),
+            unix_member(b"b.txt", b"b")]) + b"\0")
+        piped = subprocess.run([TOOL, "extract", "-p", archive, "q?.txt"],
+                               stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+        self.assertEqual((0, b"q"), (piped.returncode, piped.stdout), piped.stderr)
+        # A folder where a member's file goes: named with the archive, counted, walked past.
+        out = self.path("k1")
+        os.makedirs(os.path.join(out, "b.txt"))
+        placed = run("extract", archive, "docs", "b.txt", "-C", out, cwd=self.dir)
+        self.assertEqual(1, placed.returncode)
+        self.assertIn("a.lzh: b.txt: %s/b.txt: Is a directory" % out, placed.stderr)
+        self.assertIn("1 member failed; 1 extracted", placed.stderr)
+        # -k and --skip-old-files do not look through a link that plain extract refuses.
+        outside = self.path("outside")
+        os.makedirs(outside)
+        self.write("outside/a.txt", b"secret")
+        out = self.path("k2")
+        os.makedirs(out)
+        os.symlink("../outside", os.path.join(out, "docs"))
+        for option in ("-k", "--skip-old-files"):
+            with self.subTest(option=option):
+                result = run("extract", option, archive, "docs", "-C", out, cwd=self.dir)
+                self.assertEqual(1, result.returncode, result.stdout)
+                self.assertIn("symbolic link", result.stderr)
 
 
 class KeepGoing(Verbs):
