@@ -17,7 +17,8 @@
 #include <string>
 
 #include "archive/archive.h"
-#include "archive/ui.h"
+#include "extract/extract.h"
+#include "extract/ui.h"
 
 // A silent user interface: the bench has no window and never cancels.
 volatile int CancelRequested;

@@ -4,7 +4,8 @@
 
 #include "archive/archive.h"
 #include "archive/seal.h"
-#include "archive/ui.h"
+#include "extract/extract.h"
+#include "extract/ui.h"
 #include "shell/shell.h"
 
 #include <commctrl.h>

@@ -9,7 +9,7 @@
 // links (on Windows that never touches their targets); read-only entries are made
 // writable only after their own names show no link. What cannot be removed in time is
 // left to the next restart, registered only while it is known to be inside.
-#include "archive/ui.h"
+#include "extract/ui.h"
 #include "shell/shell.h"
 
 unsigned removalSkipped;

@@ -9,7 +9,7 @@
 // renaming. Both are released once the program has started (or the run is over).
 #include <string.h>
 
-#include "archive/member_file.h"
+#include "extract/member_file.h"
 #include "shell/shell.h"
 
 namespace {

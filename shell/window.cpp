@@ -1,6 +1,6 @@
 // The progress window: its dialog procedure, the one-message pump, centring, the
 // string loader, and the window's side of the extraction's user interface.
-#include "archive/ui.h"
+#include "extract/ui.h"
 #include "shell/shell.h"
 
 #include <commctrl.h>

@@ -4,7 +4,8 @@
 #include <string.h>
 
 #include "archive/archive.h"
-#include "archive/member_file.h"
+#include "extract/extract.h"
+#include "extract/member_file.h"
 #include "shell/shell.h"
 
 WorkDirectory workDirectory ZERO_FILLED;

@@ -17,8 +17,9 @@
 #include <vector>
 
 #include "archive/archive.h"
-#include "archive/member_file.h"
-#include "archive/ui.h"
+#include "extract/extract.h"
+#include "extract/member_file.h"
+#include "extract/ui.h"
 #include "platform/system.h"
 #include "tools/commands.h"
 #include "tools/reading.h"

@@ -3,6 +3,7 @@
 #include <string.h>
 
 #include "archive/archive.h"
+#include "extract/extract.h"
 #include "tools/commands.h"
 #include "tools/reading.h"
 #include "tools/listing.h"

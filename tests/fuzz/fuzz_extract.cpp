@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "archive/archive.h"
+#include "extract/extract.h"
 #include "fuzz_support.h"
 
 namespace {

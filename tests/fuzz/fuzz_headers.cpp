@@ -7,6 +7,7 @@
 #include <string>
 
 #include "archive/archive.h"
+#include "extract/extract.h"
 #include "fuzz_support.h"
 
 namespace {

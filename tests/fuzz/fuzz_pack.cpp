@@ -20,6 +20,7 @@
 #include "archive/archive.h"
 #include "decode/decoder.h"
 #include "encode/encoder.h"
+#include "extract/extract.h"
 #include "fuzz_support.h"
 
 namespace {

@@ -12,7 +12,7 @@
 #include <algorithm>
 
 #include "archive/archive.h"
-#include "archive/ui.h"
+#include "extract/ui.h"
 
 volatile int CancelRequested;
 

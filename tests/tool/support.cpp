@@ -11,7 +11,8 @@
 #include <random>
 
 #include "archive/archive.h"
-#include "archive/ui.h"
+#include "extract/extract.h"
+#include "extract/ui.h"
 #include "platform/system.h"
 #include "tools/commands.h"
 

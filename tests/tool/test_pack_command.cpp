@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include "archive/archive.h"
+#include "extract/extract.h"
 #include "support.h"
 #include "tools/commands.h"
 #include "tools/names.h"

@@ -10,6 +10,7 @@
 #include "archive/archive.h"
 #include "decode/bits.h"
 #include "decode/block.h"
+#include "extract/extract.h"
 #include "support/archive_builder.h"
 #include "support/recording_ui.h"
 #include "support/stream_builder.h"

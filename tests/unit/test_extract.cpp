@@ -3,6 +3,7 @@
 #include <time.h>
 
 #include "archive/archive.h"
+#include "extract/extract.h"
 #include "support/archive_builder.h"
 #include "support/recording_ui.h"
 

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "archive/archive.h"
+#include "extract/extract.h"
 #include "support/hostile_builder.h"
 #include "support/recording_ui.h"
 #include "support/test_files.h"

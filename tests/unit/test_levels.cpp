@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "archive/archive.h"
+#include "extract/extract.h"
 #include "support/archive_builder.h"
 #include "support/hostile_builder.h"
 #include "support/recording_ui.h"

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "archive/archive.h"
+#include "extract/extract.h"
 #include "support/archive_builder.h"
 #include "support/recording_ui.h"
 

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "archive/ui.h"
+#include "extract/ui.h"
 
 struct RecordingUi {
     std::vector<std::string> statusLines;

@@ -1,5 +1,5 @@
 // The plain member files of the tests: see member_file.h. (The tool has its own.)
-#include "archive/member_file.h"
+#include "extract/member_file.h"
 
 HFILE CreateMemberFile(const char* path, const char*) { return _lcreat(path, 0); }
 

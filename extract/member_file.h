@@ -8,8 +8,8 @@
 // started. The choice is made at link time: a program's own definitions come first,
 // and the library's object with the plain ones is then not pulled in, so a program
 // defines all the functions of that object or none.
-#ifndef VORPANEX_ARCHIVE_MEMBER_FILE_H
-#define VORPANEX_ARCHIVE_MEMBER_FILE_H
+#ifndef VORPANEX_EXTRACT_MEMBER_FILE_H
+#define VORPANEX_EXTRACT_MEMBER_FILE_H
 
 #include "platform/platform.h"
 

@@ -1,8 +1,8 @@
 // The extraction's user interface: a status line, a progress position, a one-message
 // pump and the Cancel flag. The stub implements them with its progress window, the
 // tool with the terminal, the tests with recorders; the choice is made at link time.
-#ifndef VORPANEX_ARCHIVE_UI_H
-#define VORPANEX_ARCHIVE_UI_H
+#ifndef VORPANEX_EXTRACT_UI_H
+#define VORPANEX_EXTRACT_UI_H
 
 #include "platform/platform.h"
 

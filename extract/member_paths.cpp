@@ -1,7 +1,8 @@
 // The plain member paths of the tool and the tests: see member_file.h. Apart from the
 // member files themselves, which the tool makes its own way.
 #include "archive/archive.h"
-#include "archive/member_file.h"
+#include "extract/extract.h"
+#include "extract/member_file.h"
 
 int MemberPathFits(const char* workDirectory, const char* memberPath) {
     return PathFits(workDirectory, memberPath);

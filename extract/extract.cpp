@@ -1,8 +1,10 @@
 // Member extraction: the archive walk, one member into one file, CRC-16 check.
+#include "extract/extract.h"
+
 #include "archive/archive.h"
-#include "archive/member_file.h"
-#include "archive/ui.h"
 #include "decode/decoder.h"
+#include "extract/member_file.h"
+#include "extract/ui.h"
 
 uint32_t membersExtracted;
 #ifndef PLATFORM_KERNEL32
