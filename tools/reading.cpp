@@ -125,7 +125,7 @@ std::string OtherSelfExtractor(const char* path) {
             unsigned sum = 0;
             for (unsigned k = 0; k < h[0]; ++k) sum += h[2 + k];
             if ((sum & 0xFF) != h[1]) continue;
-        } else if ((h[0] | h[1] << 8) < LEVEL2_BASE_SIZE) {
+        } else if (static_cast<unsigned>(h[0] | h[1] << 8) < LEVEL2_BASE_SIZE) {
             continue;
         }
         char text[200];
