@@ -65,7 +65,7 @@ void LazyParse(const uint8_t* data, size_t size, size_t start,
     // that would hold the old array and a twice larger one for a moment.
     ReserveLarge(tokens, tokens.size() + (size - start));
     size_t nextReport = start + (1u << 20);
-    const int maxChain = parameters.windowSize > 32768 ? LARGE_WINDOW_MAX_CHAIN : MAX_CHAIN;
+    const int maxChain = parameters.windowSize > WINDOW_SIZE ? LARGE_WINDOW_MAX_CHAIN : MAX_CHAIN;
     auto find = [&](size_t position, uint32_t previousLength) {
         const int chain = previousLength >= GOOD_LENGTH ? maxChain / 4 : maxChain;
         return finder.FindLongest(position, chain, NICE_LENGTH);
