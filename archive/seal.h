@@ -6,7 +6,9 @@
 //   so a signed setup's seal cannot be changed without breaking the signature.
 //
 //   byte  width  field
-//   0     8      mark "VPXSEAL1"
+//   0     8      mark "VPXSEAL2": a stub that extracts -lh7- as well; "VPXSEAL1" marks
+//                the stubs before it, which extract -lh5- and -lh6- only (the tool reads
+//                both marks: a --stub of either kind can be packed)
 //   8     4      archive length: bytes from ARCHIVE_OFFSET to the end marker, the end
 //                marker included; 0 when no digest is recorded (the stub as built)
 //   12    4      the code page of the member names; 0 when none is recorded (the
@@ -25,7 +27,7 @@
 
 const unsigned SEAL_MARK_SIZE = 8;
 const unsigned SEAL_SIZE = 48;
-#define VORPANEX_SEAL_MARK {'V', 'P', 'X', 'S', 'E', 'A', 'L', '1'}
+#define VORPANEX_SEAL_MARK {'V', 'P', 'X', 'S', 'E', 'A', 'L', '2'}
 
 struct ArchiveSeal {
     char mark[SEAL_MARK_SIZE];

@@ -10,6 +10,7 @@ uint32_t membersExtracted;
 #ifndef PLATFORM_KERNEL32
 int (*memberSelected)();
 int (*memberFailed)();
+int largeWindowRefused;
 HFILE memberStream = HFILE_ERROR;
 #endif
 
@@ -156,6 +157,9 @@ int ExtractMember(HWND window, const char* workDirectory) {
          method != 'd')) {
         return Fail(FAILURE_METHOD);
     }
+#ifndef PLATFORM_KERNEL32
+    if (method == '7' && largeWindowRefused) return Fail(FAILURE_METHOD);
+#endif
     if (state.pathProblem != FAILURE_NONE) return Fail(state.pathProblem);
     const bool isFolder = method == 'd';
     // A folder entry holds no data; one that claims some is not what it says.

@@ -10,6 +10,9 @@
 
 extern uint32_t membersExtracted;   // members completed by the last extraction
 #ifndef PLATFORM_KERNEL32
+// Non-zero: "-lh7-" members fail as an unsupported method, as the stubs from before
+// -lh7- fail them. The tool sets it when it tests a setup with such a stub.
+extern int largeWindowRefused;
 // The tool's choices in the walk; the stub takes every member and stops at the first
 // that fails. memberSelected: when set, the extraction walks past every member for
 // which it returns 0. memberFailed: when set, it is called after a member failed (its

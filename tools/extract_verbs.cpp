@@ -767,6 +767,8 @@ int RunOne(const char* verb, const ExtractOptions& options, const char* file) {
     // A setup is judged by its stub's rules for paths; a bare archive as other
     // archivers wrote it.
     otherArchivesAccepted = offset == 0;
+    // test judges a setup by what its stub extracts: stubs from before -lh7- refuse it.
+    largeWindowRefused = !options.extracting && offset != 0 && !seal.readsLh7;
     selection.Reset(options.patterns);
     memberSelected = SelectMember;
     memberFailed = MemberFailed;

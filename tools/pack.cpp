@@ -54,7 +54,8 @@ const char PACK_HELP[] =
     "                     a device, folder or other non-regular file is refused.\n"
     "  -m, --method=M     lh7 (default, 64 KiB window), lh6 (32 KiB window), lh5\n"
     "                     (8 KiB window) or lh0 (stored); a member that would not\n"
-    "                     shrink is stored. A --stub that reads no lh7 needs lh6\n"
+    "                     shrink is stored. With a --stub from before lh7 the\n"
+    "                     default is lh6, and -m lh7 is refused\n"
     "      --best         slower, smaller: optimal parsing instead of lazy matching\n"
     "      --stub=FILE    the stub to put in front instead of the built-in one: a\n"
     "                     Windows executable (MZ and PE headers) of at most 49152 bytes\n"
@@ -226,6 +227,7 @@ int ParsePackOptions(int argc, char** argv, PackOptions& options, bool& done) {
         switch (id) {
             case 'o': options.output = sys::PortablePath(value); break;
             case 'm':
+                options.methodGiven = true;
                 if (strcmp(value, "lh7") == 0 || strcmp(value, "-lh7-") == 0) {
                     options.method = '7';
                 } else if (strcmp(value, "lh6") == 0 || strcmp(value, "-lh6-") == 0) {
@@ -356,6 +358,23 @@ std::string LoadStub(const PackOptions& options, std::vector<uint8_t>& stub) {
     return "";
 }
 
+std::string FitMethodToStub(PackOptions& options, const std::vector<uint8_t>& stub) {
+    if (options.archiveOnly || options.method != '7' || StubReadsLh7(stub.data(), stub.size())) {
+        return "";
+    }
+    const std::string shown = EscapeForTerminal(options.stubPath);
+    if (options.methodGiven) {
+        return "--stub " + shown + ": this stub extracts -lh5- and -lh6- only, not -lh7-; "
+               "use -m lh6, or a newer stub";
+    }
+    options.method = '6';
+    if (!quietOutput) {
+        fprintf(options.output == "-" ? stderr : stdout,
+                "stub %s: extracts no -lh7-: packing with -lh6-\n", shown.c_str());
+    }
+    return "";
+}
+
 std::string BrandLoadedStub(const PackOptions& options, std::vector<uint8_t>& stub) {
     if (options.archiveOnly || options.branding.Empty()) return "";
     Branding branding = options.branding;
@@ -479,6 +498,7 @@ int PackSteps(int argc, char** argv) {
 
     std::vector<uint8_t> stub;
     std::string error = LoadStub(options, stub);
+    if (error.empty()) error = FitMethodToStub(options, stub);
     if (error.empty()) error = BrandLoadedStub(options, stub);
     if (!error.empty()) return Failure(error);
     std::vector<PackInput> inputs;

@@ -21,6 +21,7 @@ struct PackOptions {
     std::string output;          // "-" for standard output
     std::string stubPath;        // "" for the built-in stub
     char method = '7';
+    bool methodGiven = false;    // -m was given (else the default, which a stub may lower)
     bool best = false;
     bool archiveOnly = false;
     bool noSetup = false;
@@ -78,6 +79,10 @@ std::string CollectMembers(const PackOptions& options, std::vector<PackInput>& i
 // stream: memory stays bounded whatever the members' sizes. "" or an error text.
 std::string CompressMembers(const PackOptions& options, std::vector<PackInput>& inputs,
                             double& seconds, unsigned& workers);
+
+// -lh7- needs a stub that extracts it: with a --stub from before -lh7-, the default
+// method becomes -lh6- (and pack says so) and an explicit -m lh7 is refused.
+std::string FitMethodToStub(PackOptions& options, const std::vector<uint8_t>& stub);
 
 // The stub to put in front: --stub FILE checked to be a Windows executable of at most
 // 49152 bytes, or the built-in one. "" or an error text.

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "archive/archive.h"
+#include "extract/extract.h"
 #include "platform/system.h"
 #include "tools/names.h"
 #include "tools/terminal.h"
@@ -166,7 +167,12 @@ std::string FailureDetail(int failure) {
         return text;
     }
     if (failure == FAILURE_METHOD) {
-        return "unsupported method " + MethodOf(extractionState.headerBuffer);
+        const std::string method = MethodOf(extractionState.headerBuffer);
+        if (method == "-lh7-" && largeWindowRefused) {
+            return "method -lh7- (64 KiB window): the setup's stub is from before -lh7- and "
+                   "cannot extract it; repack with -m lh6";
+        }
+        return "unsupported method " + method;
     }
     return FailureText(failure);
 }

@@ -34,7 +34,10 @@ size_t ChecksumField(const std::vector<uint8_t>& stub) {
 long FindSeal(const uint8_t* stub, size_t size) {
     long found = -1;
     for (size_t at = 0; at + SEAL_SIZE <= size; ++at) {
-        if (stub[at] != 'V' || memcmp(stub + at, SEAL_MARK, SEAL_MARK_SIZE) != 0) continue;
+        if (stub[at] != 'V' || memcmp(stub + at, SEAL_MARK, SEAL_MARK_SIZE - 1) != 0 ||
+            (stub[at + SEAL_MARK_SIZE - 1] != '1' && stub[at + SEAL_MARK_SIZE - 1] != '2')) {
+            continue;
+        }
         if (found >= 0) return -1;
         found = static_cast<long>(at);
     }
@@ -70,7 +73,14 @@ SetupSeal ReadSetupSeal(const char* path) {
     seal.record.codePage = Get32(record + 12);
     memcpy(seal.record.digest, record + 16, SHA256_SIZE);
     seal.sealed = seal.record.archiveLength != 0;
+    seal.readsLh7 = StubReadsLh7(stub.data(), stub.size());
     return seal;
+}
+
+bool StubReadsLh7(const uint8_t* stub, size_t size) {
+    const long at = FindSeal(stub, size);
+    return at >= 0 && stub[static_cast<size_t>(at) + SEAL_MARK_SIZE - 1] ==
+                          SEAL_MARK[SEAL_MARK_SIZE - 1];
 }
 
 unsigned NamesCodePage(unsigned given, const SetupSeal& seal) {

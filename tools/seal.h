@@ -11,9 +11,13 @@
 
 #include "archive/seal.h"
 
-// The offset of the one seal record in a stub's bytes; -1 when there is none (a stub
+// The offset of the one seal record (either mark) in a stub's bytes; -1 when there is none (a stub
 // built before seals, or another program) or more than one.
 long FindSeal(const uint8_t* stub, size_t size);
+
+// Whether the stub extracts -lh7- members: its seal has the current mark. Stubs with
+// the first mark, or without a seal, extract -lh5- and -lh6- only.
+bool StubReadsLh7(const uint8_t* stub, size_t size);
 
 // Records the archive's length, digest and names' code page (0: none) in the stub's
 // seal, and renews the stub's PE checksum when it has one. False when the stub has no
@@ -26,6 +30,7 @@ bool WriteSeal(std::vector<uint8_t>& stub, uint32_t archiveLength, uint32_t code
 struct SetupSeal {
     bool found = false;
     bool sealed = false;
+    bool readsLh7 = false;  // the stub extracts -lh7- (StubReadsLh7)
     ArchiveSeal record;
 };
 SetupSeal ReadSetupSeal(const char* path);

@@ -173,7 +173,8 @@ class ToolVerbs(unittest.TestCase):
         for method in ("lh0", "lh5", "lh6", "lh7"):
             with self.subTest(method):
                 setup = os.path.join(self.dir, method + ".exe")
-                result = run("pack", "-m", method, "--stub", self.write("stub.bin", fake_stub()),
+                stub = self.write("stub.bin", fake_stub() + b"VPXSEAL2" + bytes(40))
+                result = run("pack", "-m", method, "--stub", stub,
                              "-o", setup, source)
                 self.assertEqual(0, result.returncode, result.stderr)
                 # A signature appended after the end marker is ignored.
@@ -793,6 +794,30 @@ class ToolVerbs(unittest.TestCase):
         self.assertEqual(0, result.returncode)
         self.assertIn("no seal record", result.stderr)
         self.assertIsNone(json.loads(run("list", "--format=json", other).stdout)[0]["stub"])
+
+    def test_a_stub_from_before_lh7_gets_lh6(self):
+        # Mark 1 seals stubs that extract -lh5- and -lh6- only; so does no seal at all.
+        payload, setup = self.payload(), self.path("setup.exe")
+        for mark in (b"VPXSEAL1", b""):
+            stub = self.write("old-stub.bin", fake_stub() + mark + bytes(40 if mark else 0))
+            result = run("pack", "--stub", stub, "-o", setup, payload)
+            self.assertEqual(0, result.returncode, result.stderr)
+            self.assertIn("extracts no -lh7-: packing with -lh6-", result.stdout)
+            self.assertNotIn("-lh7-", run("list", setup).stdout.split("total")[0])
+            refused = run("pack", "--stub", stub, "-m", "lh7", "-o", setup, payload)
+            self.assertEqual(1, refused.returncode)
+            self.assertIn("-lh6- only, not -lh7-", refused.stderr)
+        # An -lh7- setup whose stub is marked as older fails test; extract still reads it.
+        stub = self.write("new-stub.bin", fake_stub() + b"VPXSEAL2" + bytes(40))
+        self.assertEqual(0, run("pack", "--stub", stub, "-o", setup, payload).returncode)
+        with open(setup, "rb") as f:
+            data = f.read().replace(b"VPXSEAL2", b"VPXSEAL1", 1)
+        old = self.write("old.exe", data)
+        self.assertEqual(0, run("test", setup).returncode)
+        tested = run("test", old)
+        self.assertEqual(1, tested.returncode)
+        self.assertIn("stub is from before -lh7-", tested.stderr)
+        self.assertEqual(0, run("extract", old, "-C", self.path("out")).returncode)
 
     def test_extract_into_a_mount_point_below_dir(self):
         # A tmpfs mounted on DIR/sub in a private mount namespace, where one can be made.

@@ -91,7 +91,7 @@ class BeyondTwoGiB(unittest.TestCase):
             f.truncate(10)
         self.assertEqual(0, run("pack", "-q", "-m", "lh0", "-o", out, payload).returncode)
         with open(out, "rb") as f:
-            stub = f.read(49152).replace(b"VPXSEAL1", b"unsealed")
+            stub = f.read(49152).replace(b"VPXSEAL2", b"unsealed")
         sparse_archive(out, level1_stored(b"SETUP.EXE", 2200000000), 2200000000, stub)
         tested = run("test", out)
         self.assertEqual(1, tested.returncode, tested.stdout)
