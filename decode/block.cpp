@@ -336,6 +336,25 @@ struct Loop32 {
     uint32_t blockRemaining;
 };
 
+// The rest of a code longer than its look-up, from the entry's node, with buf's bits
+// past the look-up's. Out of the loop: rare, and it would take registers there.
+__attribute__((optimize("O2"), noinline)) uint32_t Walk32(uint32_t buf, uint32_t code,
+                                                           uint32_t codeCount, int tableBits) {
+    uint32_t mask = 1u << (31 - tableBits);
+    do {
+        code = (buf & mask) != 0 ? oneChild[code] : zeroChild[code];
+        mask >>= 1;
+    } while (code >= codeCount);
+    return code;
+}
+
+// The matches that 4-byte moves cannot copy: the source wraps or is less than 4 bytes
+// from the destination.
+__attribute__((noinline)) void CopyMatch32(uint8_t* buffer, uint32_t p, uint32_t source,
+                                           uint32_t n) {
+    CopyMatch<0>(buffer, p, source, n);
+}
+
 __attribute__((optimize("O2"), noinline)) Loop32 DecodeFast32(FastInput& bits, uint8_t* buffer,
                                                              uint32_t p, uint32_t end,
                                                              uint32_t blockRemaining) {
@@ -349,7 +368,7 @@ __attribute__((optimize("O2"), noinline)) Loop32 DecodeFast32(FastInput& bits, u
     in -= back;
     n -= back << 3;
     uint32_t buf = static_cast<uint32_t>(bits.acc >> 32);
-    const uint32_t windowMask = blockDecoder.windowSize - 1;
+    const uint32_t window = blockDecoder.windowSize;
     const uint32_t distanceCodeCount = static_cast<uint32_t>(blockDecoder.distanceCodeCount);
     const uint32_t* const symbols = blockDecoder.symbolPacked;
     const uint32_t* const distances = blockDecoder.distancePacked;
@@ -365,20 +384,14 @@ __attribute__((optimize("O2"), noinline)) Loop32 DecodeFast32(FastInput& bits, u
         buf <<= count;
         n -= count;
     };
-    // The rest of a code longer than its look-up, from the entry's node.
-    auto walk = [&](uint32_t code, uint32_t codeCount, const uint8_t* lengths,
-                    int tableBits) __attribute__((always_inline)) {
-        uint32_t mask = 1u << (31 - tableBits);
-        do {
-            code = (buf & mask) != 0 ? oneChild[code] : zeroChild[code];
-            mask >>= 1;
-        } while (code >= codeCount);
-        take(lengths[code]);
-        return code;
-    };
     uint8_t* out = buffer + p;
     uint8_t* const outLimit = buffer + end - MAX_MATCH;
-    while (out <= outLimit && blockRemaining >= 2 && in <= stop) {
+    for (;;) {
+        // Three plain tests and branches: the compiler otherwise evaluates them into
+        // flags and ands them, which costs registers the loop needs.
+        if (__builtin_expect(out > outLimit, 0)) break;
+        if (__builtin_expect(in > stop, 0)) break;
+        if (__builtin_expect(blockRemaining < 2, 0)) break;
         refill();
         uint32_t entry = symbols[buf >> (32 - SYMBOL_TABLE_BITS)];
         --blockRemaining;
@@ -398,7 +411,8 @@ __attribute__((optimize("O2"), noinline)) Loop32 DecodeFast32(FastInput& bits, u
         if ((entry & PACKED_NODE) == 0) {
             take(PackedLength(entry));
         } else {
-            c = walk(c, SYMBOL_COUNT, blockDecoder.symbolLengths, SYMBOL_TABLE_BITS);
+            c = Walk32(buf, c, SYMBOL_COUNT, SYMBOL_TABLE_BITS);
+            take(blockDecoder.symbolLengths[c]);
         }
         if (c <= 255) {
             *out++ = static_cast<uint8_t>(c);
@@ -411,7 +425,8 @@ __attribute__((optimize("O2"), noinline)) Loop32 DecodeFast32(FastInput& bits, u
         if ((entry & PACKED_NODE) == 0) {
             take(PackedLength(entry));
         } else {
-            distance = walk(distance, distanceCodeCount, blockDecoder.auxLengths, AUX_TABLE_BITS);
+            distance = Walk32(buf, distance, distanceCodeCount, AUX_TABLE_BITS);
+            take(blockDecoder.auxLengths[distance]);
         }
         if (distance >= 2) {
             const uint32_t extra = distance - 1;
@@ -420,7 +435,24 @@ __attribute__((optimize("O2"), noinline)) Loop32 DecodeFast32(FastInput& bits, u
             take(extra);
         }
         const uint32_t at = static_cast<uint32_t>(out - buffer);
-        CopyMatchInChunk<0>(buffer, at, (at - distance - 1) & windowMask, length);
+        const uint32_t source = (at - distance - 1) & (window - 1);
+        const uint32_t gap = source < at ? at - source : source - at;
+        if (gap >= 4 && source + length <= window) {
+            // 4-byte moves in increasing order, each reading bytes that are final (or
+            // not yet overwritten when the source lies ahead); the last one overlaps
+            // the one before instead of a byte tail, so nothing past the match changes.
+            const uint8_t* from = buffer + source;
+            if (length >= 4) {
+                for (uint32_t i = 0; i + 4 < length; i += 4) Copy4(out + i, from + i);
+                Copy4(out + length - 4, from + length - 4);
+            } else {
+                out[0] = from[0];
+                out[1] = from[1];
+                out[2] = from[2];
+            }
+        } else {
+            CopyMatch32(buffer, at, source, length);
+        }
         out += length;
     }
     bits.acc = static_cast<uint64_t>(buf) << 32;
