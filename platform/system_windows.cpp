@@ -334,10 +334,23 @@ int RemoveFile(const char* path) {
 }
 
 int Rename(const char* from, const char* to) {
-    return MoveFileExW(Wide(from).c_str(), Wide(to).c_str(),
-                       MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)
-               ? 0
-               : Fail();
+    const std::wstring source = Wide(from);
+    const std::wstring target = Wide(to);
+    // MoveFileExW does not replace a read-only file (ERROR_ACCESS_DENIED), where
+    // rename replaces a file whatever its permission bits: the attribute goes first,
+    // and comes back when the rename fails. A link's attribute is left alone.
+    const DWORD attributes = GetFileAttributesW(target.c_str());
+    const bool readOnly =
+        attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY) != 0 &&
+        (attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) == 0 &&
+        SetFileAttributesW(target.c_str(), attributes & ~FILE_ATTRIBUTE_READONLY);
+    if (MoveFileExW(source.c_str(), target.c_str(),
+                    MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+        return 0;
+    }
+    const int result = Fail();
+    if (readOnly) SetFileAttributesW(target.c_str(), attributes);
+    return result;
 }
 
 bool ReadLink(const char* path, std::string& target) {
