@@ -5,6 +5,7 @@
 
 #include "platform/system.h"
 #include "tools/commands.h"
+#include "tools/times.h"
 
 namespace {
 
@@ -63,6 +64,7 @@ int main(int argc, char** argv) {
     // the UTF-8 that the tool writes.
     sys::Utf8Arguments(argc, argv);
     sys::PrepareConsole();
+    UseSystemTimeZoneUnlessPosixTz();
     const int status = Dispatch(argc, argv);
     // Output that could not be written (a full disk, a closed pipe) is a failure, not
     // a listing silently cut short.

@@ -99,6 +99,19 @@ const char TIME_FORMS[] =
 
 }  // namespace
 
+void UseSystemTimeZoneUnlessPosixTz() {
+#ifdef _WIN32
+    // The C runtime reads TZ only in the POSIX form "JST-9" or "EST5EDT": an IANA
+    // name (Asia/Tokyo, as MSYS2 and Cygwin shells set it, or :Asia/Tokyo) it takes
+    // as offset 0 with US daylight-saving rules. Without TZ it asks Windows.
+    const char* zone = getenv("TZ");
+    if (zone != nullptr && (zone[0] == ':' || strchr(zone, '/') != nullptr)) {
+        _putenv("TZ=");
+        _tzset();
+    }
+#endif
+}
+
 DosStamp DosStampFromFileTime(time_t when, bool& clamped) {
     struct tm local;
 #ifdef _WIN32

@@ -14,6 +14,11 @@ struct DosStamp {
     uint16_t date = 0;
 };
 
+// On Windows: a TZ that the C runtime cannot read (an IANA name: it contains '/' or
+// starts with ':') is removed from its environment, so that local times are the
+// system time zone's. Called once at the start; nothing elsewhere.
+void UseSystemTimeZoneUnlessPosixTz();
+
 // A file's modification time as the local wall-clock time. clamped is set when it
 // lies outside 1980..2107 and was moved to the nearest end.
 DosStamp DosStampFromFileTime(time_t when, bool& clamped);
