@@ -2,10 +2,16 @@
 // the same results from POSIX and from the wide Win32 calls.
 #include <gtest/gtest.h>
 #include <errno.h>
+#include <sys/stat.h>
+#include <time.h>
+#ifdef _WIN32
+#include <windows.h>
+#endif
 
 #include <algorithm>
 
 #include "platform/system.h"
+#include "tools/times.h"
 #include "support.h"
 
 TEST(Platform, PatternsMatchAsFnmatch) {
@@ -62,7 +68,46 @@ TEST(Platform, RenameReplacesAndTemporaryFilesGo) {
     ASSERT_EQ(0, sys::Status(target.c_str(), &status));
     EXPECT_TRUE(S_ISREG(status.st_mode));
     EXPECT_EQ(4, status.st_size);
+    // Over a read-only file too, as rename(2) does (NTFS refuses MoveFileExW there).
+    std::string other = target + ".XXXXXX";
+    const int second = sys::MakeTemporaryFile(other);
+    ASSERT_GE(second, 0);
+    EXPECT_EQ(0, sys::Close(second));
+#ifdef _WIN32
+    ASSERT_TRUE(SetFileAttributesA(target.c_str(), FILE_ATTRIBUTE_READONLY));
+#else
+    ASSERT_EQ(0, chmod(target.c_str(), 0444));
+#endif
+    ASSERT_EQ(0, sys::Rename(other.c_str(), target.c_str()));
+    EXPECT_TRUE(ReadFile(target).empty());
 }
+
+#ifdef _WIN32
+// An IANA TZ, which the C runtime misreads as offset 0 with US summer time, gives way
+// to the system's time zone; a POSIX TZ is kept.
+TEST(Platform, TimeZoneNamesTheRuntimeCannotReadAreIgnored) {
+    const time_t july = 1720000000;  // 2024-07-03, summer in the US
+    _putenv("TZ=");
+    _tzset();
+    bool clamped = false;
+    const DosStamp system = DosStampFromFileTime(july, clamped);
+    const DosStamp tokyo = DosStampFromUtcSeconds(july + 9 * 3600, clamped);
+    struct Case {
+        const char* tz;
+        DosStamp expected;
+    } cases[] = {{"TZ=Asia/Tokyo", system}, {"TZ=:Asia/Tokyo", system}, {"TZ=JST-9", tokyo}};
+    for (const Case& c : cases) {
+        _putenv(c.tz);
+        _tzset();
+        UseSystemTimeZoneUnlessPosixTz();
+        const DosStamp got = DosStampFromFileTime(july, clamped);
+        EXPECT_EQ(c.expected.date, got.date) << c.tz;
+        EXPECT_EQ(c.expected.time, got.time) << c.tz;
+    }
+    _putenv("TZ=");
+    _tzset();
+}
+#endif
 
 TEST(Platform, FoldersWithNamesThatAreNotUtf8) {
     // The core names the folders in its private folder by a member's stored bytes (code
