@@ -27,8 +27,8 @@ FILES = {
 MTIME = "2024-05-06T07:08:09Z"
 
 
-def run(command, cwd, ok=True):
-    env = dict(os.environ, TZ="UTC", VORPANEX_WINE_ARCH="win64")
+def run(command, cwd, ok=True, tz="UTC"):
+    env = dict(os.environ, TZ=tz, VORPANEX_WINE_ARCH="win64")
     result = subprocess.run(command, cwd=cwd, env=env, capture_output=True, timeout=600)
     if ok and result.returncode != 0:
         raise AssertionError("%s failed (%d):\n%s%s" % (
@@ -37,8 +37,8 @@ def run(command, cwd, ok=True):
     return result
 
 
-def wine(arguments, cwd, ok=True):
-    return run([WINE_RUN, WINDOWS] + arguments, cwd, ok)
+def wine(arguments, cwd, ok=True, tz="UTC"):
+    return run([WINE_RUN, WINDOWS] + arguments, cwd, ok, tz)
 
 
 class WindowsTool(unittest.TestCase):
@@ -86,6 +86,18 @@ class WindowsTool(unittest.TestCase):
         leftovers = [n for _, folders, files in os.walk(os.path.join(self.root, USER, "out"))
                      for n in folders + files if n.startswith(".vx-")]
         self.assertEqual([], leftovers)
+
+    def test_a_tz_in_iana_form_gives_the_linux_tools_times(self):
+        # As MSYS2 and Cygwin shells set it; the C runtime reads only the POSIX form.
+        folder = os.path.join(self.root, "zone")
+        os.makedirs(folder, exist_ok=True)
+        program = os.path.join(folder, "SETUP.EXE")
+        with open(program, "wb") as out:
+            out.write(b"MZ" + bytes(100))
+        os.utime(program, (1720000000, 1720000000))  # July: summer time in the US
+        run([LINUX, "pack", "-q", "-o", "zone-linux.exe", "zone"], self.root, tz="Asia/Tokyo")
+        wine(["pack", "-q", "-o", "zone-windows.exe", "zone"], self.root, tz="Asia/Tokyo")
+        self.assertEqual(self.read("zone-linux.exe"), self.read("zone-windows.exe"))
 
     def test_a_failed_pack_leaves_no_file(self):
         failed = wine(["pack", "-o", USER + "\\bad.exe", USER + "\\missing"], self.root, ok=False)
