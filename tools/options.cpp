@@ -212,8 +212,13 @@ bool MemberSelection::ReportUnmatched(const char* verb, const std::string& file)
     bool all = true;
     for (size_t k = 0; k < patterns.size(); ++k) {
         if (matched[k]) continue;
-        fprintf(stderr, "vorpanex %s: %s: %s: not found in the archive\n", verb, file.c_str(),
-                patterns[k].c_str());
+        // A file of that name that holds no archive was taken as a member name: say so.
+        FileStatus info;
+        const bool isFile = sys::Status(patterns[k].c_str(), &info) == 0 && S_ISREG(info.st_mode);
+        fprintf(stderr, "vorpanex %s: %s: %s: not found in the archive%s\n", verb, file.c_str(),
+                patterns[k].c_str(),
+                isFile ? " (the file of that name holds no archive or setup, so it was taken "
+                         "as a member name)" : "");
         all = false;
     }
     return all;

@@ -136,7 +136,7 @@ class Selection(Verbs):
             (["sub/"], 0, "[x].txt", ""),
             (["SETUP.EXE/"], 1, "", "SETUP.EXE/: not found"),
             (["日本/*"], 0, "テ.txt", ""),
-            (["y.txt"], 1, "", "y.txt: not found"),
+            (["y.txt"], 1, "", "y.txt: not found in the archive (the file of that name"),
             (["nomatch*"], 1, "", "nomatch*: not found"),
             ([""], 2, "", "an empty member name or pattern"),
             ([setup], 0, "s.exe", ""),  # a setup is another FILE
