@@ -23,7 +23,7 @@
 #include "platform/system.h"
 #include "tools/commands.h"
 #include "tools/reading.h"
-#include "tools/names.h"
+#include "archive/names.h"
 #include "tools/options.h"
 #include "tools/pack.h"
 #include "tools/seal.h"
@@ -475,30 +475,23 @@ void ReportFailure(const char* verb, const char* path, const std::string& direct
     fprintf(stderr, "vorpanex %s: %s: %s\n", verb, where.c_str(), cause.c_str());
 }
 
-bool IsSetupProgramKey(const std::string& key) {
-    return key == "SETUP32.EXE" || key == "SETUP.EXE";
-}
-
-// What Windows makes of the members' names, for test: a folder where the setup
-// program's name is, no setup program, a file that is also a folder, two members that
-// are one file, paths beyond the stub's budget. Each problem found is printed; false
+// What Windows makes of the members' names, for test, judged by the rule pack refuses
+// names by: a folder where the setup program's name is, no setup program, a file that
+// is also a folder, two members that are one file, paths beyond the stub's budget. Each problem found is printed; false
 // when the FILE fails (a setup; for a bare archive, names that are one file are noted
 // only, as archivers add a newer copy of a member at the end).
 bool CheckWindowsNames(const char* path, const std::vector<MemberReport>& members,
                        uint32_t completed, bool setup, bool noSetup) {
-    const unsigned codePage = run.codePage;
     const uint32_t count = completed < members.size() ? completed : members.size();
-    std::vector<std::string> keys(count);
-    std::unordered_map<std::string, uint32_t> folders;  // key -> a member that makes it
+    std::vector<std::string> paths;
+    std::vector<bool> isFolder;
     for (uint32_t i = 0; i < count; ++i) {
-        keys[i] = FoldMemberName(members[i].path, codePage);
-        const std::string& key = keys[i];
-        for (size_t slash = key.find('/'); slash != std::string::npos;
-             slash = key.find('/', slash + 1)) {
-            folders.emplace(key.substr(0, slash), i);
-        }
-        if (members[i].folder) folders.emplace(key, i);
+        paths.push_back(members[i].path);
+        isFolder.push_back(members[i].folder);
     }
+    const WindowsNames names = JudgeWindowsNames(paths, isFolder, run.codePage);
+    const std::vector<std::string>& keys = names.keys;
+    const std::unordered_map<std::string, size_t>& folders = names.folders;
     bool passed = true;
     auto fail = [&](const std::string& text) {
         fprintf(stderr, "vorpanex test: %s: %s\n", path, text.c_str());
@@ -521,26 +514,20 @@ bool CheckWindowsNames(const char* path, const std::vector<MemberReport>& member
                  "would have nothing to run (--no-setup skips this check)");
         }
     }
-    for (uint32_t i = 0; i < count; ++i) {
-        if (!members[i].folder && folders.count(keys[i]) != 0) {
-            fail(members[i].name + ": both a file and a folder in this archive; it "
-                 "cannot be extracted");
-            break;
-        }
+    if (names.fileWhereFolder != SIZE_MAX) {
+        fail(members[names.fileWhereFolder].name + ": both a file and a folder in this "
+             "archive; it cannot be extracted");
     }
     // Later members replace earlier ones of the same name, on Windows and by extract.
-    std::unordered_map<std::string, uint32_t> seen;
-    uint32_t clashes = 0;
+    const size_t clashes = names.sameFile.size();
     std::string first;
     bool firstStoredTwice = false;
-    for (uint32_t i = 0; i < count; ++i) {
-        if (members[i].folder) continue;
-        const auto found = seen.emplace(keys[i], i);
-        if (found.second) continue;
-        if (clashes++ != 0) continue;
-        const MemberReport& earlier = members[found.first->second];
+    if (clashes != 0) {
+        const size_t e = names.sameFile[0].first;
+        const size_t i = names.sameFile[0].second;
+        const MemberReport& earlier = members[e];
         char numbers[64];
-        snprintf(numbers, sizeof numbers, " (members %u and %u)", found.first->second + 1, i + 1);
+        snprintf(numbers, sizeof numbers, " (members %zu and %zu)", e + 1, i + 1);
         firstStoredTwice = earlier.path == members[i].path;
         // Two byte sequences may stand for one character (code page 932 has such
         // pairs): the same name on Windows without any difference of case.
@@ -553,7 +540,7 @@ bool CheckWindowsNames(const char* path, const std::vector<MemberReport>& member
     }
     if (clashes != 0) {
         char more[64] = "";
-        if (clashes > 1) snprintf(more, sizeof more, " (and %u more such names)", clashes - 1);
+        if (clashes > 1) snprintf(more, sizeof more, " (and %zu more such names)", clashes - 1);
         if (setup) {
             fail(first + ": the later would replace the earlier on Windows, and the setup "
                  "would lose a file" + more);

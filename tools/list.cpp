@@ -7,7 +7,7 @@
 #include "tools/commands.h"
 #include "tools/reading.h"
 #include "tools/listing.h"
-#include "tools/names.h"
+#include "archive/names.h"
 #include "tools/options.h"
 #include "tools/times.h"
 

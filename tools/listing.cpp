@@ -3,7 +3,7 @@
 
 #include <set>
 
-#include "tools/names.h"
+#include "archive/names.h"
 #include "tools/sha256.h"
 #include "tools/terminal.h"
 #include "tools/times.h"

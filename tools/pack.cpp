@@ -11,7 +11,7 @@
 #include "archive/archive.h"
 #include "tools/commands.h"
 #include "tools/listing.h"
-#include "tools/names.h"
+#include "archive/names.h"
 #include "tools/options.h"
 #include "tools/output_file.h"
 #include "tools/pack_brand_options.h"

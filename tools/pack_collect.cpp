@@ -6,11 +6,10 @@
 #include <string.h>
 
 #include <algorithm>
-#include <unordered_map>
 #include <utility>
 
 #include "archive/archive.h"
-#include "tools/names.h"
+#include "archive/names.h"
 #include "tools/options.h"
 #include "tools/pack.h"
 #include "tools/terminal.h"
@@ -237,29 +236,19 @@ std::string NameMember(PackInput& input, unsigned codePage) {
     return "";
 }
 
-bool IsSetupProgramKey(const std::string& key) {
-    return key == "SETUP32.EXE" || key == "SETUP.EXE";
-}
-
 // Two members that Windows would take for one file, a file where a folder must be, or a
-// folder named like the setup program (the stub starts only a file). Keys are the
-// paths as Windows compares them, so the check takes linear time.
+// folder named like the setup program (the stub starts only a file), judged by the rule
+// test applies too. Keys are the paths as Windows compares them: linear time.
 std::string CheckUnique(const std::vector<PackInput>& inputs, const PackOptions& options) {
-    std::vector<std::string> keys;
-    std::unordered_map<std::string, size_t> folderKeys;  // key -> a member inside it
-    for (size_t i = 0; i < inputs.size(); ++i) {
-        const PackInput& input = inputs[i];
-        keys.push_back(FoldMemberName(input.archivePath, options.codePage));
-        // Every folder above a member (and a folder entry itself) is a folder.
-        const std::string& key = keys.back();
-        for (size_t slash = key.find('/'); slash != std::string::npos;
-             slash = key.find('/', slash + 1)) {
-            folderKeys.emplace(key.substr(0, slash), i);
-        }
-        if (input.isFolder) folderKeys.emplace(key, i);
+    std::vector<std::string> paths;
+    std::vector<bool> isFolder;
+    for (const PackInput& input : inputs) {
+        paths.push_back(input.archivePath);
+        isFolder.push_back(input.isFolder);
     }
+    const WindowsNames names = JudgeWindowsNames(paths, isFolder, options.codePage);
     if (!options.archiveOnly) {
-        for (const auto& folder : folderKeys) {
+        for (const auto& folder : names.folders) {
             if (folder.first.find('/') != std::string::npos || !IsSetupProgramKey(folder.first)) {
                 continue;
             }
@@ -269,30 +258,27 @@ std::string CheckUnique(const std::vector<PackInput>& inputs, const PackOptions&
                    "program, which the setup can only start as a file (rename the folder)";
         }
     }
-    std::unordered_map<std::string, size_t> seen;
-    for (size_t i = 0; i < inputs.size(); ++i) {
-        const PackInput& input = inputs[i];
-        if (!input.isFolder && folderKeys.count(keys[i]) != 0) {
-            return input.path + ": \"" + input.DisplayPath() + "\" is also the name of a "
-                   "folder in the archive (Windows does not tell case apart)";
-        }
-        const auto found = seen.emplace(keys[i], i);
-        if (found.second) continue;
-        const PackInput& other = inputs[found.first->second];
-        if (other.status.st_dev == input.status.st_dev &&
-            other.status.st_ino == input.status.st_ino &&
-            other.archivePath == input.archivePath) {
-            return input.path + ": given twice (also as " + other.path + ")";
-        }
-        if (other.archivePath == input.archivePath) {
-            return input.path + ": the name \"" + input.DisplayPath() +
-                   "\" is also the name of " + other.path + "; a member name can be used once";
-        }
-        return input.path + ": the name \"" + input.DisplayPath() + "\" differs from \"" +
-               other.DisplayPath() + "\" (" + other.path +
-               ") only in case; Windows takes them for one file";
+    // The first fault in the order of the members, as the walk met them.
+    const size_t clash = names.sameFile.empty() ? SIZE_MAX : names.sameFile[0].second;
+    if (names.fileWhereFolder != SIZE_MAX && names.fileWhereFolder <= clash) {
+        const PackInput& input = inputs[names.fileWhereFolder];
+        return input.path + ": \"" + input.DisplayPath() + "\" is also the name of a "
+               "folder in the archive (Windows does not tell case apart)";
     }
-    return "";
+    if (clash == SIZE_MAX) return "";
+    const PackInput& input = inputs[clash];
+    const PackInput& other = inputs[names.sameFile[0].first];
+    if (other.status.st_dev == input.status.st_dev && other.status.st_ino == input.status.st_ino &&
+        other.archivePath == input.archivePath) {
+        return input.path + ": given twice (also as " + other.path + ")";
+    }
+    if (other.archivePath == input.archivePath) {
+        return input.path + ": the name \"" + input.DisplayPath() + "\" is also the name of " +
+               other.path + "; a member name can be used once";
+    }
+    return input.path + ": the name \"" + input.DisplayPath() + "\" differs from \"" +
+           other.DisplayPath() + "\" (" + other.path +
+           ") only in case; Windows takes them for one file";
 }
 
 }  // namespace

@@ -10,7 +10,7 @@
 #include "archive/archive.h"
 #include "extract/extract.h"
 #include "platform/system.h"
-#include "tools/names.h"
+#include "archive/names.h"
 #include "tools/terminal.h"
 
 namespace {

@@ -1,5 +1,5 @@
 # Runs windows_names.exe under Wine and compares what it prints with the committed
-# table tools/names_windows.inc; on a difference, the new table is left at OUT.
+# table archive/names_windows.inc; on a difference, the new table is left at OUT.
 execute_process(COMMAND ${WINE_RUN} ${PROGRAM} OUTPUT_FILE ${OUT} RESULT_VARIABLE status)
 if(NOT status EQUAL 0)
   message(FATAL_ERROR "windows_names.exe failed (${status})")

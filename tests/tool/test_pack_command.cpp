@@ -11,7 +11,7 @@
 #include "extract/extract.h"
 #include "support.h"
 #include "tools/commands.h"
-#include "tools/names.h"
+#include "archive/names.h"
 #include "pe/brand.h"
 #include "tools/seal.h"
 
@@ -248,6 +248,36 @@ TEST(MemberNames, CaseFoldingAsWindows) {
     for (const Case& c : cases) {
         EXPECT_EQ(c.same, FoldMemberName(c.a, c.codePage) == FoldMemberName(c.b, c.codePage))
             << c.codePage << " " << c.a << " " << c.b;
+    }
+}
+
+// The one rule by which pack refuses and test fails a set of paths: files of one key
+// clash, a file clashes with a folder of its key, folders never clash with folders.
+TEST(MemberNames, ClashesAsWindowsMakesThem) {
+    struct Case {
+        const char* what;
+        unsigned codePage;
+        std::vector<std::string> paths;  // a trailing '/' marks a folder entry
+        size_t fileWhereFolder;
+        size_t sameFiles;
+    } cases[] = {
+        {"folders of one key", 1252, {"\xC9/", "\xE9/", "\xC9/x", "\xE9/y"}, SIZE_MAX, 0},
+        {"file in a folder's place", 1252, {"\xC9/x", "\xE9"}, 1, 0},
+        {"file, then a folder entry", 1252, {"\xE9", "\xC9/"}, 0, 0},
+        {"Greek files", 932, {"\x83\xBF", "\x83\x9F", "\x83\xBF"}, SIZE_MAX, 2},
+        {"Cyrillic folder above a file", 932, {"\x84\x70/x", "\x84\x40"}, 1, 0},
+        {"s with caron in folders", 1252, {"\x9A/a", "\x8A/A"}, SIZE_MAX, 1},
+    };
+    for (const Case& c : cases) {
+        std::vector<std::string> paths;
+        std::vector<bool> isFolder;
+        for (const std::string& path : c.paths) {
+            isFolder.push_back(path.back() == '/');
+            paths.push_back(isFolder.back() ? path.substr(0, path.size() - 1) : path);
+        }
+        const WindowsNames names = JudgeWindowsNames(paths, isFolder, c.codePage);
+        EXPECT_EQ(c.fileWhereFolder, names.fileWhereFolder) << c.what;
+        EXPECT_EQ(c.sameFiles, names.sameFile.size()) << c.what;
     }
 }
 

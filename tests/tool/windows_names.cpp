@@ -1,7 +1,7 @@
 // Asks Windows (or Wine) how it turns member names into file names: what each byte
 // sequence of code pages 932 and 1252 becomes in UTF-16 (MultiByteToWideChar, as the
 // ANSI file functions convert), and which of those characters the system takes for
-// another when it ignores case. Prints tools/names_windows.inc, the table the tool
+// another when it ignores case. Prints archive/names_windows.inc, the table the tool
 // folds names with; the test under Wine compares the two.
 //
 //   windows_names.exe > names_windows.inc

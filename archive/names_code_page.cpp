@@ -1,6 +1,7 @@
-// Member names: UTF-8 to and from code pages 932 and 1252, case folding, and the
-// names that list, test and extract show.
-#include "tools/names.h"
+// The tool's name rules: UTF-8 to and from code pages 932 and 1252, case folding as
+// Windows does it, names that clash on Windows, and the names that list, test and
+// extract show.
+#include "archive/names.h"
 
 #include <errno.h>
 #ifndef _WIN32
@@ -13,7 +14,7 @@
 #include <algorithm>
 #include <vector>
 
-#include "archive/archive.h"
+#include "platform/platform.h"
 #include "platform/system.h"
 
 namespace {
@@ -98,7 +99,7 @@ bool IsCp932Lead(uint8_t byte) {
 // Every character of the code pages that Windows upper-cases to another, and that
 // one: generated under Wine by tests/tool/windows_names.cpp.
 const uint16_t WINDOWS_UPPER_CASE[][2] = {
-#include "tools/names_windows.inc"
+#include "archive/names_windows.inc"
 };
 
 uint32_t WindowsUpperCase(uint32_t point) {
@@ -375,6 +376,36 @@ std::string EscapeForTerminal(const std::string& text) {
         i += length;
     }
     return escaped;
+}
+
+bool IsSetupProgramKey(const std::string& key) {
+    return key == "SETUP32.EXE" || key == "SETUP.EXE";
+}
+
+WindowsNames JudgeWindowsNames(const std::vector<std::string>& paths,
+                               const std::vector<bool>& isFolder, unsigned codePage) {
+    WindowsNames names;
+    names.keys.reserve(paths.size());
+    for (size_t i = 0; i < paths.size(); ++i) {
+        names.keys.push_back(FoldMemberName(paths[i], codePage));
+        // Every folder above a member (and a folder entry itself) is a folder.
+        const std::string& key = names.keys.back();
+        for (size_t slash = key.find('/'); slash != std::string::npos;
+             slash = key.find('/', slash + 1)) {
+            names.folders.emplace(key.substr(0, slash), i);
+        }
+        if (isFolder[i]) names.folders.emplace(key, i);
+    }
+    std::unordered_map<std::string, size_t> files;  // key -> the first file of that key
+    for (size_t i = 0; i < paths.size(); ++i) {
+        if (isFolder[i]) continue;
+        if (names.fileWhereFolder == SIZE_MAX && names.folders.count(names.keys[i]) != 0) {
+            names.fileWhereFolder = i;
+        }
+        const auto found = files.emplace(names.keys[i], i);
+        if (!found.second) names.sameFile.emplace_back(found.first->second, i);
+    }
+    return names;
 }
 
 bool NameDependsOnCodePage(const char* path) {
