@@ -31,9 +31,9 @@ build-host: deps build-win32
 	cmake --build build/host -j $(JOBS)
 
 # vorpanex.exe for 64-bit Windows, with the same stub built in, and its tests; the
-# end-to-end case compares its setups with the Linux tool's.
+# end-to-end case compares its setups with the Linux tool's. It fails on a warning too.
 build-win64: deps build-win32 build-host
-	cmake --preset win64 -DBUILD_TESTING=ON -DVORPANEX_STUB_FILE=$(STUB) \
+	cmake --preset win64 -DBUILD_TESTING=ON $(WERROR) -DVORPANEX_STUB_FILE=$(STUB) \
 	  -DVORPANEX_LINUX_TOOL=$(CURDIR)/build/host/vorpanex >/dev/null
 	cmake --build build/win64 -j $(JOBS)
 
