@@ -720,33 +720,37 @@ struct ExtractionPlace {
     }
 };
 
-// Tests or extracts one FILE; the exit status.
-int RunOne(const char* verb, const ExtractOptions& options, const char* file) {
-    const std::string shownFile = EscapeForTerminal(file);
-    const char* path = shownFile.c_str();  // for messages
+// What the walk over one FILE left for the steps after it.
+struct WalkOutcome {
+    int result = 0;           // the core's: 1 when the walk reached the archive's end
+    int status = EXIT_OK;     // the exit status so far
+    uint32_t completed = 0;   // members that came out whole and were put in place
+    uint64_t archiveSize = 0;
+    uint64_t consumed = 0;    // bytes of the archive the walk read
+    double seconds = 0;
+};
+
+// Starts the run over FILE: where its archive begins (-1 when there is none, named),
+// the setup's seal, and the code page its names are read in.
+long BeginRun(const char* verb, const ExtractOptions& options, const char* file,
+              const char* shownFile, SetupSeal& seal) {
     run = RunReport();
     run.options = &options;
     run.verb = verb;
-    run.shownFile = path;
+    run.shownFile = shownFile;
     run.file = file;
     const long offset = ArchiveOffsetOf(verb, file);
-    if (offset < 0) return EXIT_BAD_ARCHIVE;
+    if (offset < 0) return offset;
     run.setup = offset != 0;
-    const SetupSeal seal = offset != 0 ? ReadSetupSeal(file) : SetupSeal();
-    const unsigned codePage = NamesCodePage(options.codePage, seal);
-    run.codePage = codePage;
+    seal = offset != 0 ? ReadSetupSeal(file) : SetupSeal();
+    run.codePage = NamesCodePage(options.codePage, seal);
+    return offset;
+}
 
-    ExtractionPlace place;
-    const bool toFiles = options.extracting && !options.toStdout;
-    if (toFiles) {
-        const std::string error = place.Enter(options.directory, file);
-        if (!error.empty()) {
-            place.Leave();
-            fprintf(stderr, "vorpanex extract: %s\n", EscapeForTerminal(error).c_str());
-            return EXIT_BAD_ARCHIVE;
-        }
-    }
-    PlatformSetCodePage(codePage == 0 ? 1252 : codePage);
+// Sets the core's rules for this FILE: the code page, the sealed digest, which
+// archives and methods it accepts, the members chosen and where -p sends them.
+void PrepareCore(const ExtractOptions& options, const SetupSeal& seal, long offset) {
+    PlatformSetCodePage(run.codePage == 0 ? 1252 : run.codePage);
     // test checks the archive against the digest sealed into its stub, as the setup does.
     if (!options.extracting && seal.sealed) {
         ExpectArchiveDigest(seal.record.digest, seal.record.archiveLength);
@@ -760,82 +764,99 @@ int RunOne(const char* verb, const ExtractOptions& options, const char* file) {
     memberSelected = SelectMember;
     memberFailed = MemberFailed;
     memberStream = options.toStdout ? STANDARD_OUTPUT : HFILE_ERROR;
+}
+
+// Walks the archive through the core, members placed as they come out; a walk that
+// stopped early is named. place is left (when it was entered) before this returns.
+WalkOutcome Walk(const ExtractOptions& options, const char* file, const char* shownFile,
+                 ExtractionPlace& place, bool toFiles, long offset) {
+    WalkOutcome walk;
     const double started = NowSeconds();
-    const int result = ExtractArchiveAt(
+    walk.result = ExtractArchiveAt(
         nullptr, toFiles ? place.archivePath.c_str() : file,
         toFiles ? place.privateFolder.c_str() : nullptr, static_cast<uint32_t>(offset));
     const double now = NowSeconds();
-    int status = EXIT_OK;
-    if (result != 1 && run.inHand && membersExtracted == run.extractedBefore) DropFailedMember();
+    walk.seconds = now - started;
+    if (walk.result != 1 && run.inHand && membersExtracted == run.extractedBefore) {
+        DropFailedMember();
+    }
     PrintFinishedMembers(static_cast<uint32_t>(run.members.size()), now);
-    const uint32_t completed = membersExtracted - run.notPlaced;
-    if (result != 1) {
+    walk.completed = membersExtracted - run.notPlaced;
+    if (walk.result != 1) {
         // A stop asked for ends the walk however the core noticed it.
         if (CancelRequested) extractionFailure = FAILURE_CANCELLED;
-        ReportFailure(verb, path, options.directory);
-        status = extractionFailure == FAILURE_CANCELLED ? CancelledStatus() : EXIT_BAD_ARCHIVE;
+        ReportFailure(run.verb, shownFile, options.directory);
+        walk.status =
+            extractionFailure == FAILURE_CANCELLED ? CancelledStatus() : EXIT_BAD_ARCHIVE;
     }
-    const uint64_t archiveSize = extractionState.archiveSize;
-    const uint64_t consumed = archiveReader.consumedBytes;
+    walk.archiveSize = extractionState.archiveSize;
+    walk.consumed = archiveReader.consumedBytes;
     if (toFiles) place.Leave();
-    if (run.failed != 0 && status == EXIT_OK) status = EXIT_BAD_ARCHIVE;
-    if (result != 1) return status;
-    ProgressDone();
-    if (!selection.ReportUnmatched(verb, path)) return EXIT_BAD_ARCHIVE;
-    if (run.failed != 0) {
-        fprintf(stderr, "vorpanex %s: %s: %u member%s failed; %u %s\n", verb, path, run.failed,
-                run.failed == 1 ? "" : "s", completed,
-                options.extracting ? "extracted" : "passed");
-        return status;
-    }
+    if (run.failed != 0 && walk.status == EXIT_OK) walk.status = EXIT_BAD_ARCHIVE;
+    return walk;
+}
 
-    if (run.walked == 0) {
-        // Nothing but an end marker followed by other bytes: no archive at all.
-        const std::string other = offset != 0 ? OtherSelfExtractor(file) : "";
-        if (archiveSize > consumed && !other.empty()) {
-            fprintf(stderr, "vorpanex %s: %s: %s\n", verb, path, other.c_str());
-            return EXIT_BAD_ARCHIVE;
-        }
-        if (archiveSize > consumed) {
-            fprintf(stderr, "vorpanex %s: %s: %s%s\n", verb, path, NOT_AN_ARCHIVE,
-                    offset == 0 ? "" : " (offset 49152 of the setup)");
-            return EXIT_BAD_ARCHIVE;
-        }
-        if (!options.extracting) {
-            fprintf(stderr, "vorpanex test: %s: holds no members%s\n", path,
-                    offset != 0 ? ": a stub without an archive; the setup would have nothing "
-                                  "to run" : "");
-            return EXIT_BAD_ARCHIVE;
-        }
-        if (!quietOutput) {
-            fprintf(InfoStream(), "%s: holds no members; nothing extracted\n", path);
-        }
-        return status;
+// A FILE the walk found no member in: another program's self-extractor, no archive
+// at all, or an empty one (which test fails and extract notes). The exit status.
+int ReportNoMembers(const char* verb, const char* path, const ExtractOptions& options,
+                    const char* file, long offset, const WalkOutcome& walk) {
+    // Nothing but an end marker followed by other bytes: no archive at all.
+    const std::string other = offset != 0 ? OtherSelfExtractor(file) : "";
+    if (walk.archiveSize > walk.consumed && !other.empty()) {
+        fprintf(stderr, "vorpanex %s: %s: %s\n", verb, path, other.c_str());
+        return EXIT_BAD_ARCHIVE;
     }
+    if (walk.archiveSize > walk.consumed) {
+        fprintf(stderr, "vorpanex %s: %s: %s%s\n", verb, path, NOT_AN_ARCHIVE,
+                offset == 0 ? "" : " (offset 49152 of the setup)");
+        return EXIT_BAD_ARCHIVE;
+    }
+    if (!options.extracting) {
+        fprintf(stderr, "vorpanex test: %s: holds no members%s\n", path,
+                offset != 0 ? ": a stub without an archive; the setup would have nothing "
+                              "to run" : "");
+        return EXIT_BAD_ARCHIVE;
+    }
+    if (!quietOutput) {
+        fprintf(InfoStream(), "%s: holds no members; nothing extracted\n", path);
+    }
+    return walk.status;
+}
+
+// test's judgement of the archive as Windows and the stub will meet it; false when
+// the FILE fails (each problem named).
+bool CheckAsWindows(const char* path, const ExtractOptions& options, long offset,
+                    const WalkOutcome& walk) {
+    if (options.extracting) return true;
     // A setup's checks are about the setup as a whole (what the stub will meet), so
     // they judge every member whichever were chosen; a bare archive's, the members of
     // a walk that chose them all.
-    if (!options.extracting && offset != 0 &&
+    if (offset != 0 &&
         !CheckWindowsNames(path, run.everyMember, static_cast<uint32_t>(run.everyMember.size()),
                            true, options.noSetup)) {
-        return EXIT_BAD_ARCHIVE;
+        return false;
     }
-    if (!options.extracting && offset == 0 && options.patterns.empty() &&
-        !CheckWindowsNames(path, run.members, completed, false, options.noSetup)) {
-        return EXIT_BAD_ARCHIVE;
+    if (offset == 0 && options.patterns.empty() &&
+        !CheckWindowsNames(path, run.members, walk.completed, false, options.noSetup)) {
+        return false;
     }
     // pack refuses to write a setup the stub cannot address; test fails one made otherwise.
-    if (!options.extracting && offset != 0 && offset + archiveSize > STUB_FILE_LIMIT) {
+    if (offset != 0 && offset + walk.archiveSize > STUB_FILE_LIMIT) {
         fprintf(stderr, "vorpanex test: %s: the setup is %llu bytes; its stub reads at most %u "
                 "bytes (2 GiB - 1: its file offsets are 32-bit signed), so the setup would "
-                "fail\n", path, static_cast<unsigned long long>(offset + archiveSize),
+                "fail\n", path, static_cast<unsigned long long>(offset + walk.archiveSize),
                 STUB_FILE_LIMIT);
-        return EXIT_BAD_ARCHIVE;
+        return false;
     }
-    if (quietOutput || status != EXIT_OK) return status;
-    // -p: standard error gets the summary only when asked for (-v).
-    if (options.toStdout && !options.verbose) return status;
-    if (codePage == 0) {
+    return true;
+}
+
+// The closing lines of a walk that succeeded: names the code page would judge
+// otherwise, then the members, bytes and (-v) time.
+void ReportSummary(const char* verb, const char* path, const ExtractOptions& options,
+                   const WalkOutcome& walk) {
+    const uint32_t completed = walk.completed;
+    if (run.codePage == 0) {
         for (uint32_t i = 0; i < completed && i < run.members.size(); ++i) {
             if (!NameDependsOnCodePage(run.members[i].path.c_str())) continue;
             fprintf(stderr, "vorpanex %s: %s: %s: code pages 932 and 1252 judge this name "
@@ -848,7 +869,7 @@ int RunOne(const char* verb, const ExtractOptions& options, const char* file) {
         total += run.members[i].size;
     }
     char speed[32];
-    FormatSpeed(speed, sizeof speed, total, now - started);
+    FormatSpeed(speed, sizeof speed, total, walk.seconds);
     FILE* info = InfoStream();
     fprintf(info, "%s: %u member%s, %llu bytes %s", path, completed, completed == 1 ? "" : "s",
             static_cast<unsigned long long>(total),
@@ -858,9 +879,45 @@ int RunOne(const char* verb, const ExtractOptions& options, const char* file) {
     if (run.skipped != 0) {
         fprintf(info, "; %u left as they were (--skip-old-files)", run.skipped);
     }
-    if (options.verbose) fprintf(info, " in %.3f s (%s)", now - started, speed);
+    if (options.verbose) fprintf(info, " in %.3f s (%s)", walk.seconds, speed);
     fprintf(info, "\n");
-    return status;
+}
+
+// Tests or extracts one FILE; the exit status.
+int RunOne(const char* verb, const ExtractOptions& options, const char* file) {
+    const std::string shownFile = EscapeForTerminal(file);
+    const char* path = shownFile.c_str();  // for messages
+    SetupSeal seal;
+    const long offset = BeginRun(verb, options, file, path, seal);
+    if (offset < 0) return EXIT_BAD_ARCHIVE;
+    ExtractionPlace place;
+    const bool toFiles = options.extracting && !options.toStdout;
+    if (toFiles) {
+        const std::string error = place.Enter(options.directory, file);
+        if (!error.empty()) {
+            place.Leave();
+            fprintf(stderr, "vorpanex extract: %s\n", EscapeForTerminal(error).c_str());
+            return EXIT_BAD_ARCHIVE;
+        }
+    }
+    PrepareCore(options, seal, offset);
+    const WalkOutcome walk = Walk(options, file, path, place, toFiles, offset);
+    if (walk.result != 1) return walk.status;
+    ProgressDone();
+    if (!selection.ReportUnmatched(verb, path)) return EXIT_BAD_ARCHIVE;
+    if (run.failed != 0) {
+        fprintf(stderr, "vorpanex %s: %s: %u member%s failed; %u %s\n", verb, path, run.failed,
+                run.failed == 1 ? "" : "s", walk.completed,
+                options.extracting ? "extracted" : "passed");
+        return walk.status;
+    }
+    if (run.walked == 0) return ReportNoMembers(verb, path, options, file, offset, walk);
+    if (!CheckAsWindows(path, options, offset, walk)) return EXIT_BAD_ARCHIVE;
+    if (quietOutput || walk.status != EXIT_OK) return walk.status;
+    // -p: standard error gets the summary only when asked for (-v).
+    if (options.toStdout && !options.verbose) return walk.status;
+    ReportSummary(verb, path, options, walk);
+    return walk.status;
 }
 
 enum ExtractOptionId { OPTION_CODEPAGE = 256, OPTION_NO_SETUP, OPTION_SKIP_OLD_FILES };
