@@ -16,15 +16,8 @@ namespace {
 const char LIST_HELP[] =
     "usage: vorpanex list [options] FILE... [MEMBER|PATTERN...]\n"
     "\n"
-    "Arguments: the first is a FILE; a later one that names an existing file holding\n"
-    "an archive or a setup (a member header at its start, or at 49152 after \"MZ\")\n"
-    "is another FILE; every other one is a member name or a\n"
-    "shell pattern (quote it), matched in each FILE against the member's path: a\n"
-    "folder's name chooses what it holds, '*' does not cross a '/'. Only the chosen\n"
-    "members are listed; a pattern that matches nothing in a FILE is an error.\n"
-    "The path is the one list shows (converted from the code page) or the stored\n"
-    "one; a name equal to a path chooses it as it is, '[x].txt' too; \"docs/\" chooses\n"
-    "the folder docs.\n"
+    MEMBER_ARGUMENTS_HELP
+    "listed.\n"
     "\n"
     "Lists the members of each FILE: method, packed size (the compressed data) and\n"
     "original size, ratio, CRC-16, date and time (as stored: the packing machine's\n"

@@ -65,4 +65,16 @@ struct MemberSelection {
 // Set by -q/--quiet: only errors are printed.
 extern bool quietOutput;
 
+// The paragraph on FILEs and member names that list, test and extract's --help share;
+// each continues it with what it does with the chosen members ("listed.\n").
+#define MEMBER_ARGUMENTS_HELP                                                             \
+    "Arguments: the first is a FILE; a later one that names an existing file holding\n" \
+    "an archive or a setup (a member header at its start, or at 49152 after \"MZ\")\n" \
+    "is another FILE; every other one is a member name or a shell pattern (quote it:\n" \
+    "'docs/*'), matched in each FILE against the member's path: a folder's name\n"     \
+    "chooses what it holds, '*' does not cross a '/', and a pattern that matches\n"    \
+    "nothing in a FILE is an error. The path is the one list shows (converted from\n"  \
+    "the code page) or the stored one; a name equal to a path chooses it as it is,\n"  \
+    "'[x].txt' too; \"docs/\" chooses the folder docs. Only the chosen members are\n"
+
 #endif
