@@ -10,6 +10,7 @@
 #include "archive/archive.h"
 #include "platform/system.h"
 #include "tools/commands.h"
+#include "tools/reading.h"
 
 bool quietOutput;
 
@@ -124,18 +125,6 @@ std::string ParseCodePage(const char* text, unsigned& codePage) {
 
 namespace {
 
-// Whether the bytes begin with a member header that parses: a method id "-l??-", a
-// level of 0 to 3, and for levels 0 and 1 a header sum that matches.
-bool StartsWithHeader(const unsigned char* h, size_t length) {
-    if (length < 21 || h[2] != '-' || h[3] != 'l' || h[6] != '-' || h[20] > 3) return false;
-    if (h[20] == 3) return h[0] == 4 && h[1] == 0;
-    if (h[20] == 2) return static_cast<unsigned>(h[0] | h[1] << 8) >= LEVEL2_BASE_SIZE;
-    if (h[0] < LEVEL0_FIXED_SIZE || 2u + h[0] > length) return false;
-    unsigned sum = 0;
-    for (unsigned k = 0; k < h[0]; ++k) sum += h[2 + k];
-    return (sum & 0xFF) == h[1];
-}
-
 // Whether the file holds a setup (starts with "MZ" and has a member header where a
 // setup's archive starts) or a bare archive (starts with a member header). A file of
 // the payload, a small program included, is a member name, not a FILE. Only a regular
@@ -152,7 +141,7 @@ bool HoldsArchive(const std::string& path) {
                   ? fread(head, 1, sizeof head, file) : 0;
     }
     fclose(file);
-    return StartsWithHeader(head, got);
+    return StartsWithMemberHeader(head, got);
 }
 
 }  // namespace

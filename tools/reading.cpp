@@ -109,6 +109,16 @@ const char* FailureText(int failure) {
 
 const char NOT_LHA[] = "not an LHA archive or setup";
 
+bool StartsWithMemberHeader(const unsigned char* h, size_t length) {
+    if (length < 21 || h[2] != '-' || h[3] != 'l' || h[6] != '-' || h[20] > 3) return false;
+    if (h[20] == 3) return h[0] == 4 && h[1] == 0;
+    if (h[20] == 2) return static_cast<unsigned>(h[0] | h[1] << 8) >= LEVEL2_BASE_SIZE;
+    if (h[0] < LEVEL0_FIXED_SIZE || 2u + h[0] > length) return false;
+    unsigned sum = 0;
+    for (unsigned k = 0; k < h[0]; ++k) sum += h[2 + k];
+    return (sum & 0xFF) == h[1];
+}
+
 std::string OtherSelfExtractor(const char* path) {
     FILE* file = sys::OpenStream(path, "rb");
     if (file == nullptr) return "";
@@ -116,19 +126,7 @@ std::string OtherSelfExtractor(const char* path) {
     head.resize(fread(head.data(), 1, head.size(), file));
     fclose(file);
     for (size_t i = 0; i < ARCHIVE_OFFSET && i + 26 <= head.size(); ++i) {
-        const unsigned char* h = head.data() + i;
-        if (h[2] != '-' || h[3] != 'l' || (h[4] != 'h' && h[4] != 'z') ||
-            h[6] != '-' || h[20] > 2) {
-            continue;
-        }
-        if (h[20] < 2) {
-            if (h[0] < LEVEL0_FIXED_SIZE || i + 2 + h[0] > head.size()) continue;
-            unsigned sum = 0;
-            for (unsigned k = 0; k < h[0]; ++k) sum += h[2 + k];
-            if ((sum & 0xFF) != h[1]) continue;
-        } else if (static_cast<unsigned>(h[0] | h[1] << 8) < LEVEL2_BASE_SIZE) {
-            continue;
-        }
+        if (!StartsWithMemberHeader(head.data() + i, head.size() - i)) continue;
         char text[200];
         snprintf(text, sizeof text, "other self-extractor format: its LHA archive starts at "
                  "offset %zu, not at %u where a vorpanex setup's does; not read", i,

@@ -37,10 +37,13 @@ extern const char NOT_AN_ARCHIVE[];
 bool NoArchiveAtAll(int failure, bool firstMember);
 extern const char NOT_LHA[];
 
-// For a program whose archive area holds no archive: when an LHA header (a method id
-// "-lh?-" or "-lz?-", level 0 to 2, and for levels 0 and 1 a matching header sum) lies
-// before 49152, right after another self-extractor's program, the text says so and
-// where; "" otherwise.
+// Whether the length bytes at h begin with a member header that parses: a method id
+// "-l??-", a level of 0 to 3, and for levels 0 and 1 a header sum that matches.
+bool StartsWithMemberHeader(const unsigned char* h, size_t length);
+
+// For a program whose archive area holds no archive: when a member header
+// (StartsWithMemberHeader) lies before 49152, right after another self-extractor's
+// program, the text says so and where; "" otherwise.
 std::string OtherSelfExtractor(const char* path);
 
 #endif
