@@ -28,6 +28,12 @@ inline uint32_t CommonLength(const uint8_t* a, const uint8_t* b, uint32_t limit,
     return length;
 }
 
+inline uint16_t Load16(const uint8_t* p) {
+    uint16_t value;
+    memcpy(&value, p, 2);
+    return value;
+}
+
 // Hash of the 3 bytes at p, in bits bits.
 inline uint32_t Hash3(const uint8_t* p, int bits) {
     const uint32_t value = p[0] | (p[1] << 8) | (p[2] << 16);
@@ -64,19 +70,30 @@ public:
         const uint32_t limit = Limit(position);
         uint32_t bestLength = MIN_MATCH - 1;
         const uint8_t* here = data + position;
-        while (candidate != NIL && position - candidate <= windowSize && maxChain-- > 0) {
+        // A candidate can only be longer if it agrees with here on the two bytes that
+        // end the best match so far, and on the first two: most of a chain fails these
+        // two loads and is never compared further.
+        const uint16_t start = Load16(here);
+        uint16_t end = Load16(here + bestLength - 1);
+        // Chains run from newer to older positions (a ring slot reused by a newer
+        // position shows as a step forward, which ends the chain), and NIL is above
+        // every position: so one comparison ends the walk at either.
+        const size_t lowest = position > windowSize ? position - windowSize : 0;
+        if (candidate == NIL) return best;
+        while (candidate >= lowest && maxChain-- > 0) {
             const uint8_t* there = data + candidate;
-            if (there[bestLength] == here[bestLength] && there[0] == here[0]) {
+            if (Load16(there + bestLength - 1) == end && Load16(there) == start) {
                 const uint32_t length = CommonLength(here, there, limit);
                 if (length > bestLength) {
                     bestLength = length;
+                    end = Load16(here + bestLength - 1);
                     best.length = length;
                     best.distance = static_cast<uint32_t>(position - candidate - 1);
                     if (length >= niceLength || length == limit) break;
                 }
             }
             const uint32_t next = previous[candidate & CHAIN_MASK];
-            if (next == NIL || next >= candidate) break;
+            if (next >= candidate) break;
             candidate = next;
         }
         return best;
