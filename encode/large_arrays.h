@@ -40,16 +40,21 @@ void ReserveLarge(std::vector<T>& array, size_t n) {
     AdviseHugePages(array.data(), array.capacity() * sizeof(T));
 }
 
+// Moves a full array into twice its room, advised for huge pages. Kept out of line:
+// PushLarge runs once per token and almost never grows.
+template <typename T>
+__attribute__((noinline, cold)) void GrowLarge(std::vector<T>& array) {
+    std::vector<T> larger;
+    ReserveLarge(larger, array.capacity() * 2 + 64);
+    larger.assign(array.begin(), array.end());
+    array.swap(larger);
+}
+
 // push_back that grows a full array into twice its room advised for huge pages, not
 // into pages of 4 KiB as push_back's own growth would.
 template <typename T>
-void PushLarge(std::vector<T>& array, const T& value) {
-    if (array.size() == array.capacity()) {
-        std::vector<T> larger;
-        ReserveLarge(larger, array.capacity() * 2 + 64);
-        larger.assign(array.begin(), array.end());
-        array.swap(larger);
-    }
+inline void PushLarge(std::vector<T>& array, const T& value) {
+    if (__builtin_expect(array.size() == array.capacity(), 0)) GrowLarge(array);
     array.push_back(value);
 }
 
