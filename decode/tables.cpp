@@ -7,8 +7,20 @@
 
 namespace {
 
-// Four look-up entries, stored in one move where the processor has 16-byte moves.
-typedef uint32_t FourEntries __attribute__((vector_size(16)));
+// Four equal look-up entries: one 16-byte move where the processor has them, else
+// four 4-byte stores (a 16-byte vector type without SSE is stored a byte at a time).
+inline void StoreFour(uint32_t* at, uint32_t entry) {
+#if defined(__SSE2__)
+    typedef uint32_t FourEntries __attribute__((vector_size(16)));
+    const FourEntries four = {entry, entry, entry, entry};
+    memcpy(at, &four, sizeof four);
+#else
+    at[0] = entry;
+    at[1] = entry;
+    at[2] = entry;
+    at[3] = entry;
+#endif
+}
 
 }  // namespace
 
@@ -84,11 +96,7 @@ __attribute__((optimize("O2"))) int BuildPackedTable(int symbolCount, const uint
             if (packed != nullptr) {
                 const uint32_t entry = PackedEntry(symbol, static_cast<uint32_t>(length));
                 if (step >= 4) {
-                    // Four entries in one move where the processor has 16-byte moves.
-                    const FourEntries four = {entry, entry, entry, entry};
-                    for (uint32_t i = index; i < index + step; i += 4) {
-                        memcpy(packed + i, &four, sizeof four);
-                    }
+                    for (uint32_t i = index; i < index + step; i += 4) StoreFour(packed + i, entry);
                 } else {
                     for (uint32_t i = index; i < index + step; ++i) packed[i] = entry;
                 }
