@@ -4,8 +4,16 @@
 
 #include "archive/archive.h"
 
-#if defined(__x86_64__) && !defined(_WIN32)
+// Folding needs SSE2 and PCLMULQDQ, asked of the processor at run time: the i686 build
+// (the stub's) runs on processors without them too.
+#if defined(__x86_64__) || defined(__i386__)
+#define CRC16_CAN_FOLD 1
+#include <cpuid.h>
 #include <immintrin.h>
+
+namespace {
+bool canFold;
+}  // namespace
 #endif
 
 uint16_t Crc16Table[CRC_SLICES][256];
@@ -15,6 +23,11 @@ void BuildCrcTable() {
     static bool built;
     if (built) return;
     built = true;
+#ifdef CRC16_CAN_FOLD
+    unsigned eax, ebx, ecx, edx;
+    canFold = __get_cpuid(1, &eax, &ebx, &ecx, &edx) != 0 && (ecx & bit_PCLMUL) != 0 &&
+              (edx & bit_SSE2) != 0;
+#endif
     for (unsigned i = 0; i < 256; ++i) {
         unsigned value = i;
         for (int step = 0; step < 8; ++step) value = (value & 1) ? (value >> 1) ^ 0xA001 : value >> 1;
@@ -45,7 +58,7 @@ uint16_t Crc16Sliced(uint32_t crc, const uint8_t* data, uint32_t count) {
     return static_cast<uint16_t>(crc);
 }
 
-#if defined(__x86_64__) && !defined(_WIN32)
+#ifdef CRC16_CAN_FOLD
 // Carry-less multiplication folds 64 bytes a step. The bytes of a 128-bit register
 // are a piece of the message: bit j of the register is the coefficient of x^(127-j)
 // (bit 0 of byte 0 comes first, as the reflected CRC takes them). Its low half H and
@@ -57,7 +70,7 @@ uint16_t Crc16Sliced(uint32_t crc, const uint8_t* data, uint32_t count) {
 
 // x^n mod P for P = x^16 + x^15 + x^2 + 1, reflected into the top 16 bits of 64
 // (the coefficient of x^d at bit 63 - d).
-uint64_t ReflectedPowerModP(unsigned n) {
+constexpr uint64_t ReflectedPowerModP(unsigned n) {
     uint32_t r = 1;
     for (unsigned i = 0; i < n; ++i) {
         r <<= 1;
@@ -77,13 +90,19 @@ __attribute__((target("pclmul,sse2"))) inline __m128i Fold(__m128i piece, __m128
     return _mm_xor_si128(_mm_xor_si128(high, low), next);
 }
 
-// count >= 64.
+// count >= 64. On i686 Windows the stack is only 4-byte aligned: it is aligned on entry
+// for the 16-byte values the compiler may keep there.
+#ifdef __i386__
+__attribute__((force_align_arg_pointer))
+#endif
 __attribute__((target("pclmul,sse2"))) uint16_t Crc16Folded(uint32_t crc, const uint8_t* data,
                                                              uint32_t count) {
-    static const __m128i by512 = _mm_set_epi64x(static_cast<long long>(ReflectedPowerModP(511)),
-                                                static_cast<long long>(ReflectedPowerModP(575)));
-    static const __m128i by128 = _mm_set_epi64x(static_cast<long long>(ReflectedPowerModP(127)),
-                                                static_cast<long long>(ReflectedPowerModP(191)));
+    constexpr long long x511 = static_cast<long long>(ReflectedPowerModP(511));
+    constexpr long long x575 = static_cast<long long>(ReflectedPowerModP(575));
+    constexpr long long x127 = static_cast<long long>(ReflectedPowerModP(127));
+    constexpr long long x191 = static_cast<long long>(ReflectedPowerModP(191));
+    const __m128i by512 = _mm_set_epi64x(x511, x575);
+    const __m128i by128 = _mm_set_epi64x(x127, x191);
     const __m128i* in = reinterpret_cast<const __m128i*>(data);
     __m128i a0 = _mm_xor_si128(_mm_loadu_si128(in), _mm_cvtsi32_si128(static_cast<int>(crc)));
     __m128i a1 = _mm_loadu_si128(in + 1);
@@ -105,14 +124,12 @@ __attribute__((target("pclmul,sse2"))) uint16_t Crc16Folded(uint32_t crc, const 
     _mm_storeu_si128(reinterpret_cast<__m128i*>(rest), a3);
     return Crc16Sliced(Crc16Sliced(0, rest, 16), reinterpret_cast<const uint8_t*>(in), count);
 }
-
-const bool canFold = __builtin_cpu_supports("pclmul");
 #endif
 
 }  // namespace
 
 uint16_t Crc16OfBlock(uint16_t start, const uint8_t* data, uint32_t count) {
-#if defined(__x86_64__) && !defined(_WIN32)
+#ifdef CRC16_CAN_FOLD
     if (count >= 64 && canFold) return Crc16Folded(start, data, count);
 #endif
     return Crc16Sliced(start, data, count);
