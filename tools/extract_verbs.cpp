@@ -1,4 +1,4 @@
-// The test and extract verbs, and the extraction's user interface on the terminal.
+// The test and extract verbs; the core reaches them through extract_ui.cpp.
 //
 // extract writes each member into a private file beside its target in DIR and renames
 // it into place once the member has come out whole: a symbolic link at a file's name
@@ -18,16 +18,20 @@
 
 #include "archive/archive.h"
 #include "extract/extract.h"
-#include "extract/member_file.h"
 #include "extract/ui.h"
 #include "platform/system.h"
 #include "tools/commands.h"
+#include "tools/extract_verbs.h"
 #include "tools/reading.h"
 #include "archive/names.h"
 #include "tools/options.h"
 #include "tools/pack.h"
 #include "tools/seal.h"
 #include "tools/terminal.h"
+
+namespace extraction {
+
+RunReport run;
 
 namespace {
 
@@ -119,64 +123,6 @@ const char EXTRACT_HELP[] =
     "  vorpanex extract --codepage=932 setup.exe -C unpacked\n"
     "  vorpanex extract setup.exe 'docs/*' README.TXT -C unpacked\n"
     "  vorpanex extract -p setup.exe README.TXT | less\n";
-
-// What the extraction loop showed about each member, for the per-member report.
-struct MemberReport {
-    std::string path;  // as stored: folders and name, '/' between
-    std::string name;  // for the terminal
-    uint64_t size = 0;
-    double started = 0;
-    bool folder = false;  // a -lhd- entry
-    std::string temporary;  // extract: the file being written, beside its target
-    std::string target;     // extract: where it goes, relative to DIR
-    bool modeKnown = false;  // the header's Unix permission bits, and its time, which
-    mode_t mode = 0;         // a folder entry gets once its members are written
-    bool timeKnown = false;
-    time_t time = 0;
-    bool placed = false;
-    bool failed = false;  // named on standard error; nothing put in place
-};
-
-// What extract does with a file that already exists at a member's name.
-enum ExistingFiles { REPLACE_EXISTING, KEEP_EXISTING, SKIP_EXISTING };
-
-struct ExtractOptions {
-    bool extracting = false;
-    bool verbose = false;
-    bool noSetup = false;
-    bool toStdout = false;  // extract -p
-    ExistingFiles existing = REPLACE_EXISTING;
-    unsigned codePage = 0;
-    std::string directory = ".";
-    std::vector<std::string> files;
-    std::vector<std::string> patterns;  // member names and patterns after the FILEs
-};
-
-struct RunReport {
-    const ExtractOptions* options = nullptr;
-    unsigned codePage = 0;  // --codepage, else the one the setup records, else 0
-    std::vector<MemberReport> members;
-    uint32_t reported = 0;  // members already printed (and, extracting, put in place)
-    bool extracting = false;  // the working directory is DIR while the core runs
-    uint32_t notPlaced = 0;  // members that came out whole but could not be put in place
-    std::string createError;  // why the last member's file could not be made, if known
-    mode_t umask = 022;
-    std::vector<MemberReport> everyMember;  // test of a setup: each member walked, chosen or not
-    std::unordered_set<std::string> placed;  // extract: targets written by this run
-    std::string privateFolder;  // extract: the core's work directory, relative to DIR
-    const char* verb = "";
-    const char* shownFile = "";  // the FILE, for messages
-    const char* file = "";       // the FILE as given
-    bool setup = false;          // FILE is a setup (its archive at 49152)
-    uint32_t walked = 0;     // members the walk has put in hand
-    size_t current = 0;      // the index the member in hand's report gets
-    uint32_t failed = 0;     // members that failed and were walked past
-    uint32_t skipped = 0;    // members left out by --skip-old-files
-    bool inHand = false;     // the member in hand was chosen and has not failed yet
-    uint32_t extractedBefore = 0;  // membersExtracted when it was put in hand
-};
-
-RunReport run;
 
 // The members chosen by name or pattern in the FILE in hand.
 MemberSelection selection;
@@ -706,16 +652,6 @@ struct ExtractionPlace {
     }
 };
 
-// What the walk over one FILE left for the steps after it.
-struct WalkOutcome {
-    int result = 0;           // the core's: 1 when the walk reached the archive's end
-    int status = EXIT_OK;     // the exit status so far
-    uint32_t completed = 0;   // members that came out whole and were put in place
-    uint64_t archiveSize = 0;
-    uint64_t consumed = 0;    // bytes of the archive the walk read
-    double seconds = 0;
-};
-
 // Starts the run over FILE: where its archive begins (-1 when there is none, named),
 // the setup's seal, and the code page its names are read in.
 long BeginRun(const char* verb, const ExtractOptions& options, const char* file,
@@ -809,6 +745,8 @@ int ReportNoMembers(const char* verb, const char* path, const ExtractOptions& op
     return walk.status;
 }
 
+}  // namespace
+
 // test's judgement of the archive as Windows and the stub will meet it; false when
 // the FILE fails (each problem named).
 bool CheckAsWindows(const char* path, const ExtractOptions& options, long offset,
@@ -836,6 +774,8 @@ bool CheckAsWindows(const char* path, const ExtractOptions& options, long offset
     }
     return true;
 }
+
+namespace {
 
 // The closing lines of a walk that succeeded: names the code page would judge
 // otherwise, then the members, bytes and (-v) time.
@@ -968,16 +908,6 @@ int RunExtraction(const char* verb, int argc, char** argv) {
 
 }  // namespace
 
-int TestCommand(int argc, char** argv) { return RunExtraction("test", argc, argv); }
-
-int ExtractCommand(int argc, char** argv) { return RunExtraction("extract", argc, argv); }
-
-// --- the extraction's UI on the terminal -------------------------------------------------
-
-volatile int CancelRequested;
-
-int PumpOneMessage() { return 0; }
-
 // --- member files: made beside their targets in DIR, put in place when complete -------
 
 namespace {
@@ -991,19 +921,7 @@ std::string pendingTarget;
 // The core asks for the member's file in its private folder; extract makes a private
 // file in the target's own folder under DIR instead (so that no mount point lies
 // between them), and renames it to its name once the member has come out whole.
-// The member paths of extract, in place of the core's plain ones: every path is formed
-// relative to DIR, below the private folder, so only Linux's own limits apply, not the
-// Windows path length that the core's rule keeps (test judges a setup's paths by the
-// stub's rule apart).
-int MemberPathFits(const char*, const char*) { return 1; }
-
-DWORD MemberAttributes(const char* path, const char*) { return GetFileAttributesA(path); }
-
-BOOL CreateMemberFolder(const char* path, const char*) { return CreateDirectoryA(path, nullptr); }
-
-void DeleteMemberFile(const char* path, const char*) { DeleteFileA(path); }
-
-HFILE CreateMemberFile(const char* path, const char* name) {
+HFILE CreateExtractedFile(const char* path, const char* name) {
     if (!run.extracting) return _lcreat(path, 0);
     PrintFinishedMembers(static_cast<uint32_t>(run.members.size()), NowSeconds());
     run.createError.clear();
@@ -1040,11 +958,7 @@ HFILE CreateMemberFile(const char* path, const char* name) {
     return file;
 }
 
-HFILE CloseMemberFile(HFILE file) { return _lclose(file); }
-
-// The core's "Extracting : NAME" is not shown as such: the bar names the member, since
-// the verb may be test rather than extract.
-void ShowStatusLine(HWND, const char*) {
+void StartMemberReport() {
     const double now = NowSeconds();
     PrintFinishedMembers(static_cast<uint32_t>(run.members.size()), now);
     MemberReport member;
@@ -1062,8 +976,16 @@ void ShowStatusLine(HWND, const char*) {
     if (!quietOutput) ProgressBar(member.name.c_str(), 0, 100);
 }
 
-void ShowProgress(HWND, unsigned position) {
+void ShowMemberProgress(unsigned position) {
     if (!run.members.empty() && !quietOutput) {
         ProgressBar(run.members.back().name.c_str(), position, 100);
     }
+}
+
+}  // namespace extraction
+
+int TestCommand(int argc, char** argv) { return extraction::RunExtraction("test", argc, argv); }
+
+int ExtractCommand(int argc, char** argv) {
+    return extraction::RunExtraction("extract", argc, argv);
 }

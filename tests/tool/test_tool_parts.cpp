@@ -1,5 +1,6 @@
 // Parts of the command line that the command-line tests cannot pin down exactly:
-// option values, fixed times, SHA-256 and the stub's version resource.
+// option values, fixed times, SHA-256, the stub's version resource and test's
+// judgement of a walked archive.
 #include <gtest/gtest.h>
 #include <stdlib.h>
 #include <time.h>
@@ -7,7 +8,9 @@
 #include <algorithm>
 
 #include "support.h"
+#include "archive/archive.h"
 #include "tools/commands.h"
+#include "tools/extract_verbs.h"
 #include "tools/options.h"
 #include "tools/pack.h"
 #include "tools/sha256.h"
@@ -169,6 +172,56 @@ TEST(ProgressLine, FitsEveryWidthAndCutsTheLabel) {
     }
     EXPECT_EQ(78u, DisplayWidth(ProgressLine("SETUP.EXE", 45, 200))) << "40 + bar of 30 + 8";
     EXPECT_EQ(10u, DisplayWidth(japanese)) << "three wide characters and .txt";
+}
+
+// test's checks after a walk, on sizes no test file reaches cheaply: the stub's 2 GiB
+// bound is exact and binds setups only, and a bare archive walked for a few chosen
+// members is not judged by its names.
+TEST(CheckAsWindows, SetupBoundAndChosenMembers) {
+    using namespace extraction;
+    const uint64_t fits = STUB_FILE_LIMIT - 49152;
+    auto members = [](std::vector<std::string> paths) {
+        std::vector<MemberReport> reports(paths.size());
+        for (size_t i = 0; i < paths.size(); ++i) reports[i].path = reports[i].name = paths[i];
+        return reports;
+    };
+    const std::vector<MemberReport> setup = members({"SETUP.EXE"});
+    const std::vector<MemberReport> clash = members({"A", "A/x.txt"});
+    struct Case {
+        const char* what;
+        long offset;
+        uint64_t archiveSize;
+        std::vector<MemberReport> members;
+        std::vector<std::string> patterns;
+        bool passes;
+        const char* message;
+    } cases[] = {
+        {"a setup ending at the stub's last byte", 49152, fits, setup, {}, true, ""},
+        {"one byte more", 49152, fits + 1, setup, {}, false,
+         "the setup is 2147483648 bytes; its stub reads at most 2147483647 bytes"},
+        {"a bare archive of 4 GiB", 0, 1ull << 32, setup, {}, true, ""},
+        {"a file that is also a folder", 0, 100, clash, {}, false, "A: both a file and a folder"},
+        {"the same, members chosen", 0, 100, clash, {"A"}, true, ""},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        ExtractOptions options;
+        options.patterns = c.patterns;
+        run = RunReport();
+        run.options = &options;
+        (c.offset != 0 ? run.everyMember : run.members) = c.members;
+        WalkOutcome walk;
+        walk.result = 1;
+        walk.completed = static_cast<uint32_t>(c.members.size());
+        walk.archiveSize = c.archiveSize;
+        testing::internal::CaptureStderr();
+        EXPECT_EQ(c.passes, CheckAsWindows("f", options, c.offset, walk));
+        const std::string errors = testing::internal::GetCapturedStderr();
+        EXPECT_NE(std::string::npos, errors.find(c.message)) << errors;
+        if (c.passes) {
+            EXPECT_EQ("", errors);
+        }
+    }
 }
 
 }  // namespace
