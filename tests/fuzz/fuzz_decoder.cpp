@@ -12,18 +12,60 @@
 // without leaving a path of the decoder unexercised. The budget grows with the packed
 // size (a short input cannot ask for the whole budget of zero bits): decoding is nearly
 // all of a run's time, and most inputs are a few hundred bytes.
+//
+// The window is a member of extractionState, so a write past its ends lands in the
+// fields around it, where AddressSanitizer sees nothing: they must not change.
+//
+// Built for i686 with -Os (scripts/fuzz.sh's decoder_i686), DecodeChunk takes the
+// stub's own symbol loop, and every input is decoded a second time with the bytewise
+// reference: each chunk that neither run refused must hold the same bytes and leave
+// the bit input in the same state, and both must refuse the data after the same chunk.
+// There a -lh7- run may go on to LARGE_WINDOW_SIZE + 8 KiB whatever the input's size:
+// its second chunk ends at the window buffer's last byte, and the next starts over at 0.
 #include <stddef.h>
 #include <stdint.h>
 #include <string.h>
 
+#include <stddef.h>
+
 #include <string>
+#include <vector>
 
 #include "archive/archive.h"
 #include "decode/bits.h"
+#include "decode/block.h"
 #include "decode/decoder.h"
 #include "fuzz_support.h"
 
 namespace {
+
+#if defined(__i386__) && defined(__OPTIMIZE_SIZE__)
+const bool COMPARE_WITH_BYTEWISE = true;
+#else
+const bool COMPARE_WITH_BYTEWISE = false;
+#endif
+
+const uint32_t I686_LH7_OUTPUT_BUDGET = LARGE_WINDOW_SIZE + 8192;
+
+// The fields of extractionState after the window, and the two before it.
+struct AroundWindow {
+    static const size_t AFTER = offsetof(ExtractionState, windowBuffer) + LARGE_WINDOW_SIZE;
+    FileOffset archiveSize;
+    HFILE outputFile;
+    uint8_t after[sizeof(ExtractionState) - AFTER];
+
+    void Take() {
+        archiveSize = extractionState.archiveSize;
+        outputFile = extractionState.outputFile;
+        memcpy(after, reinterpret_cast<const uint8_t*>(&extractionState) + AFTER, sizeof after);
+    }
+    bool Unchanged() const {
+        AroundWindow now;
+        now.Take();
+        return now.archiveSize == archiveSize && now.outputFile == outputFile &&
+               memcmp(now.after, after, sizeof after) == 0;
+    }
+};
 
 bool OnlyZeroBitsLeft() {
     const BitReader& bits = bitReader;
@@ -31,10 +73,33 @@ bool OnlyZeroBitsLeft() {
     return extractionState.packedRemaining == 0 && bits.bitBuffer == 0 && spare == 0;
 }
 
-}  // namespace
+// What a chunk left behind: whether the data was refused, and the bit input.
+struct ChunkEnd {
+    bool bad;
+    uint32_t bitBuffer;
+    uint32_t spareByte;
+    int spareBits;
+    FileOffset packedRemaining;
+    FileOffset consumedBytes;
 
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    if (size < 4) return 0;
+    bool SameInput(const ChunkEnd& other) const {
+        return bitBuffer == other.bitBuffer && spareByte == other.spareByte &&
+               spareBits == other.spareBits && packedRemaining == other.packedRemaining &&
+               consumedBytes == other.consumedBytes;
+    }
+};
+
+struct Decoded {
+    std::vector<uint8_t> bytes;  // the chunks, one after another
+    std::vector<uint32_t> counts;
+    std::vector<ChunkEnd> ends;
+};
+
+typedef const uint8_t* (*ChunkDecoder)(uint32_t count, uint8_t* buffer);
+
+// Decodes the input's packed data chunk by chunk with decode, checking the bit input's
+// bounds after each chunk; keeps the chunks in *out when it is not null.
+void DecodeInput(const uint8_t* data, size_t size, ChunkDecoder decode, Decoded* out) {
     static const char METHODS[] = {'4', '5', '6', '7'};
     const int method = METHODS[data[0] % 4];
     uint32_t originalSize =
@@ -51,23 +116,81 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     memset(extractionState.windowBuffer, 0, sizeof extractionState.windowBuffer);
     extractionState.packedRemaining = packedSize;
     BeginDecode(method);
-    const uint32_t budget = FuzzOutputBudget(packedSize);
+    const uint32_t budget = COMPARE_WITH_BYTEWISE && method == '7' ? I686_LH7_OUTPUT_BUDGET
+                                                                    : FuzzOutputBudget(packedSize);
+    static AroundWindow around;
+    around.Take();
     int chunksOnZeroBits = 0;
     uint32_t decoded = 0;
     while (originalSize != 0 && chunksOnZeroBits < 2 && decoded < budget && !DecodeSawBadData()) {
         uint32_t count = originalSize < WINDOW_SIZE ? originalSize : WINDOW_SIZE;
         if (count > budget - decoded) count = budget - decoded;
-        DecodeChunk(count, extractionState.windowBuffer);
+        const uint8_t* chunk = decode(count, extractionState.windowBuffer);
         originalSize -= count;
         decoded += count;
+        if (!around.Unchanged()) FuzzFailure("decoder wrote outside the window buffer");
         // The bit input takes bytes only while the packed size allows, so it can never
         // run into the end of a file that holds exactly the packed data.
         if (archiveReader.atEnd) FuzzFailure("decoder read past its packed data");
         if (archiveReader.consumedBytes + extractionState.packedRemaining != packedSize) {
             FuzzFailure("bytes taken and packed size disagree");
         }
+        if (out != nullptr) {
+            out->bytes.insert(out->bytes.end(), chunk, chunk + count);
+            out->counts.push_back(count);
+            out->ends.push_back({DecodeSawBadData() != 0, bitReader.bitBuffer, bitReader.spareByte,
+                                 bitReader.spareBits, extractionState.packedRemaining,
+                                 archiveReader.consumedBytes});
+        }
         if (OnlyZeroBitsLeft()) ++chunksOnZeroBits;
     }
     archiveReader.Close();
+}
+
+// The fast decoder against the bytewise one, chunk by chunk, up to the first chunk
+// that either refused.
+void CompareWithBytewise(const Decoded& fast, const Decoded& bytewise) {
+    if (fast.counts != bytewise.counts) FuzzFailure("fast and bytewise decoding ran different chunks");
+    size_t offset = 0;
+    for (size_t i = 0; i < fast.counts.size(); ++i) {
+        const ChunkEnd& a = fast.ends[i];
+        const ChunkEnd& b = bytewise.ends[i];
+        if (a.bad != b.bad) {
+            FuzzFailure("fast and bytewise decoding refused the data after different chunks",
+                        "chunk " + std::to_string(i) + (a.bad ? ": the fast one refused" : ": the bytewise one refused"));
+        }
+        if (a.bad) return;  // the member fails, whatever the chunk holds
+        if (memcmp(fast.bytes.data() + offset, bytewise.bytes.data() + offset, fast.counts[i]) != 0) {
+            size_t at = offset;
+            while (fast.bytes[at] == bytewise.bytes[at]) ++at;
+            FuzzFailure("fast and bytewise decoding gave different bytes",
+                        "chunk " + std::to_string(i) + ", output byte " + std::to_string(at));
+        }
+        if (!a.SameInput(b)) {
+            FuzzFailure("fast and bytewise decoding left the bit input in different states",
+                        "after chunk " + std::to_string(i));
+        }
+        offset += fast.counts[i];
+    }
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    if (size < 4) return 0;
+    if (!COMPARE_WITH_BYTEWISE) {
+        DecodeInput(data, size, DecodeChunk, nullptr);
+        return 0;
+    }
+    static Decoded fast;
+    static Decoded bytewise;
+    for (Decoded* run : {&fast, &bytewise}) {
+        run->bytes.clear();
+        run->counts.clear();
+        run->ends.clear();
+    }
+    DecodeInput(data, size, DecodeChunk, &fast);
+    DecodeInput(data, size, DecodeChunkBytewise, &bytewise);
+    CompareWithBytewise(fast, bytewise);
     return 0;
 }
