@@ -12,9 +12,11 @@ case "${1:-}" in
   --tool) packages=("${tool_packages[@]}") ;;
   --package) packages=("${tool_packages[@]}" dpkg-dev file lintian zip) ;;
   "")
+    # The i686 fuzz build (scripts/fuzz.sh) takes clang's 32-bit runtimes from
+    # libclang-rt-14-dev and the 32-bit C and C++ libraries from the multilib packages.
     packages=(
       "${tool_packages[@]}" python3 libgtest-dev googletest libbenchmark-dev
-      clang libclang-rt-14-dev llvm
+      clang libclang-rt-14-dev llvm gcc-multilib g++-multilib
       wine wine64 wine32:i386 xvfb x11-utils imagemagick locales
       dpkg-dev file groff-base man-db openssl osslsigncode lintian zip
     ) ;;
@@ -61,16 +63,21 @@ if [ "${#missing[@]}" -gt 0 ]; then
     done
   }
   if ! "${sudo[@]}" apt-get install -y -qq "${missing[@]}" >/dev/null; then
-    # Wine only runs the tests under Windows, which are skipped where it is missing;
-    # everything else is needed. Try once more without Wine before giving up.
+    # Wine only runs the tests under Windows, and the multilib packages only build the
+    # i686 fuzz targets; both are skipped where these are missing. Everything else is
+    # needed. Try once more without them before giving up.
     needed=() optional=()
     for package in "${missing[@]}"; do
-      case "$package" in wine|wine64|wine32:i386) optional+=("$package") ;; *) needed+=("$package") ;; esac
+      case "$package" in
+        wine|wine64|wine32:i386|gcc-multilib|g++-multilib) optional+=("$package") ;;
+        *) needed+=("$package") ;;
+      esac
     done
     retry="${sudo[*]:+${sudo[*]} }apt-get update && ${sudo[*]:+${sudo[*]} }apt-get install ${missing[*]}"
     if [ "${#optional[@]}" -gt 0 ] && { [ "${#needed[@]}" -eq 0 ] ||
          "${sudo[@]}" apt-get install -y -qq "${needed[@]}" >/dev/null; }; then
-      echo "install-deps: Wine could not be installed, so the tests under Wine will be skipped:" >&2
+      echo "install-deps: ${optional[*]} could not be installed: without Wine the tests" \
+           "under Wine are skipped, without the multilib packages the i686 fuzz targets:" >&2
       explain "${optional[@]}"
       echo "install-deps: to retry: $retry" >&2
     else
