@@ -336,6 +336,35 @@ struct Loop32 {
     uint32_t blockRemaining;
 };
 
+// A distanceFast entry: the code and its extra bits, read as one number of `total`
+// bits (code bits, then extra bits), plus `adjust` give the distance value:
+// adjust = 2^extra - (code bits << extra) for a code c >= 2 (extra = c - 1), and
+// c - code bits for codes 0 and 1. At most 8 + 15 bits, so one refill covers them.
+// Codes longer than the look-up, and a lone code of 0 bits with no extra bits, are
+// marked DISTANCE_SLOW and go through distancePacked.
+const uint32_t DISTANCE_SLOW = 0x80;
+const int DISTANCE_ADJUST_SHIFT = 8;  // adjust, signed, in bits 8..31; total in bits 0..4
+static_assert(AUX_TABLE_BITS + LH7_DISTANCE_CODES - 2 <= 24,
+              "a code in the look-up and its extra bits fit the 24 bits after a refill");
+
+void BuildDistanceFast() {
+    BlockDecoder& d = blockDecoder;
+    for (uint32_t i = 0; i < (1u << AUX_TABLE_BITS); ++i) {
+        const uint32_t entry = d.distancePacked[i];
+        const uint32_t length = PackedLength(entry);
+        const uint32_t code = PackedValue(entry);
+        const uint32_t extra = code < 2 ? 0 : code - 1;
+        if ((entry & PACKED_NODE) != 0 || length + extra == 0) {
+            d.distanceFast[i] = DISTANCE_SLOW;
+            continue;
+        }
+        const uint32_t codeBits = length == 0 ? 0 : i >> (AUX_TABLE_BITS - length);
+        const uint32_t base = code < 2 ? code : 1u << extra;
+        const uint32_t adjust = base - (codeBits << extra);
+        d.distanceFast[i] = adjust << DISTANCE_ADJUST_SHIFT | (length + extra);
+    }
+}
+
 // The rest of a code longer than its look-up, from the entry's node, with buf's bits
 // past the look-up's. Out of the loop: rare, and it would take registers there.
 __attribute__((optimize("O2"), noinline)) uint32_t Walk32(uint32_t buf, uint32_t code,
@@ -349,10 +378,12 @@ __attribute__((optimize("O2"), noinline)) uint32_t Walk32(uint32_t buf, uint32_t
 }
 
 // The matches that 4-byte moves cannot copy: the source wraps or is less than 4 bytes
-// from the destination.
-__attribute__((noinline)) void CopyMatch32(uint8_t* buffer, uint32_t p, uint32_t source,
-                                           uint32_t n) {
+// from the destination. Returns the end of the match's bytes, so that the loop holds
+// nothing but the bit input and the output across the call.
+__attribute__((noinline)) uint8_t* CopyMatch32(uint8_t* buffer, uint32_t p, uint32_t source,
+                                               uint32_t n) {
     CopyMatch<0>(buffer, p, source, n);
+    return buffer + p + n;
 }
 
 __attribute__((optimize("O2"), noinline)) Loop32 DecodeFast32(FastInput& bits, uint8_t* buffer,
@@ -372,6 +403,7 @@ __attribute__((optimize("O2"), noinline)) Loop32 DecodeFast32(FastInput& bits, u
     const uint32_t distanceCodeCount = static_cast<uint32_t>(blockDecoder.distanceCodeCount);
     const uint32_t* const symbols = blockDecoder.symbolPacked;
     const uint32_t* const distances = blockDecoder.distancePacked;
+    const uint32_t* const fastDistances = blockDecoder.distanceFast;
     const uint8_t* const stop = bits.end - 16;
     auto refill = [&]() __attribute__((always_inline)) {
         uint32_t word;
@@ -407,32 +439,43 @@ __attribute__((optimize("O2"), noinline)) Loop32 DecodeFast32(FastInput& bits, u
             }
             continue;
         }
+        // A match symbol (bit 24 of the entry marks the values from 256 up), or a code
+        // longer than the look-up.
         uint32_t c = PackedValue(entry);
         if ((entry & PACKED_NODE) == 0) {
             take(PackedLength(entry));
         } else {
             c = Walk32(buf, c, SYMBOL_COUNT, SYMBOL_TABLE_BITS);
             take(blockDecoder.symbolLengths[c]);
-        }
-        if (c <= 255) {
-            *out++ = static_cast<uint8_t>(c);
-            continue;
+            if (c <= 255) {
+                *out++ = static_cast<uint8_t>(c);
+                continue;
+            }
         }
         const uint32_t length = c - MATCH_BASE;
         refill();
-        entry = distances[buf >> (32 - AUX_TABLE_BITS)];
-        uint32_t distance = PackedValue(entry);
-        if ((entry & PACKED_NODE) == 0) {
-            take(PackedLength(entry));
+        entry = fastDistances[buf >> (32 - AUX_TABLE_BITS)];
+        uint32_t distance;
+        if (__builtin_expect((entry & DISTANCE_SLOW) == 0, 1)) {
+            const uint32_t total = entry & 31;
+            distance = (buf >> (32 - total)) +
+                       static_cast<uint32_t>(static_cast<int32_t>(entry) >> DISTANCE_ADJUST_SHIFT);
+            take(total);
         } else {
-            distance = Walk32(buf, distance, distanceCodeCount, AUX_TABLE_BITS);
-            take(blockDecoder.auxLengths[distance]);
-        }
-        if (distance >= 2) {
-            const uint32_t extra = distance - 1;
-            refill();
-            distance = (1u << extra) + (buf >> (32 - extra));
-            take(extra);
+            entry = distances[buf >> (32 - AUX_TABLE_BITS)];
+            distance = PackedValue(entry);
+            if ((entry & PACKED_NODE) == 0) {
+                take(PackedLength(entry));
+            } else {
+                distance = Walk32(buf, distance, distanceCodeCount, AUX_TABLE_BITS);
+                take(blockDecoder.auxLengths[distance]);
+            }
+            if (distance >= 2) {
+                const uint32_t extra = distance - 1;
+                refill();
+                distance = (1u << extra) + (buf >> (32 - extra));
+                take(extra);
+            }
         }
         const uint32_t at = static_cast<uint32_t>(out - buffer);
         const uint32_t source = (at - distance - 1) & (window - 1);
@@ -450,10 +493,10 @@ __attribute__((optimize("O2"), noinline)) Loop32 DecodeFast32(FastInput& bits, u
                 out[1] = from[1];
                 out[2] = from[2];
             }
+            out += length;
         } else {
-            CopyMatch32(buffer, at, source, length);
+            out = CopyMatch32(buffer, at, source, length);
         }
-        out += length;
     }
     bits.acc = static_cast<uint64_t>(buf) << 32;
     bits.have = n;
@@ -568,6 +611,9 @@ int OpenBlock() {
         d.badData = 1;
         return 0;
     }
+#if defined(__i386__)
+    BuildDistanceFast();
+#endif
     return 1;
 }
 

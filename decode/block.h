@@ -30,6 +30,11 @@ struct BlockDecoder {
     // short code with one load.
     uint32_t symbolPacked[1 << SYMBOL_TABLE_BITS];
     uint32_t distancePacked[1 << AUX_TABLE_BITS];
+#if defined(__i386__)
+    // The i686 loop's distance look-up: per entry the bits to take for the code and its
+    // extra bits together, and what to add to them (DISTANCE_*; decode/block.cpp).
+    uint32_t distanceFast[1 << AUX_TABLE_BITS];
+#endif
     // Set once the member's data went outside the format's limits; from then on the
     // member decodes as zero bytes. Cleared by BeginDecode.
     int badData;

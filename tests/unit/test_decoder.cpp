@@ -354,6 +354,80 @@ TEST(Decoder, FastLoopMatchesByteAtATimeAcrossBlocksAndChunks) {
     }
 }
 
+// An -lh6-/-lh7- block with the fixed literal/length code and the given distance code:
+// lengths per distance code, or one lone code (lengths empty) sent as a count of 0.
+void WriteBlockWithDistanceCode(StreamWriter* w, const std::vector<int>& lengths,
+                                int lone, const std::vector<Token>& tokens) {
+    w->Put(static_cast<uint32_t>(tokens.size()), 16);
+    PutFixedLengthCode(w);
+    PutFixedSymbolLengths(w);
+    if (lengths.empty()) {
+        w->Put(0, 5);
+        w->Put(static_cast<uint32_t>(lone), 5);
+    } else {
+        w->Put(static_cast<uint32_t>(lengths.size()), 5);
+        for (int length : lengths) w->PutLength(length);
+    }
+    const std::vector<uint32_t> codes = CanonicalCodes(lengths);
+    for (const Token& token : tokens) {
+        if (token.literal >= 0) {
+            PutFixedSymbol(w, token.literal);
+            continue;
+        }
+        PutFixedSymbol(w, token.length + 253);
+        int code = 0;
+        while ((token.distance >> code) != 0) ++code;
+        if (!lengths.empty()) w->Put(codes[static_cast<size_t>(code)], lengths[static_cast<size_t>(code)]);
+        if (code >= 2) w->Put(token.distance - (1u << (code - 1)), code - 1);
+    }
+}
+
+TEST(Decoder, DistanceCodesOfEveryShapeInTheFastLoop) {
+    // Codes up to 16 bits, longer than the look-up; and lone codes of 0 bits, with and
+    // without extra bits. Enough symbols for the fast loop, checked against the
+    // byte-at-a-time path.
+    // Code c of c + 1 bits, the last two of equal length: a complete code.
+    auto skewed = [](int codes) {
+        std::vector<int> lengths;
+        for (int code = 0; code < codes; ++code) lengths.push_back(std::min(code + 1, codes - 1));
+        return lengths;
+    };
+    const struct Case {
+        const char* what;
+        int method;
+        std::vector<int> lengths;
+        int lone;
+        uint32_t lowest, highest;  // the distances of the matches
+    } cases[] = {
+        {"codes of 1 to 16 bits, -lh7-", '7', skewed(17), 0, 0, 65535},
+        {"codes of 1 to 15 bits, -lh6-", '6', skewed(16), 0, 0, 32767},
+        {"lone code 12: 11 extra bits", '6', {}, 12, 2048, 4095},
+        {"lone code 16: 15 extra bits", '7', {}, 16, 32768, 65535},
+        {"lone code 1: no bits at all", '6', {}, 1, 1, 1},
+        {"lone code 0: no bits at all", '7', {}, 0, 0, 0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        std::mt19937 random(11);
+        std::vector<Token> tokens = AfterLiterals(70000, &random, {});
+        for (int i = 0; i < 20000; ++i) {
+            const uint32_t span = c.highest - c.lowest + 1;
+            tokens.push_back(Match(3 + static_cast<int>(random() % 40), c.lowest + random() % span));
+            tokens.push_back(Literal(static_cast<int>(random() & 0xFF)));
+        }
+        StreamWriter w;
+        for (size_t at = 0; at < tokens.size(); at += 60000) {
+            const size_t end = std::min(tokens.size(), at + 60000);
+            WriteBlockWithDistanceCode(&w, c.lengths, c.lone,
+                                       std::vector<Token>(tokens.begin() + at, tokens.begin() + end));
+        }
+        const Bytes expected = ExpandTokens(tokens, Bytes());
+        EXPECT_TRUE(expected == Decode(w.Finish(), c.method, expected.size()));
+        EXPECT_EQ(0, DecodeSawBadData());
+        EXPECT_TRUE(expected == Decode(w.Finish(), c.method, expected.size(), true));
+    }
+}
+
 // Data outside the format's limits: what it is, the method, the stream.
 struct BadCase {
     const char* what;
