@@ -329,8 +329,8 @@ inline __attribute__((always_inline)) void CopyMatchInChunk(uint8_t* buffer, uin
 // refill; bits below n are zero or the stream bits that follow), which end where `in`
 // stands, as FastInput's do; a refill takes the whole bytes that fit and leaves 24 to
 // 31 bits. One way through the loop takes at most three refills of three bytes, two
-// symbols and a match of at most MAX_MATCH bytes. Built for speed: it is most of the
-// stub's time, and small.
+// symbols, and a literal and a match of at most MAX_MATCH bytes. Built for speed: it is
+// most of the stub's time, and small.
 struct Loop32 {
     uint32_t p;
     uint32_t blockRemaining;
@@ -344,6 +344,7 @@ struct Loop32 {
 // marked DISTANCE_SLOW and go through distancePacked.
 const uint32_t DISTANCE_SLOW = 0x80;
 const int DISTANCE_ADJUST_SHIFT = 8;  // adjust, signed, in bits 8..31; total in bits 0..4
+static_assert(2 * SYMBOL_TABLE_BITS <= 24, "two codes in the look-up fit the bits after a refill");
 static_assert(AUX_TABLE_BITS + LH7_DISTANCE_CODES - 2 <= 24,
               "a code in the look-up and its extra bits fit the 24 bits after a refill");
 
@@ -417,7 +418,8 @@ __attribute__((optimize("O2"), noinline)) Loop32 DecodeFast32(FastInput& bits, u
         n -= count;
     };
     uint8_t* out = buffer + p;
-    uint8_t* const outLimit = buffer + end - MAX_MATCH;
+    // A literal and a match may follow one refill: the match's bytes start one further.
+    uint8_t* const outLimit = buffer + end - MAX_MATCH - 1;
     for (;;) {
         // Three plain tests and branches: the compiler otherwise evaluates them into
         // flags and ands them, which costs registers the loop needs.
@@ -430,17 +432,20 @@ __attribute__((optimize("O2"), noinline)) Loop32 DecodeFast32(FastInput& bits, u
         if ((entry & PACKED_NOT_LITERAL) == 0) {
             take(PackedLength(entry));
             *out++ = static_cast<uint8_t>(entry >> PACKED_VALUE_SHIFT);
-            // A second literal when its code is in the look-up and in the bits held.
+            // The next symbol, when its code is in the look-up: the 12 bits or more left
+            // hold it. A second literal, or a match that goes on below.
             entry = symbols[buf >> (32 - SYMBOL_TABLE_BITS)];
-            if ((entry & PACKED_NOT_LITERAL) == 0 && PackedLength(entry) <= n) {
+            if ((entry & PACKED_NOT_LITERAL) == 0) {
                 --blockRemaining;
                 take(PackedLength(entry));
                 *out++ = static_cast<uint8_t>(entry >> PACKED_VALUE_SHIFT);
+                continue;
             }
-            continue;
+            if ((entry & PACKED_NODE) != 0) continue;
+            --blockRemaining;
         }
-        // A match symbol (bit 24 of the entry marks the values from 256 up), or a code
-        // longer than the look-up.
+        // A match symbol (bit 24 of the entry marks the values from 256 up), or, right
+        // after the refill, a code longer than the look-up.
         uint32_t c = PackedValue(entry);
         if ((entry & PACKED_NODE) == 0) {
             take(PackedLength(entry));
