@@ -73,7 +73,13 @@
 
 // --- the setup ---
 
-const uint32_t ARCHIVE_OFFSET = 49152;  // the stub's size: where the archive starts
+// The stub's size: where the archive starts. The tool's help texts print it as
+// ARCHIVE_OFFSET_TEXT.
+#define ARCHIVE_OFFSET_BYTES 49152
+const uint32_t ARCHIVE_OFFSET = ARCHIVE_OFFSET_BYTES;
+#define FORMAT_TEXT_(number) #number
+#define FORMAT_TEXT(number) FORMAT_TEXT_(number)
+#define ARCHIVE_OFFSET_TEXT FORMAT_TEXT(ARCHIVE_OFFSET_BYTES)
 
 // The programs the stub runs from the work directory, in order of preference.
 const int SETUP_FILE_COUNT = 2;

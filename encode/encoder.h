@@ -16,7 +16,7 @@
 typedef void (*EncodeProgress)(void* context, uint64_t done);
 
 struct EncodeOptions {
-    char method = '6';               // '5', '6' or '7'
+    char method = METHOD_LH6;        // '5', '6' or '7'
     bool best = false;               // optimal parsing instead of lazy matching
     uint32_t maxBlockSymbols = 0;    // test hook: 0 lets the encoder choose
     EncodeProgress progress = nullptr;

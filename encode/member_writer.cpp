@@ -128,14 +128,14 @@ PackedMember PackMember(const uint8_t* data, size_t size, const EncodeOptions& o
     PackedMember member;
     member.originalSize = static_cast<uint32_t>(size);
     member.crc = Crc16(data, size);
-    if (method == '5' || method == '6' || method == '7') {
+    if (method == METHOD_LH5 || method == METHOD_LH6 || method == METHOD_LH7) {
         EncodeOptions methodOptions = options;
         methodOptions.method = method;
         member.data = CompressStream(data, size, methodOptions);
         member.method = method;
         if (!allowFallback || member.data.size() < size) return member;
     }
-    member.method = '0';
+    member.method = METHOD_STORED;
     member.data.assign(data, data + size);
     return member;
 }
@@ -155,7 +155,7 @@ std::vector<uint8_t> BuildMemberHeader(const std::string& name, const PackedMemb
     // next extended header (0: the last).
     const size_t extendedSize = folder.empty() ? 0 : 3 + folder.size();
     std::vector<uint8_t> header;
-    header.reserve(27 + nameLength + extendedSize);
+    header.reserve(2 + HEADER_FIXED_SIZE + nameLength + extendedSize);
     auto put16 = [&](uint32_t value) {
         header.push_back(static_cast<uint8_t>(value));
         header.push_back(static_cast<uint8_t>(value >> 8));
@@ -164,7 +164,7 @@ std::vector<uint8_t> BuildMemberHeader(const std::string& name, const PackedMemb
         put16(value & 0xFFFF);
         put16(value >> 16);
     };
-    header.push_back(static_cast<uint8_t>(25 + nameLength));
+    header.push_back(static_cast<uint8_t>(HEADER_FIXED_SIZE + nameLength));
     header.push_back(0);  // sum, below
     const char method[] = {'-', 'l', 'h', member.method, '-'};
     header.insert(header.end(), method, method + 5);
@@ -172,7 +172,7 @@ std::vector<uint8_t> BuildMemberHeader(const std::string& name, const PackedMemb
     put32(member.originalSize);
     put16(dosTime);
     put16(dosDate);
-    header.push_back(member.method == 'd' ? 0x10 : 0x20);  // attribute: folder or archive
+    header.push_back(member.method == METHOD_FOLDER ? 0x10 : 0x20);  // attribute: folder or archive
     header.push_back(1);     // level
     header.push_back(static_cast<uint8_t>(nameLength));
     header.insert(header.end(), name.begin(), name.end());

@@ -45,7 +45,8 @@ const char TEST_HELP[] =
     "Decodes every member of each FILE and checks its size and CRC-16 without writing\n"
     "anything; names each member that fails and why, and goes on with the next one (a\n"
     "damaged header stops the walk there). FILE is a setup (it starts with\n"
-    "\"MZ\"; its archive begins at offset 49152) or a bare .lzh archive. test answers\n"
+    "\"MZ\"; its archive begins at offset " ARCHIVE_OFFSET_TEXT
+    ") or a bare .lzh archive. test answers\n"
     "\"will this setup run?\": it also fails for a FILE with no members, for a file\n"
     "that is not an archive, for a setup without SETUP32.EXE or SETUP.EXE at the\n"
     "top of its archive (the program the setup starts), for an archive in which\n"
@@ -75,6 +76,7 @@ const char TEST_HELP[] =
     "examples:\n"
     "  vorpanex test setup.exe\n"
     "  vorpanex test -q --codepage=932 build/*.exe && echo all good\n";
+static_assert(MAX_MEMBER_PATH == 154, "TEST_HELP states the member path limit");
 
 const char EXTRACT_HELP[] =
     "usage: vorpanex extract [options] FILE... [MEMBER|PATTERN...] [-C DIR]\n"
@@ -358,7 +360,8 @@ void ReportFailure(const char* verb, const char* path, const std::string& direct
         const size_t bar = stored.find('|');
         const bool link = (extractionState.unixModeKnown &&
                            (extractionState.unixMode & 0170000) == 0120000) ||
-                          (extractionState.headerBuffer[3] == 'd' && bar != std::string::npos);
+                          (extractionState.headerBuffer[3] == METHOD_FOLDER &&
+                           bar != std::string::npos);
         if (folderLength == 0 && nameLength == 0) {
             where = std::string(path) + ": member " + std::to_string(run.walked);
             cause = "empty name";
@@ -523,11 +526,11 @@ int SelectMember() {
         MemberReport member;
         member.path = CurrentPath();
         member.name = Shown(member.path);
-        member.folder = extractionState.headerBuffer[3] == 'd';
+        member.folder = extractionState.headerBuffer[3] == METHOD_FOLDER;
         run.everyMember.push_back(member);
     }
     if (!selection.Chooses(extractionState.memberPath, Shown(extractionState.memberPath),
-                           extractionState.headerBuffer[3] == 'd')) {
+                           extractionState.headerBuffer[3] == METHOD_FOLDER)) {
         return 0;
     }
     run.extractedBefore = membersExtracted;
@@ -536,12 +539,13 @@ int SelectMember() {
     // unzip -p and tar -O print it (a folder entry or a link has no bytes to print).
     ExtractionState& state = extractionState;
     if (run.options->toStdout && state.pathProblem == FAILURE_NAME && state.memberPath[0] != 0 &&
-        state.headerBuffer[3] != 'd' &&
+        state.headerBuffer[3] != METHOD_FOLDER &&
         !(state.unixModeKnown && (state.unixMode & 0170000) == 0120000)) {
         state.pathProblem = FAILURE_NONE;
     }
     if (!run.extracting || run.options->existing == REPLACE_EXISTING ||
-        extractionState.headerBuffer[3] == 'd' || extractionState.pathProblem != FAILURE_NONE) {
+        extractionState.headerBuffer[3] == METHOD_FOLDER ||
+        extractionState.pathProblem != FAILURE_NONE) {
         return 1;
     }
     // The members before are put in place first: a name stored twice finds its copy.
@@ -730,7 +734,7 @@ int ReportNoMembers(const char* verb, const char* path, const ExtractOptions& op
     }
     if (walk.archiveSize > walk.consumed) {
         fprintf(stderr, "vorpanex %s: %s: %s%s\n", verb, path, NOT_AN_ARCHIVE,
-                offset == 0 ? "" : " (offset 49152 of the setup)");
+                offset == 0 ? "" : " (offset " ARCHIVE_OFFSET_TEXT " of the setup)");
         return EXIT_BAD_ARCHIVE;
     }
     if (!options.extracting) {
@@ -966,7 +970,7 @@ void StartMemberReport() {
     member.name = Shown(member.path);
     member.size = extractionState.originalSize;
     member.started = now;
-    member.folder = extractionState.headerBuffer[3] == 'd';
+    member.folder = extractionState.headerBuffer[3] == METHOD_FOLDER;
     member.modeKnown = extractionState.unixModeKnown != 0;
     member.mode = extractionState.unixMode;
     member.timeKnown = MemberTime(member.time);

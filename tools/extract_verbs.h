@@ -64,7 +64,7 @@ struct RunReport {
     const char* verb = "";
     const char* shownFile = "";  // the FILE, for messages
     const char* file = "";       // the FILE as given
-    bool setup = false;          // FILE is a setup (its archive at 49152)
+    bool setup = false;          // FILE is a setup (its archive at ARCHIVE_OFFSET)
     uint32_t walked = 0;     // members the walk has put in hand
     size_t current = 0;      // the index the member in hand's report gets
     uint32_t failed = 0;     // members that failed and were walked past

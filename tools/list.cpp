@@ -24,7 +24,8 @@ const char LIST_HELP[] =
     "local time; - when the stored date names no day), and name, then a\n"
     "total line, and the number of bytes appended after the archive's end marker\n"
     "(such as a signature), which list, test, extract and the setup ignore. FILE is a\n"
-    "setup (it starts with \"MZ\"; its archive begins at offset 49152) or a bare .lzh\n"
+    "setup (it starts with \"MZ\"; its archive begins at offset " ARCHIVE_OFFSET_TEXT
+    ") or a bare .lzh\n"
     "archive. Several FILEs are listed one after the other, each under its name.\n"
     "For a setup, the stub's version information, execution level and icon sizes\n"
     "follow (\"stub\" in JSON; null for a bare archive), and its seal: the SHA-256 of\n"
@@ -119,7 +120,8 @@ void WalkArchive(const char* path, long offset, unsigned codePage, ListedArchive
         }
         bool shownConverted = false;
         const std::string shown = MemberNameToUtf8(state.memberPath, codePage, shownConverted);
-        if (!listSelection.Chooses(state.memberPath, shown, state.headerBuffer[3] == 'd')) {
+        if (!listSelection.Chooses(state.memberPath, shown,
+                                   state.headerBuffer[3] == METHOD_FOLDER)) {
             if (!SkipMemberData()) {
                 listed.error = FailureText(FAILURE_TRUNCATED);
                 break;

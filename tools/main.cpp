@@ -3,6 +3,7 @@
 #include <stdio.h>
 #include <string.h>
 
+#include "archive/format.h"
 #include "platform/system.h"
 #include "tools/commands.h"
 #include "tools/times.h"
@@ -13,7 +14,8 @@ const char MAIN_HELP[] =
     "usage: vorpanex VERB [options] ...\n"
     "       vorpanex --version\n"
     "\n"
-    "Builds and checks self-extracting setups: a 49152-byte Windows stub followed by\n"
+    "Builds and checks self-extracting setups: a " ARCHIVE_OFFSET_TEXT
+    "-byte Windows stub followed by\n"
     "an LHA archive of the setup files.\n"
     "\n"
     "verbs:\n"

@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "archive/format.h"
+
 // One option of a verb. shortName 0: long form only. Options without a short name
 // get an id above 255 from the parser's caller.
 struct OptionSpec {
@@ -69,7 +71,8 @@ extern bool quietOutput;
 // each continues it with what it does with the chosen members ("listed.\n").
 #define MEMBER_ARGUMENTS_HELP                                                             \
     "Arguments: the first is a FILE; a later one that names an existing file holding\n" \
-    "an archive or a setup (a member header at its start, or at 49152 after \"MZ\")\n" \
+    "an archive or a setup (a member header at its start, or at " ARCHIVE_OFFSET_TEXT \
+    " after \"MZ\")\n" \
     "is another FILE; every other one is a member name or a shell pattern (quote it:\n" \
     "'docs/*'), matched in each FILE against the member's path: a folder's name\n"     \
     "chooses what it holds, '*' does not cross a '/', and a pattern that matches\n"    \

@@ -23,7 +23,8 @@ namespace {
 const char PACK_HELP[] =
     "usage: vorpanex pack [options] -o OUT FILE|DIR...\n"
     "\n"
-    "Builds a setup: the stub padded to 49152 bytes, an LHA archive of the files, and\n"
+    "Builds a setup: the stub padded to " ARCHIVE_OFFSET_TEXT
+    " bytes, an LHA archive of the files, and\n"
     "the end marker. A FILE becomes one member at the top of the archive. A DIR\n"
     "contributes what is inside it (not its own name): its files sorted by name, then\n"
     "its subfolders sorted by name, each the same way; an empty folder becomes a\n"
@@ -58,7 +59,8 @@ const char PACK_HELP[] =
     "                     default is lh6, and -m lh7 is refused\n"
     "      --best         slower, smaller: optimal parsing instead of lazy matching\n"
     "      --stub=FILE    the stub to put in front instead of the built-in one: a\n"
-    "                     Windows executable (MZ and PE headers) of at most 49152 bytes\n"
+    "                     Windows executable (MZ and PE headers) of at most "
+    ARCHIVE_OFFSET_TEXT " bytes\n"
     "      --icon=FILE    the setup's icon, from an .ico file: its best 32x32 and 16x16\n"
     "                     images (bitmaps at 1, 16 or 24 bits per pixel converted to\n"
     "                     32, PNG kept as PNG), then a 48x48 one where room is left;\n"
@@ -80,7 +82,8 @@ const char PACK_HELP[] =
     "      --execution-level=LEVEL\n"
     "                     asInvoker, highestAvailable (the stub's own) or\n"
     "                     requireAdministrator: the rights the setup asks Windows for.\n"
-    "                     A branded stub must still fit 49152 bytes, or nothing is\n"
+    "                     A branded stub must still fit " ARCHIVE_OFFSET_TEXT
+    " bytes, or nothing is\n"
     "                     written; --stub and these options combine.\n"
     "      --archive-only write a bare archive without a stub\n"
     "      --no-setup     allow an archive without SETUP32.EXE or SETUP.EXE\n"
@@ -137,6 +140,10 @@ const char PACK_HELP[] =
     "  SOURCE_DATE_EPOCH=1700000000 vorpanex pack -o setup.exe payload/\n"
     "  vorpanex pack -m lh0 --archive-only --no-setup -o files.lzh README.TXT DATA.BIN\n"
     "  vorpanex pack --codepage=932 --mtime=2024-04-01T09:00:00+09:00 -o - payload/ | ...\n";
+// The limits PACK_HELP states in words.
+static_assert(MAX_MEMBER_PATH == 154 && PATH_BUFFER_SIZE == 260 && WORK_DIRECTORY_BUDGET == 100 &&
+                  STUB_FILE_LIMIT == 2147483647,
+              "PACK_HELP states these numbers");
 
 enum PackOptionId {
     OPTION_BEST = 256,
@@ -229,13 +236,13 @@ int ParsePackOptions(int argc, char** argv, PackOptions& options, bool& done) {
             case 'm':
                 options.methodGiven = true;
                 if (strcmp(value, "lh7") == 0 || strcmp(value, "-lh7-") == 0) {
-                    options.method = '7';
+                    options.method = METHOD_LH7;
                 } else if (strcmp(value, "lh6") == 0 || strcmp(value, "-lh6-") == 0) {
-                    options.method = '6';
+                    options.method = METHOD_LH6;
                 } else if (strcmp(value, "lh5") == 0 || strcmp(value, "-lh5-") == 0) {
-                    options.method = '5';
+                    options.method = METHOD_LH5;
                 } else if (strcmp(value, "lh0") == 0 || strcmp(value, "-lh0-") == 0) {
-                    options.method = '0';
+                    options.method = METHOD_STORED;
                 } else {
                     return std::string("--method ") + value + ": unknown; use lh7, lh6, lh5 or lh0";
                 }
@@ -359,7 +366,8 @@ std::string LoadStub(const PackOptions& options, std::vector<uint8_t>& stub) {
 }
 
 std::string FitMethodToStub(PackOptions& options, const std::vector<uint8_t>& stub) {
-    if (options.archiveOnly || options.method != '7' || StubReadsLh7(stub.data(), stub.size())) {
+    if (options.archiveOnly || options.method != METHOD_LH7 ||
+        StubReadsLh7(stub.data(), stub.size())) {
         return "";
     }
     const std::string shown = EscapeForTerminal(options.stubPath);
@@ -367,7 +375,7 @@ std::string FitMethodToStub(PackOptions& options, const std::vector<uint8_t>& st
         return "--stub " + shown + ": this stub extracts -lh5- and -lh6- only, not -lh7-; "
                "use -m lh6, or a newer stub";
     }
-    options.method = '6';
+    options.method = METHOD_LH6;
     if (!quietOutput) {
         fprintf(options.output == "-" ? stderr : stdout,
                 "stub %s: extracts no -lh7-: packing with -lh6-\n", shown.c_str());
@@ -506,9 +514,9 @@ int PackSteps(int argc, char** argv) {
     if (!error.empty()) return Failure(error);
     // Stored members have their size now: a setup too large for the stub is refused
     // before any file is read.
-    if (options.method == '0') {
+    if (options.method == METHOD_STORED) {
         for (PackInput& input : inputs) {
-            input.packed.method = input.isFolder ? 'd' : '0';
+            input.packed.method = input.isFolder ? METHOD_FOLDER : METHOD_STORED;
             input.packedSize = input.isFolder ? 0 : static_cast<uint32_t>(input.status.st_size);
         }
         error = CheckSetupSize(options, SetupSize(options, inputs));

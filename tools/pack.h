@@ -20,7 +20,7 @@
 struct PackOptions {
     std::string output;          // "-" for standard output
     std::string stubPath;        // "" for the built-in stub
-    char method = '7';
+    char method = METHOD_LH7;
     bool methodGiven = false;    // -m was given (else the default, which a stub may lower)
     bool best = false;
     bool archiveOnly = false;
@@ -85,11 +85,12 @@ std::string CompressMembers(const PackOptions& options, std::vector<PackInput>& 
 std::string FitMethodToStub(PackOptions& options, const std::vector<uint8_t>& stub);
 
 // The stub to put in front: --stub FILE checked to be a Windows executable of at most
-// 49152 bytes, or the built-in one. "" or an error text.
+// ARCHIVE_OFFSET bytes, or the built-in one. "" or an error text.
 std::string LoadStub(const PackOptions& options, std::vector<uint8_t>& stub);
 
 // Applies --icon, --title, --version-info, --version-language and --execution-level to
-// the loaded stub (nothing without them) and says which icon images it took. "" or an error text; a stub that would outgrow 49152 bytes is one.
+// the loaded stub (nothing without them) and says which icon images it took. "" or an
+// error text; a stub that would outgrow ARCHIVE_OFFSET bytes is one.
 std::string BrandLoadedStub(const PackOptions& options, std::vector<uint8_t>& stub);
 
 // The bytes that WriteSetup will write.

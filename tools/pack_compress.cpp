@@ -98,7 +98,8 @@ std::string CompressFile(const PackOptions& options, PackInput& input,
     encode.best = options.best;
     encode.progress = OnEncodeProgress;
     encode.progressContext = &progress;
-    const bool compress = options.method == '5' || options.method == '6' || options.method == '7';
+    const bool compress = options.method == METHOD_LH5 || options.method == METHOD_LH6 ||
+                          options.method == METHOD_LH7;
     std::unique_ptr<StreamCompressor> compressor;
     if (compress) compressor.reset(new StreamCompressor(encode));
     input.spill = std::make_shared<SpillBuffer>();
@@ -141,7 +142,7 @@ std::string CompressFile(const PackOptions& options, PackInput& input,
     }
     input.packed = PackedMember{options.method, static_cast<uint32_t>(total), crc, {}};
     if (!compress || input.spill->Size() >= total) {
-        input.packed.method = '0';
+        input.packed.method = METHOD_STORED;
         input.spill->Clear();
         input.packedSize = static_cast<uint32_t>(total);
     } else {
@@ -154,8 +155,8 @@ std::string CompressFile(const PackOptions& options, PackInput& input,
 }  // namespace
 
 std::string ReadPackedData(const PackInput& input, const ByteSink& sink) {
-    if (input.packed.method == 'd') return "";
-    if (input.packed.method != '0') {
+    if (input.packed.method == METHOD_FOLDER) return "";
+    if (input.packed.method != METHOD_STORED) {
         std::string error;
         if (input.spill) input.spill->ForEach(sink, error);
         return error;
@@ -223,7 +224,7 @@ std::string CompressMembers(const PackOptions& options, std::vector<PackInput>& 
             const size_t index = order[next];
             PackInput& input = inputs[index];
             if (input.isFolder) {
-                input.packed = PackedMember{'d', 0, 0, {}};
+                input.packed = PackedMember{METHOD_FOLDER, 0, 0, {}};
             } else {
                 WorkerProgress progress = {&done, 0};
                 // Memory that runs out is this member's failure, reported in words.

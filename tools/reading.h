@@ -7,7 +7,7 @@
 
 #include <string>
 
-// The archive's offset in FILE: 49152 for a setup (starts with "MZ"), 0 otherwise.
+// The archive's offset in FILE: ARCHIVE_OFFSET for a setup (starts with "MZ"), 0 otherwise.
 // -1 when the file cannot be read, is not a regular file or is too short, with a
 // message (and, when reason is given, the reason without the file's name).
 long ArchiveOffsetOf(const char* verb, const char* path, std::string* reason = nullptr);
@@ -42,7 +42,7 @@ extern const char NOT_LHA[];
 bool StartsWithMemberHeader(const unsigned char* h, size_t length);
 
 // For a program whose archive area holds no archive: when a member header
-// (StartsWithMemberHeader) lies before 49152, right after another self-extractor's
+// (StartsWithMemberHeader) lies before ARCHIVE_OFFSET, right after another self-extractor's
 // program, the text says so and where; "" otherwise.
 std::string OtherSelfExtractor(const char* path);
 
