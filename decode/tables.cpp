@@ -69,39 +69,22 @@ __attribute__((optimize("O2"))) int BuildPackedTable(int symbolCount, const uint
     }
     if (space != 1u << MAX_CODE_LENGTH) return 0;
 
-    // The used symbols in canonical order, by length and then by symbol (a counting
-    // sort): codes are then handed out in increasing order, and the entries of every
-    // code of one length are filled by loops of the same count.
-    uint16_t order[SYMBOL_COUNT];
-    uint32_t bucket[MAX_CODE_LENGTH + 1];
-    bucket[0] = 0;
-    for (int length = 1; length <= MAX_CODE_LENGTH; ++length) {
-        bucket[length] = bucket[length - 1] + count[length - 1];
-    }
-    for (int s = 0; s < symbolCount; ++s) order[bucket[lengths[s]]++] = static_cast<uint16_t>(s);
-    const uint16_t* next = order + count[0];
-
-    // Codes of up to tableBits bits: consecutive runs of look-up entries from index 0.
+    // Canonical codes: by length, and within a length in symbol order. Where each
+    // length's codes begin: an index into the look-up for the codes that fit it, a
+    // left-aligned 16-bit value for the longer ones, whose look-up entries come after
+    // all the short codes' runs.
     const uint32_t tableSize = 1u << tableBits;
+    const int shift = MAX_CODE_LENGTH - tableBits;
+    uint32_t nextCode[MAX_CODE_LENGTH + 1];
     uint32_t index = 0;
     for (int length = 1; length <= tableBits; ++length) {
-        const uint32_t step = 1u << (tableBits - length);
-        for (uint32_t k = 0; k < count[length]; ++k, ++next, index += step) {
-            const uint32_t symbol = *next;
-            if (lookup != nullptr) {
-                for (uint32_t i = index; i < index + step; ++i) {
-                    lookup[i] = static_cast<uint16_t>(symbol);
-                }
-            }
-            if (packed != nullptr) {
-                const uint32_t entry = PackedEntry(symbol, static_cast<uint32_t>(length));
-                if (step >= 4) {
-                    for (uint32_t i = index; i < index + step; i += 4) StoreFour(packed + i, entry);
-                } else {
-                    for (uint32_t i = index; i < index + step; ++i) packed[i] = entry;
-                }
-            }
-        }
+        nextCode[length] = index;
+        index += count[length] << (tableBits - length);
+    }
+    uint32_t first = index << shift;
+    for (int length = tableBits + 1; length <= MAX_CODE_LENGTH; ++length) {
+        nextCode[length] = first;
+        first += count[length] << (MAX_CODE_LENGTH - length);
     }
     // The entries left hang the longer codes' trees; 0 marks one without a node yet.
     if (lookup != nullptr) {
@@ -111,40 +94,57 @@ __attribute__((optimize("O2"))) int BuildPackedTable(int symbolCount, const uint
         for (uint32_t i = index; i < tableSize; ++i) packed[i] = 0;
     }
 
-    // Longer codes, as left-aligned 16-bit values: the look-up entry of their first
-    // tableBits bits, then one tree level per further bit.
-    const int shift = MAX_CODE_LENGTH - tableBits;
+    // One pass over the symbols: a short code fills its run of look-up entries; a
+    // longer one hangs from the look-up entry of its first tableBits bits, one tree
+    // level per further bit.
     const uint32_t treeBit = 1u << (15 - tableBits);
     uint32_t nextNode = static_cast<uint32_t>(symbolCount);
-    uint32_t first = index << shift;
-    for (int length = tableBits + 1; length <= MAX_CODE_LENGTH; ++length) {
-        const uint32_t step = 1u << (MAX_CODE_LENGTH - length);
-        for (uint32_t k = 0; k < count[length]; ++k, ++next, first += step) {
-            uint32_t code = first;
-            const uint32_t at = code >> shift;
-            uint16_t root = lookup != nullptr ? lookup[at]
-                                              : static_cast<uint16_t>(PackedValue(packed[at]));
-            if (root == 0) {
-                // Complete codes create at most symbolCount - 1 nodes.
+    for (int s = 0; s < symbolCount; ++s) {
+        const int length = lengths[s];
+        if (length == 0) continue;
+        const uint32_t symbol = static_cast<uint32_t>(s);
+        if (length <= tableBits) {
+            const uint32_t step = 1u << (tableBits - length);
+            const uint32_t at = nextCode[length];
+            nextCode[length] = at + step;
+            if (lookup != nullptr) {
+                for (uint32_t i = at; i < at + step; ++i) lookup[i] = static_cast<uint16_t>(symbol);
+            }
+            if (packed != nullptr) {
+                const uint32_t entry = PackedEntry(symbol, static_cast<uint32_t>(length));
+                if (step >= 4) {
+                    for (uint32_t i = at; i < at + step; i += 4) StoreFour(packed + i, entry);
+                } else {
+                    for (uint32_t i = at; i < at + step; ++i) packed[i] = entry;
+                }
+            }
+            continue;
+        }
+        uint32_t code = nextCode[length];
+        nextCode[length] = code + (1u << (MAX_CODE_LENGTH - length));
+        const uint32_t at = code >> shift;
+        uint16_t root = lookup != nullptr ? lookup[at]
+                                          : static_cast<uint16_t>(PackedValue(packed[at]));
+        if (root == 0) {
+            // Complete codes create at most symbolCount - 1 nodes.
+            zeroChild[nextNode] = 0;
+            oneChild[nextNode] = 0;
+            root = static_cast<uint16_t>(nextNode++);
+            if (lookup != nullptr) lookup[at] = root;
+            if (packed != nullptr) packed[at] = PackedEntry(root, 0) | PACKED_NODE;
+        }
+        uint16_t* slot = (code & treeBit) != 0 ? &oneChild[root] : &zeroChild[root];
+        code <<= 1;
+        for (int bit = length - tableBits - 1; bit > 0; --bit) {
+            if (*slot == 0) {
                 zeroChild[nextNode] = 0;
                 oneChild[nextNode] = 0;
-                root = static_cast<uint16_t>(nextNode++);
-                if (lookup != nullptr) lookup[at] = root;
-                if (packed != nullptr) packed[at] = PackedEntry(root, 0) | PACKED_NODE;
+                *slot = static_cast<uint16_t>(nextNode++);
             }
-            uint16_t* slot = (code & treeBit) != 0 ? &oneChild[root] : &zeroChild[root];
+            slot = (code & treeBit) != 0 ? &oneChild[*slot] : &zeroChild[*slot];
             code <<= 1;
-            for (int bit = length - tableBits - 1; bit > 0; --bit) {
-                if (*slot == 0) {
-                    zeroChild[nextNode] = 0;
-                    oneChild[nextNode] = 0;
-                    *slot = static_cast<uint16_t>(nextNode++);
-                }
-                slot = (code & treeBit) != 0 ? &oneChild[*slot] : &zeroChild[*slot];
-                code <<= 1;
-            }
-            *slot = *next;
         }
+        *slot = static_cast<uint16_t>(symbol);
     }
     return 1;
 }
