@@ -14,6 +14,7 @@
 #include <algorithm>
 #include <vector>
 
+#include "archive/format.h"
 #include "platform/platform.h"
 #include "platform/system.h"
 
@@ -379,7 +380,10 @@ std::string EscapeForTerminal(const std::string& text) {
 }
 
 bool IsSetupProgramKey(const std::string& key) {
-    return key == "SETUP32.EXE" || key == "SETUP.EXE";
+    for (const char* program : SETUP_NAMES) {
+        if (key == program) return true;
+    }
+    return false;
 }
 
 WindowsNames JudgeWindowsNames(const std::vector<std::string>& paths,
