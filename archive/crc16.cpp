@@ -5,7 +5,8 @@
 #include "archive/archive.h"
 
 // Folding needs SSE2 and PCLMULQDQ, asked of the processor at run time: the i686 build
-// (the stub's) runs on processors without them too.
+// (the stub's) runs on processors without them too. Every system that runs the stub
+// (Windows XP and later: it imports CreateWellKnownSid) saves the SSE registers.
 #if defined(__x86_64__) || defined(__i386__)
 #define CRC16_CAN_FOLD 1
 #include <cpuid.h>
