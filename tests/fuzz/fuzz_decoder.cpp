@@ -14,7 +14,11 @@
 // all of a run's time, and most inputs are a few hundred bytes.
 //
 // The window is a member of extractionState, so a write past its ends lands in the
-// fields around it, where AddressSanitizer sees nothing: they must not change.
+// fields around it, where AddressSanitizer sees nothing: they must not change. After
+// each chunk the data was not refused in, the current block's literal/length and
+// distance look-ups are checked against canonical codes computed here from the code
+// lengths (the bytewise decoder reads the same look-ups, so comparing with it cannot
+// show a wrong one).
 //
 // Built for i686 with -Os (scripts/fuzz.sh's decoder_i686), DecodeChunk takes the
 // stub's own symbol loop, and every input is decoded a second time with the bytewise
@@ -35,6 +39,7 @@
 #include "decode/bits.h"
 #include "decode/block.h"
 #include "decode/decoder.h"
+#include "decode/tables.h"
 #include "fuzz_support.h"
 
 namespace {
@@ -66,6 +71,81 @@ struct AroundWindow {
                memcmp(now.after, after, sizeof after) == 0;
     }
 };
+
+// The symbol that code (left-aligned in bits) leads to from a look-up entry's node.
+uint32_t WalkTree(uint32_t bits, uint32_t node, int count, int tableBits) {
+    for (int bit = 31 - tableBits; static_cast<int>(node) >= count; --bit) {
+        if (bit < 32 - MAX_CODE_LENGTH || node >= TREE_SIZE) {
+            FuzzFailure("look-up tree deeper than the longest code, or off the tree");
+        }
+        node = (bits >> bit) & 1 ? oneChild[node] : zeroChild[node];
+    }
+    return node;
+}
+
+// Every entry of a packed look-up (and of the plain one, when given) against the
+// canonical codes of lengths (complete, as the builder accepted them): codes by
+// increasing length, then symbol, from 0.
+void CheckLookUp(const char* what, int count, const uint8_t* lengths, int tableBits,
+                 const uint32_t* packed, const uint16_t* lookup) {
+    const uint32_t size = 1u << tableBits;
+    int used = 0;
+    for (int symbol = 0; symbol < count; ++symbol) used += lengths[symbol] != 0;
+    if (used == 0) {
+        // One symbol of no bits: every entry holds it.
+        const uint32_t entry = packed[0];
+        for (uint32_t i = 0; i < size; ++i) {
+            if (packed[i] != entry || (entry & PACKED_NODE) != 0 || PackedLength(entry) != 0 ||
+                static_cast<int>(PackedValue(entry)) >= count ||
+                (lookup != nullptr && lookup[i] != PackedValue(entry))) {
+                FuzzFailure("one-symbol look-up is not uniform", what);
+            }
+        }
+        return;
+    }
+    // Where each length's codes begin; within a length they follow the symbols' order.
+    uint32_t next[MAX_CODE_LENGTH + 1] = {};
+    uint32_t lengthCount[MAX_CODE_LENGTH + 1] = {};
+    for (int symbol = 0; symbol < count; ++symbol) ++lengthCount[lengths[symbol]];
+    for (int length = 2; length <= MAX_CODE_LENGTH; ++length) {
+        next[length] = (next[length - 1] + lengthCount[length - 1]) << 1;
+    }
+    for (int symbol = 0; symbol < count; ++symbol) {
+        const uint32_t length = lengths[symbol];
+        if (length == 0) continue;
+        const uint32_t bits = next[length]++ << (32 - length);
+        const uint32_t first = bits >> (32 - tableBits);
+        const uint32_t last = length <= static_cast<uint32_t>(tableBits) ? first + (size >> length) - 1
+                                                                         : first;
+        for (uint32_t i = first; i <= last; ++i) {
+            const uint32_t entry = packed[i];
+            uint32_t packedSymbol = PackedValue(entry);
+            uint32_t taken = PackedLength(entry);
+            if ((entry & PACKED_NODE) != 0) {
+                packedSymbol = WalkTree(bits, packedSymbol, count, tableBits);
+                taken = lengths[packedSymbol];
+            }
+            uint32_t plainSymbol = lookup != nullptr ? lookup[i] : packedSymbol;
+            if (static_cast<int>(plainSymbol) >= count) {
+                plainSymbol = WalkTree(bits, plainSymbol, count, tableBits);
+            }
+            if (packedSymbol != static_cast<uint32_t>(symbol) || taken != length ||
+                plainSymbol != static_cast<uint32_t>(symbol)) {
+                FuzzFailure("look-up disagrees with the canonical code",
+                            std::string(what) + ", symbol " + std::to_string(symbol) +
+                                " of length " + std::to_string(length));
+            }
+        }
+    }
+}
+
+void CheckBlockTables() {
+    const BlockDecoder& d = blockDecoder;
+    CheckLookUp("literal/length code", SYMBOL_COUNT, d.symbolLengths, SYMBOL_TABLE_BITS,
+                d.symbolPacked, nullptr);
+    CheckLookUp("distance code", d.distanceCodeCount, d.auxLengths, AUX_TABLE_BITS,
+                d.distancePacked, d.auxTable);
+}
 
 bool OnlyZeroBitsLeft() {
     const BitReader& bits = bitReader;
@@ -129,6 +209,7 @@ void DecodeInput(const uint8_t* data, size_t size, ChunkDecoder decode, Decoded*
         originalSize -= count;
         decoded += count;
         if (!around.Unchanged()) FuzzFailure("decoder wrote outside the window buffer");
+        if (decode == DecodeChunk && !DecodeSawBadData()) CheckBlockTables();
         // The bit input takes bytes only while the packed size allows, so it can never
         // run into the end of a file that holds exactly the packed data.
         if (archiveReader.atEnd) FuzzFailure("decoder read past its packed data");
