@@ -30,8 +30,6 @@
 #include <stdint.h>
 #include <string.h>
 
-#include <stddef.h>
-
 #include <string>
 #include <vector>
 
@@ -238,7 +236,8 @@ void CompareWithBytewise(const Decoded& fast, const Decoded& bytewise) {
         const ChunkEnd& b = bytewise.ends[i];
         if (a.bad != b.bad) {
             FuzzFailure("fast and bytewise decoding refused the data after different chunks",
-                        "chunk " + std::to_string(i) + (a.bad ? ": the fast one refused" : ": the bytewise one refused"));
+                        "chunk " + std::to_string(i) +
+                            (a.bad ? ": the fast one refused" : ": the bytewise one refused"));
         }
         if (a.bad) return;  // the member fails, whatever the chunk holds
         if (memcmp(fast.bytes.data() + offset, bytewise.bytes.data() + offset, fast.counts[i]) != 0) {
