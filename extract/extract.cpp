@@ -277,6 +277,45 @@ int PositionArchive(FileOffset offset) {
     return 1;
 }
 
+#ifndef PLATFORM_KERNEL32
+// A member the tool's walk passes by is still decoded into the window, nothing written
+// and nothing judged: the stub decodes every member, and a later member's match that
+// reaches before its own first byte copies what they left there. Without this,
+// choosing that member alone would give other bytes and another verdict than the stub.
+// Stops quietly at the member's first fault (SkipMemberData then walks on or stops as
+// for any member). 0 when cancelled.
+int DecodePastMember(HWND window) {
+    ExtractionState& state = extractionState;
+    const char method = static_cast<char>(state.headerBuffer[3]);
+    const bool compressed = method == '4' || method == '5' || method == '6' ||
+                            (method == '7' && !largeWindowRefused);
+    if (!compressed && method != '0') return 1;
+    if (method == '0' && state.originalRemaining > state.packedRemaining) return 1;
+    if (compressed) BeginDecode(method);
+    uint64_t remaining = state.originalRemaining;
+    while (remaining != 0) {
+        const uint32_t count =
+            remaining <= WINDOW_SIZE ? static_cast<uint32_t>(remaining) : WINDOW_SIZE;
+        const uint64_t consumed = archiveReader.consumedBytes;
+        ShowProgress(window, state.archiveSize == 0
+                                 ? 100u
+                                 : static_cast<unsigned>(consumed * 100 / state.archiveSize));
+        PumpOneMessage();
+        if (CancelRequested) return 0;
+        if (compressed) {
+            DecodeChunk(count, state.windowBuffer);
+            if (DecodeSawBadData() || archiveReader.atEnd) return 1;
+        } else {
+            const uint32_t got = archiveReader.ReadBytes(state.windowBuffer, count);
+            state.packedRemaining -= got;
+            if (got != count) return 1;
+        }
+        remaining -= count;
+    }
+    return 1;
+}
+#endif
+
 // The walk over an open archive into workDirectory (or only checked), with the digest
 // check when one was armed; closes the archive.
 int ExtractOpenArchive(HWND window, const char* workDirectory, bool checkDigest) {
@@ -292,6 +331,10 @@ int ExtractOpenArchive(HWND window, const char* workDirectory, bool checkDigest)
         // The tool's member selection: a member not chosen is only walked past; and
         // past one that failed, when the tool goes on.
         if (next == 1 && memberSelected != nullptr && !memberSelected()) {
+            if (!DecodePastMember(window)) {
+                CloseArchive();
+                return Fail(FAILURE_CANCELLED);
+            }
             if (SkipMemberData()) continue;
             CloseArchive();
             return 0;

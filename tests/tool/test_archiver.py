@@ -26,6 +26,23 @@ def run(*args, cwd=None):
                           cwd=cwd, text=True, errors="replace")
 
 
+def reaching_member(name, data, back):
+    """An -lh5- member of one block holding one match: its len(data) bytes are copied
+    from `back` bytes (65 to 128) before the member's first byte, that is from what the
+    members before it left in the window; data gives its size and CRC-16."""
+    fields = [(1, 16), (0, 5), (0, 5), (0, 9), (256 + len(data) - 3, 9), (0, 4), (7, 4),
+              (back - 65, 6)]  # one symbol; lone codes: the match, distance code 7
+    value = 0
+    for field, bits in fields:
+        value = value << bits | field
+    header = bytearray(make_archive.member(name, (value << 6).to_bytes(8, "big"),
+                                           make_archive.crc16(data)))
+    header[2:7] = b"-lh5-"
+    header[11:15] = len(data).to_bytes(4, "little")
+    header[1] = sum(header[2:2 + header[0]]) & 0xFF
+    return bytes(header)
+
+
 def unix_member(name, data, mode=None, unix_time=None, level=1, method=b"-lh0-"):
     """A stored member as a Unix archiver writes it: level 1 with extended headers 0x50
     (permission bits) and 0x54 (time), or level 0 with the 'U' extension after the
@@ -154,6 +171,20 @@ class Selection(Verbs):
         tested = run("test", bare, "*")
         self.assertEqual(1, tested.returncode, tested.stdout)
         self.assertIn("without SETUP32.EXE or SETUP.EXE", tested.stderr)
+
+    def test_a_chosen_member_gets_what_the_members_before_left(self):
+        # One window serves every member, in the stub too: a match reaching before its
+        # member's start copies what earlier members left. Chosen alone, the member
+        # must come out as in the whole walk, not from a window the walk never filled.
+        first = bytes((i * 7 + i // 251) & 0xFF for i in range(40000))
+        reached = first[32768 - 65:32768 - 55]
+        archive = self.write("w.lzh", unix_member(b"a.bin", first, level=0) +
+                             reaching_member(b"b.bin", reached, 65) + b"\0")
+        for chosen, out in (([], first + reached), (["b.bin"], reached)):
+            with self.subTest(chosen=chosen):
+                piped = subprocess.run([TOOL, "extract", "-p", archive, *chosen],
+                                       stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+                self.assertEqual((0, out), (piped.returncode, piped.stdout), piped.stderr)
 
 
 class ExtractOptions(Verbs):
