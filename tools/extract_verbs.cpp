@@ -980,9 +980,14 @@ void StartMemberReport() {
     if (!quietOutput) ProgressBar(member.name.c_str(), 0, 100);
 }
 
+// Between chosen members the walk decodes the others into the window: the bar then
+// names the FILE, not the member shown last.
 void ShowMemberProgress(unsigned position) {
-    if (!run.members.empty() && !quietOutput) {
+    if (quietOutput) return;
+    if (run.inHand && !run.members.empty()) {
         ProgressBar(run.members.back().name.c_str(), position, 100);
+    } else {
+        ProgressBar(run.file, position, 100);
     }
 }
 
