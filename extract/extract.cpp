@@ -148,6 +148,45 @@ int WriteChunk(const uint8_t* data, uint32_t count, HFILE file) {
     return 1;
 }
 
+namespace {
+
+// Shows how far the walk is through the archive and lets the window's messages in:
+// non-zero when a stop was asked for.
+int ShowWalkProgress(HWND window) {
+    const ExtractionState& state = extractionState;
+    const uint64_t consumed = archiveReader.consumedBytes;
+    ShowProgress(window, state.archiveSize == 0
+                             ? 100u
+                             : static_cast<unsigned>(consumed * 100 / state.archiveSize));
+    PumpOneMessage();
+    return CancelRequested;
+}
+
+// The member's next count bytes in the window, read as stored or decoded; null, with
+// the reason in *failure, when they cannot be had. Data the decoder refused fail the
+// member here, whatever the CRC-16 of the zeros that would follow says; and when the
+// bit input asked for a byte beyond the end of the file the member is cut short,
+// rather than decoded to its declared size from zeros.
+const uint8_t* TakeChunk(char method, uint32_t count, int* failure) {
+    ExtractionState& state = extractionState;
+    *failure = FAILURE_NONE;
+    if (method == '0') {
+        const uint32_t got = archiveReader.ReadBytes(state.windowBuffer, count);
+        state.packedRemaining -= got;
+        if (got != count) *failure = FAILURE_TRUNCATED;
+        return got != count ? nullptr : state.windowBuffer;
+    }
+    const uint8_t* chunk = DecodeChunk(count, state.windowBuffer);
+    if (DecodeSawBadData()) {
+        *failure = FAILURE_BAD_DATA;
+    } else if (archiveReader.atEnd) {
+        *failure = FAILURE_TRUNCATED;
+    }
+    return *failure != FAILURE_NONE ? nullptr : chunk;
+}
+
+}  // namespace
+
 int ExtractMember(HWND window, const char* workDirectory) {
     ExtractionState& state = extractionState;
     const uint8_t* header = state.headerBuffer;
@@ -199,26 +238,10 @@ int ExtractMember(HWND window, const char* workDirectory) {
         const uint32_t count = state.originalRemaining <= WINDOW_SIZE
                                    ? static_cast<uint32_t>(state.originalRemaining)
                                    : WINDOW_SIZE;
-        const uint64_t consumed = archiveReader.consumedBytes;
-        ShowProgress(window, state.archiveSize == 0
-                                 ? 100u
-                                 : static_cast<unsigned>(consumed * 100 / state.archiveSize));
-        PumpOneMessage();
-        if (CancelRequested) return FailClosing(FAILURE_CANCELLED);
-        const uint8_t* chunk = state.windowBuffer;
-        if (method == '0') {
-            const uint32_t got = archiveReader.ReadBytes(state.windowBuffer, count);
-            state.packedRemaining -= got;
-            if (got != count) return FailClosing(FAILURE_TRUNCATED);
-        } else {
-            chunk = DecodeChunk(count, state.windowBuffer);
-            // Data the decoder refused fail the member here, whatever the CRC-16 of the
-            // zeros that would follow says, and without producing the rest of them.
-            if (DecodeSawBadData()) return FailClosing(FAILURE_BAD_DATA);
-            // The bit input asked for a byte beyond the end of the file: the member is cut
-            // short. Stop now rather than decode the rest of its declared size from zeros.
-            if (archiveReader.atEnd) return FailClosing(FAILURE_TRUNCATED);
-        }
+        if (ShowWalkProgress(window)) return FailClosing(FAILURE_CANCELLED);
+        int failure;
+        const uint8_t* chunk = TakeChunk(method, count, &failure);
+        if (chunk == nullptr) return FailClosing(failure);
         if (!WriteChunk(chunk, count, state.outputFile)) {
             extractionSystemError = static_cast<uint32_t>(GetLastError());
             return FailClosing(FAILURE_WRITE);
@@ -296,20 +319,9 @@ int DecodePastMember(HWND window) {
     while (remaining != 0) {
         const uint32_t count =
             remaining <= WINDOW_SIZE ? static_cast<uint32_t>(remaining) : WINDOW_SIZE;
-        const uint64_t consumed = archiveReader.consumedBytes;
-        ShowProgress(window, state.archiveSize == 0
-                                 ? 100u
-                                 : static_cast<unsigned>(consumed * 100 / state.archiveSize));
-        PumpOneMessage();
-        if (CancelRequested) return 0;
-        if (compressed) {
-            DecodeChunk(count, state.windowBuffer);
-            if (DecodeSawBadData() || archiveReader.atEnd) return 1;
-        } else {
-            const uint32_t got = archiveReader.ReadBytes(state.windowBuffer, count);
-            state.packedRemaining -= got;
-            if (got != count) return 1;
-        }
+        if (ShowWalkProgress(window)) return 0;
+        int failure;
+        if (TakeChunk(method, count, &failure) == nullptr) return 1;
         remaining -= count;
     }
     return 1;
